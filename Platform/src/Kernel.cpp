@@ -1,0 +1,168 @@
+#include "Platform/Kernel.h"
+
+#include "Platform/Clock.h"
+
+#include <map>
+#include <string>
+#include <unordered_map>
+
+namespace Platform {
+namespace {
+
+struct HandleTable {
+    std::mutex mutex;
+    std::unordered_map<std::uintptr_t, std::shared_ptr<KernelObject>> objects;
+    // Handles are multiples of 4 and never reused within a process run, so a
+    // stale handle cannot name a newer object.
+    std::uintptr_t next = 0x1000;
+};
+
+HandleTable& Table() {
+    static HandleTable table;
+    return table;
+}
+
+class Event final : public KernelObject {
+public:
+    Event(bool manualReset, bool signaled) : manualReset_(manualReset), signaled_(signaled) {}
+    bool IsWaitable() const override { return true; }
+    bool IsSignaled() const override { return signaled_; }
+    void OnWaitSatisfied() override {
+        if (!manualReset_) signaled_ = false;
+    }
+    void Set(bool value) { signaled_ = value; }
+
+private:
+    bool manualReset_;
+    bool signaled_;
+};
+
+std::mutex& NamedEventsLock() {
+    static std::mutex m;
+    return m;
+}
+std::map<std::u16string, std::weak_ptr<Event>>& NamedEvents() {
+    static std::map<std::u16string, std::weak_ptr<Event>> events;
+    return events;
+}
+
+thread_local DWORD t_lastError = ERROR_SUCCESS;
+
+}  // namespace
+
+std::mutex& KernelLock() {
+    static std::mutex m;
+    return m;
+}
+
+std::condition_variable& KernelSignal() {
+    static std::condition_variable cv;
+    return cv;
+}
+
+void NotifyKernelWaiters() { KernelSignal().notify_all(); }
+
+HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
+    auto& table = Table();
+    std::lock_guard lock(table.mutex);
+    const std::uintptr_t value = table.next;
+    table.next += 4;
+    table.objects.emplace(value, std::move(object));
+    return reinterpret_cast<HANDLE>(value);
+}
+
+std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
+    auto& table = Table();
+    std::lock_guard lock(table.mutex);
+    auto it = table.objects.find(reinterpret_cast<std::uintptr_t>(handle));
+    return it == table.objects.end() ? nullptr : it->second;
+}
+
+std::size_t OpenHandleCount() {
+    auto& table = Table();
+    std::lock_guard lock(table.mutex);
+    return table.objects.size();
+}
+
+}  // namespace Platform
+
+using namespace Platform;
+
+DWORD GetLastError() { return t_lastError; }
+void SetLastError(DWORD error) { t_lastError = error; }
+
+BOOL CloseHandle(HANDLE handle) {
+    std::shared_ptr<KernelObject> released;  // destroyed outside the table lock
+    {
+        auto& table = Table();
+        std::lock_guard lock(table.mutex);
+        auto it = table.objects.find(reinterpret_cast<std::uintptr_t>(handle));
+        if (it == table.objects.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        released = std::move(it->second);
+        table.objects.erase(it);
+    }
+    return TRUE;
+}
+
+HANDLE CreateEventW(void*, BOOL manualReset, BOOL initialState, LPCWSTR name) {
+    if (name != nullptr && *name != 0) {
+        std::lock_guard lock(NamedEventsLock());
+        auto& events = NamedEvents();
+        std::u16string key(name);
+        if (auto existing = events[key].lock()) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return InsertHandle(existing);
+        }
+        auto event = std::make_shared<Event>(manualReset != FALSE, initialState != FALSE);
+        events[key] = event;
+        SetLastError(ERROR_SUCCESS);
+        return InsertHandle(event);
+    }
+    SetLastError(ERROR_SUCCESS);
+    return InsertHandle(std::make_shared<Event>(manualReset != FALSE, initialState != FALSE));
+}
+
+static BOOL SetEventState(HANDLE handle, bool value) {
+    auto event = LookupHandleAs<Event>(handle);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    {
+        std::lock_guard lock(KernelLock());
+        event->Set(value);
+    }
+    if (value) NotifyKernelWaiters();
+    return TRUE;
+}
+
+BOOL SetEvent(HANDLE event) { return SetEventState(event, true); }
+BOOL ResetEvent(HANDLE event) { return SetEventState(event, false); }
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    auto object = LookupHandle(handle);
+    if (!object || !object->IsWaitable()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    std::unique_lock lock(KernelLock());
+    auto signaled = [&] { return object->IsSignaled(); };
+    bool done;
+    if (milliseconds == INFINITE) {
+        KernelSignal().wait(lock, signaled);
+        done = true;
+    } else {
+        auto& clock = GetClock();
+        done = clock.WaitUntil(lock, KernelSignal(), clock.Now() + Milliseconds(milliseconds), signaled);
+    }
+    if (!done) return WAIT_TIMEOUT;
+    object->OnWaitSatisfied();
+    return WAIT_OBJECT_0;
+}
+
+DWORD GetTickCount() { return static_cast<DWORD>(GetClock().Now().count()); }
+std::uint64_t GetTickCount64() { return static_cast<std::uint64_t>(GetClock().Now().count()); }
+void Sleep(DWORD milliseconds) { GetClock().SleepFor(Milliseconds(milliseconds)); }
