@@ -272,12 +272,54 @@ DialogItemTemplate DialogItem(LineParser& parser, std::string_view keyword) {
     return item;
 }
 
+std::u16string BinaryType(LineParser& parser) {
+    parser.SkipBlanks();
+    const auto word = parser.Word();
+    if (word.empty()) parser.Fail("missing resource type");
+    if (word.size() > 32) parser.Fail("resource type longer than 32 characters");
+    std::u16string type;
+    for (char c : word) {
+        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        if (!letter && !(c >= '0' && c <= '9') && c != '_') {
+            parser.Fail("resource type must be letters, digits or '_', got '" + std::string(word) + "'");
+        }
+        type.push_back(static_cast<char16_t>(c >= 'a' && c <= 'z' ? c - 32 : c));
+    }
+    return type;
+}
+
+// Groups of hex digits up to the end of the line or a comment.
+void HexBytes(LineParser& parser, std::vector<std::uint8_t>& out) {
+    auto digit = [&](char c) -> unsigned {
+        if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+        if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+        if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
+        parser.Fail("hex bytes must be hex digits, got '" + std::string(1, c) + "'");
+    };
+    bool any = false;
+    for (;;) {
+        parser.SkipBlanks();
+        if (parser.AtEnd() || parser.Peek() == '#') break;
+        const auto word = parser.Word();
+        if (word.size() % 2 != 0) parser.Fail("hex bytes need an even number of digits");
+        if (out.size() + word.size() / 2 > kMaxFileSize) parser.Fail("binary resource larger than 16 MiB");
+        for (std::size_t i = 0; i < word.size(); i += 2) {
+            out.push_back(static_cast<std::uint8_t>(digit(word[i]) * 16 + digit(word[i + 1])));
+        }
+        any = true;
+    }
+    if (!any) parser.Fail("missing hex bytes");
+}
+
 }  // namespace
 
 ResourceTable ParseResourceText(std::string_view text, const std::string& sourceName) {
     ResourceTable table;
     std::map<UINT, std::size_t> firstLine;
     std::map<UINT, std::size_t> firstDialogLine;
+    std::map<std::pair<std::u16string, UINT>, std::size_t> firstBinaryLine;
+    std::pair<std::u16string, UINT> lastBinary;  // of the line before, when it was BINARY
+    bool continuing = false;
     std::optional<std::pair<UINT, DialogTemplate>> open;  // the dialog being read
     std::size_t openLine = 0;
     if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
@@ -294,6 +336,22 @@ ResourceTable ParseResourceText(std::string_view text, const std::string& source
         parser.SkipBlanks();
         if (parser.AtEnd() || parser.Peek() == '#') continue;
         const auto keyword = parser.Word();
+        const bool afterBinary = std::exchange(continuing, false);
+        if (!open && keyword == "BINARY") {
+            auto key = std::make_pair(BinaryType(parser), 0u);
+            parser.SkipBlanks();
+            key.second = Number(parser, "resource id", 0, 65535);
+            const bool appends = afterBinary && key == lastBinary;
+            if (auto [it, added] = firstBinaryLine.emplace(key, number); !added && !appends) {
+                parser.Fail("binary resource " + std::to_string(key.second) + " already defined on line " +
+                            std::to_string(it->second));
+            }
+            auto& bytes = table.binaries[key];
+            HexBytes(parser, bytes);
+            lastBinary = std::move(key);
+            continuing = true;
+            continue;
+        }
         if (open) {
             if (keyword == "END") {
                 Flags(parser, [](std::string_view) { return false; });

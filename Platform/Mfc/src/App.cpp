@@ -31,7 +31,9 @@ AFX_MODULE_STATE::AFX_MODULE_STATE(const char16_t* moduleName, Platform::Resourc
     registration_ = Platform::RegisterResourceModule(name_, std::move(resources));
 }
 
-AFX_MODULE_STATE::~AFX_MODULE_STATE() = default;
+AFX_MODULE_STATE::~AFX_MODULE_STATE() {
+    if (loaded_ != nullptr) FreeLibrary(loaded_);
+}
 
 Platform::ResourceSlot* AFX_MODULE_STATE::Slot() {
     if (program_) return nullptr;
@@ -39,7 +41,7 @@ Platform::ResourceSlot* AFX_MODULE_STATE::Slot() {
     // loaded: a library loaded by name is then already in the module table.
     std::call_once(resolved_, [this] {
         HMODULE module = GetModuleHandleW(name_.c_str());
-        if (module == nullptr) module = LoadLibraryW(name_.c_str());
+        if (module == nullptr) module = loaded_ = LoadLibraryW(name_.c_str());
         instance_ = module;
         slot_.Set(module);
     });

@@ -130,20 +130,22 @@ void HitTest(const Window& w, LVHITTESTINFO& info) {
 }
 
 // One state change of one row, announced and cancellable. In a single-
-// selection list, selecting a row first deselects the others; any row
-// gaining the focus state takes it from the others.
+// selection list, selecting a row first deselects the others; a row gaining
+// the focus state takes it from the others.
 bool ChangeState(Window& w, int index, UINT state, UINT mask) {
     if (index < 0 || index >= static_cast<int>(w.rows.size())) return false;
     const UINT old = w.rows[static_cast<std::size_t>(index)].state;
     const UINT wanted = (old & ~mask) | (state & mask);
     if (wanted == old) return true;
-    const UINT gained = wanted & ~old;
-    for (UINT exclusive : {LVIS_SELECTED, LVIS_FOCUSED}) {
-        if ((gained & exclusive) == 0) continue;
-        if (exclusive == LVIS_SELECTED && (w.style & LVS_SINGLESEL) == 0) continue;
+    // The rows that hold what this row gains exclusively give it up first,
+    // each in one announced change.
+    const UINT exclusive = LVIS_FOCUSED | ((w.style & LVS_SINGLESEL) != 0 ? LVIS_SELECTED : 0);
+    const UINT taken = wanted & ~old & exclusive;
+    if (taken != 0) {
         for (int other = 0; other < static_cast<int>(w.rows.size()); ++other) {
-            if (other == index || (w.rows[static_cast<std::size_t>(other)].state & exclusive) == 0) continue;
-            if (!ChangeState(w, other, 0, exclusive)) return false;
+            if (other == index) continue;
+            const UINT lose = w.rows[static_cast<std::size_t>(other)].state & taken;
+            if (lose != 0 && !ChangeState(w, other, 0, lose)) return false;
         }
     }
     if (index >= static_cast<int>(w.rows.size())) return false;

@@ -66,6 +66,8 @@ bool Click(HWND window) {
 bool Focus(HWND window) {
     if (!IsWindowReachable(window)) return false;
     RecordInput(MakeInput(window, WM_KEYDOWN, VK_TAB, Centre(window)));
+    // Tabbing in always arrives anew, even at the window that had the focus.
+    if (::GetFocus() == window) ::SetFocus(nullptr);
     ::SetFocus(window);
     if (auto w = OwnWindow(window); w && w->kind == Kind::Edit) ::SendMessageW(window, EM_SETSEL, 0, -1);
     return true;

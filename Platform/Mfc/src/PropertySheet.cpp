@@ -40,7 +40,7 @@ BOOL CPropertyPage::OnApply() {
 }
 
 CPropertySheet::CPropertySheet(UINT captionId, CWnd* parent, UINT selectPage)
-    : captionId_(captionId), parent_(parent), startPage_(selectPage) {
+    : parent_(parent), startPage_(selectPage) {
     caption_.LoadString(captionId);
 }
 

@@ -166,7 +166,6 @@ WindowPtr CreateWindowRecord(Kind kind, std::u16string className, std::u16string
     window->rect = rect;
     window->id = id;
     window->parent = parent;
-    if (kind == Kind::Button && (style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) window->defaultId = id;
     if (kind == Kind::Edit && (style & ES_PASSWORD) != 0) window->passwordChar = u'*';
     if (kind != Kind::ComboBox && kind != Kind::ListView && kind != Kind::IPAddress) window->text = text;
     if (Insert(window) == nullptr) return nullptr;

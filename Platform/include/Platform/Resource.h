@@ -35,7 +35,12 @@
 //     report view) IPADDRESS ETCHEDLINE PICTURE. Flags: GROUP TABSTOP
 //     NOTABSTOP DISABLED HIDDEN PASSWORD READONLY NUMBER SINGLESEL
 //     SHOWSELALWAYS RTL; buttons, edits, combo boxes and lists are tab
-//     stops unless NOTABSTOP is given.
+//     stops unless NOTABSTOP is given;
+//   - BINARY <type> <id> <hex>   bytes of a binary resource (an icon, a
+//     picture): <type> is 1 to 32 letters, digits or '_' (kept in upper
+//     case: "gif" and "GIF" agree), <id> is 0 to 65535, <hex> groups of an
+//     even number of hex digits; further BINARY lines of the same type and id directly
+//     after it append to its bytes (at most 16 MiB in all).
 // Anything else is an error naming the file and line.
 #pragma once
 
@@ -76,7 +81,7 @@ struct DialogTemplate {
 struct ResourceTable {
     std::map<UINT, std::u16string> strings;
     std::map<UINT, DialogTemplate> dialogs;
-    // Binary resources by type name and id.
+    // Binary resources by type name (upper case) and id.
     std::map<std::pair<std::u16string, UINT>, std::vector<std::uint8_t>> binaries;
 };
 

@@ -91,7 +91,6 @@ private:
     void Ok();
 
     CString caption_;
-    UINT captionId_ = 0;
     CWnd* parent_;
     std::vector<CPropertyPage*> pages_;
     int active_ = -1;

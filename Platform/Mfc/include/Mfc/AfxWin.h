@@ -55,6 +55,7 @@ private:
     Platform::ResourceRegistration registration_;
     std::once_flag resolved_;
     HINSTANCE instance_ = nullptr;
+    HMODULE loaded_ = nullptr;  // a reference taken by this state
     Platform::ResourceSlot slot_;
 };
 
