@@ -89,7 +89,8 @@ struct DeviceState {
 // A file opened on a device interface.
 class DeviceFile final : public FileObject {
 public:
-    DeviceFile(std::shared_ptr<Node> node, std::shared_ptr<Attachment> attachment, Channel channel, DWORD access);
+    DeviceFile(std::shared_ptr<Node> node, std::shared_ptr<Attachment> attachment,
+               std::shared_ptr<UsbDeviceModel> model, Channel channel, DWORD access);
     ~DeviceFile() override;
 
     DWORD Read(BYTE* buffer, DWORD length, DWORD& read) override;
@@ -101,6 +102,7 @@ public:
 private:
     std::shared_ptr<Node> node_;
     std::shared_ptr<Attachment> attachment_;
+    std::shared_ptr<UsbDeviceModel> model_;  // as attached when opened
     Channel channel_;
     DWORD access_;
 };

@@ -23,9 +23,13 @@ BOOL Finish(DWORD error, DWORD count, LPDWORD countOut) {
 
 namespace Platform::detail {
 
-DeviceFile::DeviceFile(std::shared_ptr<Node> node, std::shared_ptr<Attachment> attachment, Channel channel,
-                       DWORD access)
-    : node_(std::move(node)), attachment_(std::move(attachment)), channel_(channel), access_(access) {
+DeviceFile::DeviceFile(std::shared_ptr<Node> node, std::shared_ptr<Attachment> attachment,
+                       std::shared_ptr<UsbDeviceModel> model, Channel channel, DWORD access)
+    : node_(std::move(node)),
+      attachment_(std::move(attachment)),
+      model_(std::move(model)),
+      channel_(channel),
+      access_(access) {
     ++g_liveDeviceFiles;
 }
 
@@ -42,7 +46,7 @@ DWORD DeviceFile::Read(BYTE* buffer, DWORD length, DWORD& read) {
     if (!attachment_->connected) return ERROR_DEVICE_NOT_CONNECTED;
     if (channel_ != Channel::Printer) return ERROR_INVALID_FUNCTION;
     if (!(access_ & GENERIC_READ)) return ERROR_ACCESS_DENIED;
-    const DWORD error = node_->model->Read(buffer, length, read);
+    const DWORD error = model_->Read(buffer, length, read);
     // Pulled while the read waited.
     if (!attachment_->connected) {
         read = 0;
@@ -56,7 +60,7 @@ DWORD DeviceFile::Write(const BYTE* data, DWORD length, DWORD& written) {
     if (!attachment_->connected) return ERROR_DEVICE_NOT_CONNECTED;
     if (channel_ != Channel::Printer) return ERROR_INVALID_FUNCTION;
     if (!(access_ & GENERIC_WRITE)) return ERROR_ACCESS_DENIED;
-    return node_->model->Write(data, length, written);
+    return model_->Write(data, length, written);
 }
 
 DWORD DeviceFile::IoControl(DWORD code, const BYTE* in, DWORD inSize, BYTE* out, DWORD outSize, DWORD& returned) {
@@ -67,7 +71,7 @@ DWORD DeviceFile::IoControl(DWORD code, const BYTE* in, DWORD inSize, BYTE* out,
         case Channel::Hub:
             return HubIoControl(node_, channel_, code, in, inSize, out, outSize, returned);
         case Channel::Printer:
-            return node_->model->Control(code, in, inSize, out, outSize, returned);
+            return model_->Control(code, in, inSize, out, outSize, returned);
         case Channel::None:
             break;
     }
@@ -78,6 +82,7 @@ HANDLE OpenDevicePath(const std::u16string& name, DWORD access, DWORD dispositio
     auto& s = GetMachine().Devices().State();
     std::shared_ptr<Node> node;
     std::shared_ptr<Attachment> attachment;
+    std::shared_ptr<UsbDeviceModel> model;
     Channel channel = Channel::None;
     {
         std::lock_guard lock(s.mutex);
@@ -88,6 +93,7 @@ HANDLE OpenDevicePath(const std::u16string& name, DWORD access, DWORD dispositio
             return INVALID_HANDLE_VALUE;
         }
         attachment = node->attachment;
+        model = node->model;
         channel = itf->channel;
     }
     if (disposition != OPEN_EXISTING) {
@@ -95,7 +101,8 @@ HANDLE OpenDevicePath(const std::u16string& name, DWORD access, DWORD dispositio
         return INVALID_HANDLE_VALUE;
     }
     SetLastError(ERROR_SUCCESS);
-    return InsertHandle(std::make_shared<DeviceFile>(std::move(node), std::move(attachment), channel, access));
+    return InsertHandle(
+        std::make_shared<DeviceFile>(std::move(node), std::move(attachment), std::move(model), channel, access));
 }
 
 }  // namespace Platform::detail
