@@ -13,9 +13,10 @@ struct ClockSlot {
     std::vector<std::shared_ptr<Clock>> retired;
 };
 
+// Never destroyed: detached threads may still sleep while the process exits.
 ClockSlot& Slot() {
-    static ClockSlot slot;
-    return slot;
+    static auto* slot = new ClockSlot;
+    return *slot;
 }
 
 }  // namespace

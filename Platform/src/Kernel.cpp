@@ -17,9 +17,11 @@ struct HandleTable {
     std::uintptr_t next = 0x1000;
 };
 
+// Process-wide state is never destroyed: detached threads may still use it
+// while the process exits.
 HandleTable& Table() {
-    static HandleTable table;
-    return table;
+    static auto* table = new HandleTable;
+    return *table;
 }
 
 class Event final : public KernelObject {
@@ -38,12 +40,12 @@ private:
 };
 
 std::mutex& NamedEventsLock() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 std::map<std::u16string, std::weak_ptr<Event>>& NamedEvents() {
-    static std::map<std::u16string, std::weak_ptr<Event>> events;
-    return events;
+    static auto* events = new std::map<std::u16string, std::weak_ptr<Event>>;
+    return *events;
 }
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
@@ -51,13 +53,13 @@ thread_local DWORD t_lastError = ERROR_SUCCESS;
 }  // namespace
 
 std::mutex& KernelLock() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 
 std::condition_variable& KernelSignal() {
-    static std::condition_variable cv;
-    return cv;
+    static auto* cv = new std::condition_variable;
+    return *cv;
 }
 
 void NotifyKernelWaiters() {

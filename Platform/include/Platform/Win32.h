@@ -99,3 +99,26 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 DWORD GetTickCount();
 std::uint64_t GetTickCount64();
 void Sleep(DWORD milliseconds);
+
+// Threads. Each runs detached on a std::thread; its handle is a waitable
+// object, signalled once the start routine has returned. The stack size is
+// left to the system and no creation flag is supported (ERROR_NOT_SUPPORTED).
+using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID parameter);
+HANDLE CreateThread(void* securityAttributes, std::size_t stackSize, LPTHREAD_START_ROUTINE startAddress,
+                    LPVOID parameter, DWORD creationFlags, LPDWORD threadId);
+BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
+DWORD GetCurrentThreadId();
+// A thread cannot be stopped safely from outside here: this always fails
+// with ERROR_NOT_SUPPORTED. Threads end by returning (cooperative cancel).
+BOOL TerminateThread(HANDLE thread, DWORD exitCode);
+
+// Modules. "Name.dll" is loaded as "libName.so", searched in the program's
+// directory first and then on the library path; a resource module registered
+// in process or a "Name.rc.txt" file beside the program comes first (see
+// Platform/Resource.h). Handles are reference-counted.
+constexpr DWORD ERROR_BAD_FORMAT = 11;
+HMODULE LoadLibraryW(LPCWSTR fileName);
+HMODULE LoadLibraryA(LPCSTR fileName);
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
+BOOL FreeLibrary(HMODULE module);
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
