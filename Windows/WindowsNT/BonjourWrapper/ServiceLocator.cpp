@@ -120,7 +120,7 @@ bool ServiceLocator::SendBrowse(const std::string& serviceType, const std::strin
 bool ServiceLocator::StartBrowsing(const std::string& serviceType, const std::string& domain) {
     if (serviceType.empty()) return false;
     // The pump cannot wait for itself to end.
-    if (OnPumpThread()) return false;
+    if (InsideCallback()) return false;
     std::lock_guard control(controlMutex_);
     bool reuseHeld = false;
     {
@@ -189,10 +189,15 @@ void ServiceLocator::JoinPump() {
     pumpThreadId_.store(std::thread::id());
 }
 
+bool ServiceLocator::InsideCallback() const {
+    std::lock_guard lock(mutex_);
+    return OnPumpThread() || pumpingThread_ == std::this_thread::get_id();
+}
+
 void ServiceLocator::StopBrowsing() {
-    if (OnPumpThread()) {
-        // From a callback: tell the pump to end; it releases the reference
-        // once it has left DNS-SD.
+    if (InsideCallback()) {
+        // The pump cannot wait for itself: tell it to end; it releases the
+        // reference once it has left DNS-SD.
         std::lock_guard lock(mutex_);
         stopRequested_.store(true);
         if (pumpTask_) pumpTask_->SetCancelled(true);
@@ -249,11 +254,10 @@ void ServiceLocator::ReleaseDeferredLocked() {
 // The event pump
 
 void ServiceLocator::PumpEvents(std::uint32_t timeoutMs) {
-    std::unique_lock pumpGuard(pumpMutex_, std::try_to_lock);
-    if (!pumpGuard.owns_lock()) return;
     {
         std::lock_guard lock(mutex_);
-        if (!browseRef_) return;
+        // One pumping thread at a time, and no pumping from inside a callback.
+        if (!browseRef_ || pumpingThread_ != std::thread::id()) return;
         pumpingThread_ = std::this_thread::get_id();
     }
     struct LeavePump {

@@ -111,6 +111,7 @@ private:
                                      std::uint32_t ttl, void* context);
 
     bool OnPumpThread() const;
+    bool InsideCallback() const;
     bool SendBrowse(const std::string& serviceType, const std::string& domain);
     bool StartPump();
     void JoinPump();
@@ -131,9 +132,7 @@ private:
     mutable std::mutex mutex_;
     // Serialises the owner's start, stop and destruction.
     std::mutex controlMutex_;
-    // Held by the one thread inside PumpEvents.
-    std::mutex pumpMutex_;
-    std::thread::id pumpingThread_;               // thread inside PumpEvents, guarded by mutex_
+    std::thread::id pumpingThread_;               // the one thread inside PumpEvents, guarded by mutex_
     DNSServiceRef processing_ = nullptr;          // reference inside DNSServiceProcessResult, guarded by mutex_
     std::vector<DNSServiceRef> deferredRelease_;  // released once no one is processing them, guarded by mutex_
     std::map<std::string, int> browseCounts_;     // live reports per service, guarded by mutex_
