@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <poll.h>
 
 #include <memory>
@@ -23,8 +22,6 @@ bool Readable(DNSServiceRef ref, int timeoutMs = 0) {
 struct Seen {
     std::vector<std::string> names;
     std::vector<DNSServiceFlags> flags;
-    std::uint16_t port = 0;
-    std::string txt;
 };
 
 void DNSSD_API OnBrowse(DNSServiceRef, DNSServiceFlags flags, uint32_t, DNSServiceErrorType, const char* name,
@@ -32,15 +29,6 @@ void DNSSD_API OnBrowse(DNSServiceRef, DNSServiceFlags flags, uint32_t, DNSServi
     auto* seen = static_cast<Seen*>(context);
     seen->names.push_back(name);
     seen->flags.push_back(flags);
-}
-
-void DNSSD_API OnResolve(DNSServiceRef ref, DNSServiceFlags, uint32_t, DNSServiceErrorType, const char* fullName,
-                         const char*, uint16_t port, uint16_t txtLength, const unsigned char* txt, void* context) {
-    auto* seen = static_cast<Seen*>(context);
-    seen->names.push_back(fullName);
-    seen->port = port;
-    seen->txt.assign(reinterpret_cast<const char*>(txt), txtLength);
-    DNSServiceRefDeallocate(ref);  // allowed inside its own callback
 }
 
 class FakeDnsSdTest : public ::testing::Test {
@@ -70,34 +58,6 @@ TEST_F(FakeDnsSdTest, SocketIsReadableExactlyWhileRepliesWait) {
     EXPECT_EQ(seen.flags, (std::vector<DNSServiceFlags>{kDNSServiceFlagsAdd | kDNSServiceFlagsMoreComing, 0u}));
     DNSServiceRefDeallocate(ref);
     EXPECT_EQ(FakeDnsSd::LiveRefCount(), 0u);
-    EXPECT_TRUE(FakeDnsSd::Violations().empty());
-}
-
-TEST_F(FakeDnsSdTest, StandingAnswersFailuresAndAvahiDomainRule) {
-    FakeDnsSd::ResolveReply answer;
-    answer.fullName = "P._ptp._tcp.local.";
-    answer.port = 15740;
-    answer.txt = FakeDnsSd::TxtRecord({"usbvid=3B7D", "", "pid=0102"});
-    FakeDnsSd::Answer(FakeDnsSd::Operation::Resolve, "P", {answer});
-
-    Seen seen;
-    DNSServiceRef ref = nullptr;
-    EXPECT_EQ(DNSServiceResolve(&ref, 0, 0, "P", "_ptp._tcp", ".local.", OnResolve, &seen), kDNSServiceErr_BadParam);
-    FakeDnsSd::FailNext(FakeDnsSd::Operation::Resolve, kDNSServiceErr_NoMemory);
-    EXPECT_EQ(DNSServiceResolve(&ref, 0, 0, "P", "_ptp._tcp", "local.", OnResolve, &seen), kDNSServiceErr_NoMemory);
-    ASSERT_EQ(DNSServiceResolve(&ref, 0, 3, "P", "_ptp._tcp", "local.", OnResolve, &seen), kDNSServiceErr_NoError);
-    ASSERT_TRUE(Readable(ref));
-    EXPECT_EQ(DNSServiceProcessResult(ref), kDNSServiceErr_NoError);
-    EXPECT_EQ(seen.names, std::vector<std::string>{"P._ptp._tcp.local."});
-    EXPECT_EQ(seen.port, htons(15740));
-    EXPECT_EQ(seen.txt, std::string("\x0busbvid=3B7D\x00\x08pid=0102", 22));
-    EXPECT_FALSE(FakeDnsSd::IsLive(ref));
-
-    const auto request =
-        FakeDnsSd::WaitForRequest(FakeDnsSd::Operation::Resolve, 0ms, [](const auto& r) { return r.ref != nullptr; });
-    ASSERT_TRUE(request);
-    EXPECT_EQ(request->interfaceIndex, 3u);
-    EXPECT_EQ(request->domain, std::optional<std::string>("local."));
     EXPECT_TRUE(FakeDnsSd::Violations().empty());
 }
 
