@@ -62,7 +62,9 @@ std::condition_variable& KernelSignal() {
     return *cv;
 }
 
-void NotifyKernelWaiters() { KernelSignal().notify_all(); }
+void NotifyKernelWaiters() {
+    KernelSignal().notify_all();
+}
 
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
     auto& table = Table();
@@ -90,8 +92,12 @@ std::size_t OpenHandleCount() {
 
 using namespace Platform;
 
-DWORD GetLastError() { return t_lastError; }
-void SetLastError(DWORD error) { t_lastError = error; }
+DWORD GetLastError() {
+    return t_lastError;
+}
+void SetLastError(DWORD error) {
+    t_lastError = error;
+}
 
 BOOL CloseHandle(HANDLE handle) {
     std::shared_ptr<KernelObject> released;  // destroyed outside the table lock
@@ -141,8 +147,12 @@ static BOOL SetEventState(HANDLE handle, bool value) {
     return TRUE;
 }
 
-BOOL SetEvent(HANDLE event) { return SetEventState(event, true); }
-BOOL ResetEvent(HANDLE event) { return SetEventState(event, false); }
+BOOL SetEvent(HANDLE event) {
+    return SetEventState(event, true);
+}
+BOOL ResetEvent(HANDLE event) {
+    return SetEventState(event, false);
+}
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     auto object = LookupHandle(handle);
@@ -165,6 +175,12 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return WAIT_OBJECT_0;
 }
 
-DWORD GetTickCount() { return static_cast<DWORD>(GetClock().Now().count()); }
-std::uint64_t GetTickCount64() { return static_cast<std::uint64_t>(GetClock().Now().count()); }
-void Sleep(DWORD milliseconds) { GetClock().SleepFor(Milliseconds(milliseconds)); }
+DWORD GetTickCount() {
+    return static_cast<DWORD>(GetClock().Now().count());
+}
+std::uint64_t GetTickCount64() {
+    return static_cast<std::uint64_t>(GetClock().Now().count());
+}
+void Sleep(DWORD milliseconds) {
+    GetClock().SleepFor(Milliseconds(milliseconds));
+}
