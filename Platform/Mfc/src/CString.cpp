@@ -69,7 +69,7 @@ constexpr int kMaxField = 1 << 16;
     throw std::invalid_argument("CString::Format: " + why);
 }
 
-struct Spec {
+struct Directive {
     std::string flags;
     int width = -1;
     int precision = -1;
@@ -91,17 +91,17 @@ std::string Printf(const std::string& format, Args... args) {
     return out;
 }
 
-std::string NarrowSpec(const Spec& spec, const char* length, char conversion) {
-    std::string f = "%" + spec.flags;
-    if (spec.width >= 0) f += std::to_string(spec.width);
-    if (spec.precision >= 0) f += "." + std::to_string(spec.precision);
+std::string NarrowDirective(const Directive& directive, const char* length, char conversion) {
+    std::string f = "%" + directive.flags;
+    if (directive.width >= 0) f += std::to_string(directive.width);
+    if (directive.precision >= 0) f += "." + std::to_string(directive.precision);
     return f + length + conversion;
 }
 
-std::u16string Pad(std::u16string text, const Spec& spec) {
-    if (spec.width > static_cast<int>(text.size())) {
-        const std::u16string fill(static_cast<std::size_t>(spec.width) - text.size(), u' ');
-        text = spec.flags.find('-') != std::string::npos ? text + fill : fill + text;
+std::u16string Pad(std::u16string text, const Directive& directive) {
+    if (directive.width > static_cast<int>(text.size())) {
+        const std::u16string fill(static_cast<std::size_t>(directive.width) - text.size(), u' ');
+        text = directive.flags.find('-') != std::string::npos ? text + fill : fill + text;
     }
     return text;
 }
@@ -155,10 +155,10 @@ std::u16string FormatText(std::u16string_view format, const std::vector<FormatAr
             out += u'%';
             continue;
         }
-        Spec spec;
+        Directive directive;
         while (i < format.size() && std::u16string_view(u"-+ #0").find(format[i]) != std::u16string_view::npos) {
-            if (spec.flags.find(static_cast<char>(format[i])) == std::string::npos)
-                spec.flags += static_cast<char>(format[i]);
+            if (directive.flags.find(static_cast<char>(format[i])) == std::string::npos)
+                directive.flags += static_cast<char>(format[i]);
             ++i;
         }
         if (i < format.size() && format[i] == u'*') {
@@ -167,10 +167,10 @@ std::u16string FormatText(std::u16string_view format, const std::vector<FormatAr
             if (!IsInteger(a)) Refuse("* needs an integer argument");
             const auto w = SignExtended(a.bits, a.kind == FormatArg::Kind::Signed ? a.size : 8);
             if (w < -kMaxField || w > kMaxField) Refuse("field width too large");
-            if (w < 0) spec.flags += '-';
-            spec.width = static_cast<int>(w < 0 ? -w : w);
+            if (w < 0) directive.flags += '-';
+            directive.width = static_cast<int>(w < 0 ? -w : w);
         } else {
-            spec.width = i < format.size() && format[i] >= u'1' && format[i] <= u'9' ? number(i) : -1;
+            directive.width = i < format.size() && format[i] >= u'1' && format[i] <= u'9' ? number(i) : -1;
         }
         if (i < format.size() && format[i] == u'.') {
             ++i;
@@ -180,15 +180,15 @@ std::u16string FormatText(std::u16string_view format, const std::vector<FormatAr
                 if (!IsInteger(a)) Refuse("* needs an integer argument");
                 const auto p = SignExtended(a.bits, a.kind == FormatArg::Kind::Signed ? a.size : 8);
                 if (p > kMaxField) Refuse("precision too large");
-                spec.precision = p < 0 ? -1 : static_cast<int>(p);
+                directive.precision = p < 0 ? -1 : static_cast<int>(p);
             } else {
-                spec.precision = number(i);
+                directive.precision = number(i);
             }
         }
         for (const char* modifier : {"I64", "I32", "hh", "ll", "h", "l", "L", "I", "z", "j", "t", "w"}) {
             const std::u16string m(modifier, modifier + std::char_traits<char>::length(modifier));
             if (format.substr(i, m.size()) == m) {
-                spec.length = modifier;
+                directive.length = modifier;
                 i += m.size();
                 break;
             }
@@ -200,9 +200,9 @@ std::u16string FormatText(std::u16string_view format, const std::vector<FormatAr
             case 'i': {
                 const auto& a = take(conversion);
                 if (!IsInteger(a)) Refuse(std::string("%") + conversion + " needs an integer argument");
-                const int size = ValueSize(a, spec.length);
+                const int size = ValueSize(a, directive.length);
                 const auto value = static_cast<long long>(SignExtended(Masked(a, size), size));
-                out += Widen(Printf(NarrowSpec(spec, "ll", 'd'), value));
+                out += Widen(Printf(NarrowDirective(directive, "ll", 'd'), value));
                 break;
             }
             case 'u':
@@ -211,8 +211,8 @@ std::u16string FormatText(std::u16string_view format, const std::vector<FormatAr
             case 'o': {
                 const auto& a = take(conversion);
                 if (!IsInteger(a)) Refuse(std::string("%") + conversion + " needs an integer argument");
-                const auto value = static_cast<unsigned long long>(Masked(a, ValueSize(a, spec.length)));
-                out += Widen(Printf(NarrowSpec(spec, "ll", conversion), value));
+                const auto value = static_cast<unsigned long long>(Masked(a, ValueSize(a, directive.length)));
+                out += Widen(Printf(NarrowDirective(directive, "ll", conversion), value));
                 break;
             }
             case 'e':
@@ -226,7 +226,7 @@ std::u16string FormatText(std::u16string_view format, const std::vector<FormatAr
                 const auto& a = take(conversion);
                 if (a.kind != FormatArg::Kind::Float)
                     Refuse(std::string("%") + conversion + " needs a floating argument");
-                out += Widen(Printf(NarrowSpec(spec, "", conversion), a.real));
+                out += Widen(Printf(NarrowDirective(directive, "", conversion), a.real));
                 break;
             }
             case 'c':
@@ -241,7 +241,7 @@ std::u16string FormatText(std::u16string_view format, const std::vector<FormatAr
                 } else {
                     unit += static_cast<char16_t>(value & 0xFFFF);
                 }
-                out += Pad(unit, spec);
+                out += Pad(unit, directive);
                 break;
             }
             case 's':
@@ -257,10 +257,10 @@ std::u16string FormatText(std::u16string_view format, const std::vector<FormatAr
                 } else {
                     Refuse("%s needs a string argument");
                 }
-                if (spec.precision >= 0 && static_cast<int>(text.size()) > spec.precision) {
-                    text.resize(static_cast<std::size_t>(spec.precision));
+                if (directive.precision >= 0 && static_cast<int>(text.size()) > directive.precision) {
+                    text.resize(static_cast<std::size_t>(directive.precision));
                 }
-                out += Pad(std::move(text), spec);
+                out += Pad(std::move(text), directive);
                 break;
             }
             case 'p': {
@@ -272,7 +272,7 @@ std::u16string FormatText(std::u16string_view format, const std::vector<FormatAr
                 const void* p = a.kind == FormatArg::Kind::Pointer ? a.pointer
                                 : a.kind == FormatArg::Kind::Wide  ? static_cast<const void*>(a.wide.data())
                                                                    : static_cast<const void*>(a.narrow);
-                out += Widen(Printf(NarrowSpec(spec, "", 'p'), p));
+                out += Widen(Printf(NarrowDirective(directive, "", 'p'), p));
                 break;
             }
             case 'n':

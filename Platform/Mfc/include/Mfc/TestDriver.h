@@ -6,9 +6,9 @@
 // dialog is ended.
 //
 //     Mfc::TestDriver driver(Mfc::GTestFailures());   // Mfc/GTestDriver.h
-//     CRenameProfileDialog dialog(u"Home", names, nullptr);
+//     CSettingsDialog dialog;
 //     auto s = driver.BeginModal(dialog);            // window open, OnInitDialog done
-//     s.Type(13001, u"Office");
+//     s.Type(1001, u"Office");
 //     driver.AnswerNextMessageBox(IDOK);
 //     s.Click(IDOK);
 //     EXPECT_TRUE(s.IsOpen());
@@ -17,6 +17,10 @@
 // scripts queued beforehand, taken in the order the dialogs open:
 //
 //     driver.OnNextModal([](Mfc::ModalSession& inner) { inner.Click(IDCANCEL); });
+//
+// BeginModal runs under the thread's current module state: a library's
+// dialog whose DoModal switches to the library's state is best run through
+// DoModal with a script, or under AFX_MANAGE_STATE of that state.
 #pragma once
 
 #include "Mfc/Layer.h"
