@@ -28,10 +28,15 @@ Registry& Queues() {
     return *registry;
 }
 
+// Set once the thread's state is gone: windows destroyed by static
+// destructors after that find a stand-in state and a closed queue.
+thread_local bool t_threadEnded = false;
+
 struct ThreadHolder {
     std::shared_ptr<ThreadQueue> queue;
     ThreadState state;
     ~ThreadHolder() {
+        t_threadEnded = true;
         if (!queue) return;
         {
             std::lock_guard lock(queue->mutex);
@@ -101,10 +106,22 @@ bool IsPushButton(HWND window) {
 }  // namespace
 
 ThreadState& State() {
+    if (t_threadEnded) {
+        static auto* late = new ThreadState;
+        return *late;
+    }
     return t_thread.state;
 }
 
 std::shared_ptr<ThreadQueue> CurrentQueue() {
+    if (t_threadEnded) {
+        static auto* closed = new std::shared_ptr<ThreadQueue>([] {
+            auto queue = std::make_shared<ThreadQueue>();
+            queue->alive = false;
+            return queue;
+        }());
+        return *closed;
+    }
     if (!t_thread.queue) {
         auto queue = std::make_shared<ThreadQueue>();
         queue->thread = GetCurrentThreadId();
