@@ -1,6 +1,7 @@
 #include "Tessary/StrToL.h"
 
 #include <locale.h>
+#include <charconv>
 #include <clocale>
 #include <cstdlib>
 #include <string>
@@ -67,6 +68,28 @@ std::int32_t StrToL(std::string_view text, std::size_t* consumed, int base) {
 
 double StrToD(std::string_view text, std::size_t* consumed) {
     if (consumed) *consumed = 0;
+
+    // Plain decimal numbers, the usual case, are read by from_chars, which
+    // never looks at the locale. Hexadecimal floats, numbers out of range
+    // and whatever from_chars refuses go the long way.
+    std::size_t start = 0;
+    const std::size_t n = text.size();
+    while (start < n && IsSpace(text[start])) ++start;
+    std::size_t p = start;
+    const bool plus = p < n && text[p] == '+';
+    if (p < n && (text[p] == '+' || text[p] == '-')) ++p;
+    const bool hex = p + 1 < n && text[p] == '0' && (text[p + 1] == 'x' || text[p + 1] == 'X');
+    const bool secondSign = p < n && (text[p] == '+' || text[p] == '-');
+    if (!hex && !secondSign) {
+        double value = 0;
+        const char* first = text.data() + (plus ? start + 1 : start);  // from_chars takes '-' only
+        const auto [end, error] = std::from_chars(first, text.data() + n, value);
+        if (error == std::errc()) {
+            if (consumed) *consumed = static_cast<std::size_t>(end - text.data());
+            return value;
+        }
+    }
+
     // One "C" locale for the life of the process; never freed, like the
     // locale objects of the run-time library.
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));

@@ -78,6 +78,18 @@ TEST(StrToDTest, ReadsLikeStrtodInTheCLocale) {
     EXPECT_EQ(consumed, 0u);
     EXPECT_EQ(StrToD("", &consumed), 0.0);
     EXPECT_EQ(consumed, 0u);
+    EXPECT_EQ(StrToD("+-1", &consumed), 0.0);
+    EXPECT_EQ(consumed, 0u);
+
+    // What the quick path leaves to strtod: hexadecimal, out of range.
+    EXPECT_DOUBLE_EQ(StrToD("0x1p3", &consumed), 8.0);
+    EXPECT_EQ(consumed, 5u);
+    EXPECT_DOUBLE_EQ(StrToD(" -0x10", &consumed), -16.0);
+    EXPECT_EQ(consumed, 6u);
+    EXPECT_EQ(StrToD("1e-400", &consumed), 0.0);
+    EXPECT_EQ(consumed, 6u);
+    EXPECT_TRUE(std::isinf(StrToD("-infinity", &consumed)));
+    EXPECT_EQ(consumed, 9u);
 }
 
 }  // namespace

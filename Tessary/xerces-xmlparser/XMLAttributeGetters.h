@@ -5,19 +5,20 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace Tessary {
 
 using XMLAttributeMap = std::map<std::string, std::string>;
 
-int GetRequiredIntAttribute(const XMLAttributeMap& attributes, const std::string& name);
-bool GetRequiredBoolAttribute(const XMLAttributeMap& attributes, const std::string& name);
-std::string GetRequiredStringAttribute(const XMLAttributeMap& attributes, const std::string& name);
+int GetRequiredIntAttribute(const XMLAttributeMap& attributes, std::string_view name);
+bool GetRequiredBoolAttribute(const XMLAttributeMap& attributes, std::string_view name);
+std::string GetRequiredStringAttribute(const XMLAttributeMap& attributes, std::string_view name);
 
 // False when the attribute is absent or empty (value then 0 / false; the
 // string is left alone); a present value that does not read still throws.
-bool GetOptionalIntAttribute(const XMLAttributeMap& attributes, const std::string& name, int& value);
-bool GetOptionalBoolAttribute(const XMLAttributeMap& attributes, const std::string& name, bool& value);
-bool GetOptionalStringAttribute(const XMLAttributeMap& attributes, const std::string& name, std::string& value);
+bool GetOptionalIntAttribute(const XMLAttributeMap& attributes, std::string_view name, int& value);
+bool GetOptionalBoolAttribute(const XMLAttributeMap& attributes, std::string_view name, bool& value);
+bool GetOptionalStringAttribute(const XMLAttributeMap& attributes, std::string_view name, std::string& value);
 
 }  // namespace Tessary

@@ -72,6 +72,17 @@ TEST(XMLAttributeGettersTest, BooleansAreExactlyTrueOrFalse) {
               "Invalid value for attribute 'TRUE'");
 }
 
+TEST(XMLAttributeGettersTest, SmallMapsAreReadLikeLargeOnes) {
+    // A handful of attributes is searched differently from many.
+    const XMLAttributeMap few = {{"id", "0x10"}, {"on", "true"}, {"empty", ""}};
+    EXPECT_EQ(GetRequiredIntAttribute(few, "id"), 16);
+    EXPECT_TRUE(GetRequiredBoolAttribute(few, "on"));
+    EXPECT_EQ(Message([&] { GetRequiredIntAttribute(few, "i"); }), "Missing/empty attribute 'i'");
+    EXPECT_EQ(Message([&] { GetRequiredStringAttribute(few, "empty"); }), "Missing attribute 'empty'");
+    std::string text;
+    EXPECT_FALSE(GetOptionalStringAttribute(few, "idx", text));
+}
+
 TEST(XMLAttributeGettersTest, Strings) {
     EXPECT_EQ(GetRequiredStringAttribute(kAttributes, "text"), "a b");
     EXPECT_EQ(Message([] { GetRequiredStringAttribute(kAttributes, "empty"); }), "Missing attribute 'empty'");

@@ -1,10 +1,11 @@
 #include "Tessary/xerces-xmlparser/XercesXMLParser.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -22,71 +23,82 @@
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLUni.hpp>
 
 namespace Tessary {
 
 namespace {
 
-// The system's documents declare no entities of their own, so a small cap on
-// expansions costs nothing and stops exponential entity bombs early.
+// The well-formedness scanner skips a document type declaration without
+// reading it, so no DTD, internal or external, is ever processed and only
+// the predefined entities exist; documents from a printer carry none. The
+// cap on expansions, the resolver that answers with nothing and the DTD
+// switches stay set as a second line, should the scanner ever change.
 constexpr XMLSize_t kEntityExpansionLimit = 100;
 
 std::once_flag g_platformOnce;
 std::atomic<int> g_platformUseCount{0};
 
-// Stands for a skipped element and everything inside it: the same object is
-// pushed once per nested element and dies when the outermost one ends.
+// Stands for a skipped element and everything inside it: pushed once per
+// nested element, idle again when the outermost one ends. It never asks a
+// grammar state anything, so no two skips are ever open at once and the
+// handler keeps a single one.
 class SkipState final : public XercesXMLParsingState {
 public:
-    explicit SkipState(const std::string& name) : name_(name) {}
+    void Begin(const std::string& name) {
+        depth_ = 1;
+        name_ = name;
+    }
+    bool Idle() const { return depth_ == 0; }
     XercesXMLParsingState* StartElement(const std::string&, const std::map<std::string, std::string>&) override {
         ++depth_;
         return this;
     }
     void Characters(const std::string&) override {}
-    void EndElement() override {
-        if (--depth_ == 0) delete this;
-    }
+    void EndElement() override { --depth_; }
     void Abort() override { EndElement(); }
     const std::string& Name() const { return name_; }
 
 private:
-    int depth_ = 1;
+    int depth_ = 0;
     std::string name_;
 };
 
-// Converts UTF-16 from the parser into UTF-8 with one transcoder per parse.
+// Converts UTF-16 from the parser into UTF-8. The Xerces transcoder is made
+// once per parse, and only when text outside ASCII turns up.
 class Utf8Transcoder {
 public:
-    Utf8Transcoder() {
-        xercesc::XMLTransService::Codes code = xercesc::XMLTransService::Ok;
-        transcoder_.reset(xercesc::XMLPlatformUtils::fgTransService->makeNewTranscoderFor("UTF-8", code, 16 * 1024));
-        if (!transcoder_ || code != xercesc::XMLTransService::Ok) {
-            TS_THROW(TSRuntimeError, "No UTF-8 transcoder");
-        }
-    }
-
     void Convert(const XMLCh* text, XMLSize_t length, std::string& out) {
         // ASCII reads the same in UTF-8 and is what nearly every name,
-        // value and text is made of.
-        XMLSize_t i = 0;
-        while (i < length && text[i] < 0x80) ++i;
-        if (i == length) {
-            out.resize(length);
-            for (XMLSize_t k = 0; k < length; ++k) out[k] = static_cast<char>(text[k]);
-            return;
+        // value and text is made of: copy it while checking for anything else.
+        out.resize(length);
+        char* bytes = out.data();
+        XMLCh any = 0;
+        for (XMLSize_t k = 0; k < length; ++k) {
+            any |= text[k];
+            bytes[k] = static_cast<char>(text[k]);
         }
-        const xercesc::TranscodeToStr utf8(text, length, transcoder_.get());
+        if (any < 0x80) return;
+        const xercesc::TranscodeToStr utf8(text, length, Transcoder());
         out.assign(reinterpret_cast<const char*>(utf8.str()), utf8.length());
     }
 
-    std::string Convert(const XMLCh* text) {
-        std::string out;
-        Convert(text, xercesc::XMLString::stringLen(text), out);
-        return out;
-    }
+    void Convert(const XMLCh* text, std::string& out) { Convert(text, xercesc::XMLString::stringLen(text), out); }
 
 private:
+    xercesc::XMLTranscoder* Transcoder() {
+        if (!transcoder_) {
+            xercesc::XMLTransService::Codes code = xercesc::XMLTransService::Ok;
+            transcoder_.reset(
+                xercesc::XMLPlatformUtils::fgTransService->makeNewTranscoderFor("UTF-8", code, 16 * 1024));
+            if (!transcoder_ || code != xercesc::XMLTransService::Ok) {
+                transcoder_.reset();
+                TS_THROW(TSRuntimeError, "No UTF-8 transcoder");
+            }
+        }
+        return transcoder_.get();
+    }
+
     std::unique_ptr<xercesc::XMLTranscoder> transcoder_;
 };
 
@@ -129,24 +141,22 @@ public:
     void startElement(const XMLCh* const name, xercesc::AttributeList& attributes) override {
         if (stack_.empty()) throw xercesc::SAXException("Invalid context state (context stack is empty)");
         if (!stack_.back()) throw xercesc::SAXException("Invalid context state (current state is NULL)");
-        FlushText();
+        if (!pending_.empty()) FlushText();
 
-        std::map<std::string, std::string> map;
-        const XMLSize_t count = attributes.getLength();
-        for (XMLSize_t i = 0; i < count; ++i) {
-            map[utf8_.Convert(attributes.getName(i))] = utf8_.Convert(attributes.getValue(i));
-        }
-        const std::string elementName = utf8_.Convert(name);
-        XercesXMLParsingState* next = stack_.back()->StartElement(elementName, map);
+        ReadAttributes(attributes);
+        utf8_.Convert(name, elementName_);
+        XercesXMLParsingState* next = stack_.back()->StartElement(elementName_, attributes_);
         if (!next) {
-            next = new (std::nothrow) SkipState(elementName);
-            if (!next) TS_THROW(TSException, "Couldn't allocate skip state!");
+            if (!skip_.Idle()) TS_THROW(TSLogicError, "Skipped element still open");
+            skip_.Begin(elementName_);
+            next = &skip_;
         }
         stack_.push_back(next);
     }
 
     void endElement(const XMLCh* const) override {
-        FlushText();
+        if (stack_.empty()) throw xercesc::SAXException("Invalid context state (no current state)");
+        if (!pending_.empty()) FlushText();
         // The state leaves the stack only after EndElement returns: one that
         // throws stays and is aborted with the rest.
         if (stack_.back()) stack_.back()->EndElement();
@@ -174,19 +184,83 @@ public:
     using xercesc::HandlerBase::resolveEntity;
 
 private:
+    using AttributeMap = std::map<std::string, std::string>;
+
+    // Refills the one attribute map of the handler, reusing its nodes and
+    // their strings: no allocation once the map has held as many attributes.
+    void ReadAttributes(xercesc::AttributeList& list) {
+        const XMLSize_t count = list.getLength();
+        if (count != 0 && count == attributes_.size()) {
+            // Runs of like elements carry the same names: only the values
+            // change. The parser refuses an attribute given twice, so finding
+            // every name means the map holds exactly this element's names.
+            bool same = true;
+            for (XMLSize_t i = 0; i < count && same; ++i) {
+                const auto it = FindAscii(list.getName(i));
+                same = it != attributes_.end();
+                if (same) utf8_.Convert(list.getValue(i), it->second);
+            }
+            if (same) return;
+        }
+        if (count == 0 && attributes_.empty()) return;
+        RefillAttributes(list, count);
+    }
+
+    [[gnu::noinline]] void RefillAttributes(xercesc::AttributeList& list, XMLSize_t count) {
+        while (!attributes_.empty()) spareNodes_.push_back(attributes_.extract(attributes_.begin()));
+        for (XMLSize_t i = 0; i < count; ++i) {
+            if (spareNodes_.empty()) {
+                std::string key, value;
+                utf8_.Convert(list.getName(i), key);
+                utf8_.Convert(list.getValue(i), value);
+                attributes_[std::move(key)] = std::move(value);
+                continue;
+            }
+            AttributeMap::node_type node = std::move(spareNodes_.back());
+            spareNodes_.pop_back();
+            utf8_.Convert(list.getName(i), node.key());
+            utf8_.Convert(list.getValue(i), node.mapped());
+            auto inserted = attributes_.insert(std::move(node));
+            if (!inserted.inserted) {
+                inserted.position->second.swap(inserted.node.mapped());
+                spareNodes_.push_back(std::move(inserted.node));
+            }
+        }
+    }
+
+    // The entry whose name is the given one, looked up without converting
+    // it; names outside ASCII are never found (the caller then rebuilds).
+    AttributeMap::iterator FindAscii(const XMLCh* name) {
+        for (auto it = attributes_.begin(); it != attributes_.end(); ++it) {
+            const std::string& key = it->first;
+            std::size_t k = 0;
+            while (k < key.size() && name[k] == static_cast<unsigned char>(key[k]) && name[k] < 0x80) ++k;
+            if (k == key.size() && name[k] == 0) return it;
+        }
+        return attributes_.end();
+    }
+
     // Chunks are not terminated and may end between the two halves of a
     // surrogate pair, so text stays UTF-16 until it is flushed.
     void AppendText(const XMLCh* chars, XMLSize_t length) {
         if (length == 0) return;
+        if (options_.joinText) {
+            pending_.append(chars, length);
+            return;
+        }
+        // A chunk that starts with the second half of a pair joins the one
+        // before it, so that no chunk handed on splits a pair.
         const bool pairSplit = !pending_.empty() && pending_.back() >= 0xD800 && pending_.back() <= 0xDBFF;
         pending_.append(chars, length);
-        if (!options_.joinText) {
-            if (pairSplit && !chunkEnds_.empty()) chunkEnds_.pop_back();
-            chunkEnds_.push_back(pending_.size());
-        }
+        if (pairSplit && !chunkEnds_.empty()) chunkEnds_.pop_back();
+        chunkEnds_.push_back(pending_.size());
     }
 
-    static bool IsBlank(XMLCh c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+    // Blank, tab, line feed and carriage return, as one test per character.
+    static bool IsBlank(XMLCh c) {
+        constexpr std::uint64_t kBlanks = (1ull << ' ') | (1ull << '\t') | (1ull << '\n') | (1ull << '\r');
+        return c <= u' ' && ((kBlanks >> c) & 1) != 0;
+    }
 
     void FlushText() {
         if (stack_.empty()) throw xercesc::SAXException("Invalid context state (no current state)");
@@ -195,25 +269,21 @@ private:
             ClearText();
             return;
         }
-        if (options_.dropWhiteSpace) {
-            bool blank = true;
-            for (const XMLCh c : pending_) {
-                if (!IsBlank(c)) {
-                    blank = false;
-                    break;
-                }
-            }
-            if (blank) {
-                ClearText();
-                return;
-            }
-        }
-        if (options_.joinText) {
-            utf8_.Convert(pending_.data(), pending_.size(), text_);
+        if (options_.dropWhiteSpace &&
+            std::all_of(pending_.begin(), pending_.end(), [](XMLCh c) { return IsBlank(c); })) {
             ClearText();
-            state->Characters(text_);
             return;
         }
+        if (!options_.joinText) {
+            DeliverChunks(*state);
+            return;
+        }
+        utf8_.Convert(pending_.data(), pending_.size(), text_);
+        ClearText();
+        state->Characters(text_);
+    }
+
+    [[gnu::noinline]] void DeliverChunks(XercesXMLParsingState& state) {
         std::vector<std::string> chunks;
         std::size_t begin = 0;
         for (const std::size_t end : chunkEnds_) {
@@ -222,7 +292,7 @@ private:
             begin = end;
         }
         ClearText();
-        for (const std::string& chunk : chunks) state->Characters(chunk);
+        for (const std::string& chunk : chunks) state.Characters(chunk);
     }
 
     void ClearText() {
@@ -236,6 +306,10 @@ private:
     std::u16string pending_;
     std::vector<std::size_t> chunkEnds_;  // only kept when chunks are not joined
     std::string text_;
+    std::string elementName_;
+    AttributeMap attributes_;
+    std::vector<AttributeMap::node_type> spareNodes_;
+    SkipState skip_;
     Utf8Transcoder utf8_;
 };
 
@@ -261,6 +335,8 @@ bool XercesXMLParser::ParseBuffer(const char* data, unsigned length, XercesXMLPa
     try {
         source = std::make_unique<xercesc::MemBufInputSource>(reinterpret_cast<const XMLByte*>(data), length,
                                                               "prodInfo", false);
+        // The caller's buffer outlives the parse; no need for Xerces to copy it.
+        source->setCopyBufToStream(false);
     } catch (const xercesc::OutOfMemoryException&) {
         return false;
     }
@@ -294,6 +370,7 @@ bool XercesXMLParser::Parse(const xercesc::InputSource& source, XercesXMLParsing
         security.setEntityExpansionLimit(kEntityExpansionLimit);
 
         const auto parser = std::make_unique<xercesc::SAXParser>();
+        parser->useScanner(xercesc::XMLUni::fgWFXMLScanner);
         parser->setDocumentHandler(handler.get());
         parser->setErrorHandler(handler.get());
         parser->setXMLEntityResolver(handler.get());

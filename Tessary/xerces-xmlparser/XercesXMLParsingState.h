@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 
 #include "Tessary/StrToL.h"
 #include "Tessary/TSException.h"
@@ -61,6 +62,7 @@ public:
 
 protected:
     const std::string& Text() const { return text_; }
+    std::string TakeText() { return std::move(text_); }
 
 private:
     std::string text_;
@@ -78,7 +80,7 @@ class XMLStringSetState : public XMLTextState {
 public:
     explicit XMLStringSetState(std::string* target) : target_(target) {}
     void EndElement() override {
-        *target_ = Text();
+        *target_ = TakeText();
         SelfDestruct();
     }
 
