@@ -13,9 +13,10 @@ struct ClockSlot {
     std::vector<std::shared_ptr<Clock>> retired;
 };
 
+// Never destroyed: detached threads may still sleep while the process exits.
 ClockSlot& Slot() {
-    static ClockSlot slot;
-    return slot;
+    static auto* slot = new ClockSlot;
+    return *slot;
 }
 
 }  // namespace
@@ -24,7 +25,9 @@ Milliseconds SystemClock::Now() const {
     return std::chrono::duration_cast<Milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
 }
 
-void SystemClock::SleepFor(Milliseconds duration) { std::this_thread::sleep_for(duration); }
+void SystemClock::SleepFor(Milliseconds duration) {
+    std::this_thread::sleep_for(duration);
+}
 
 bool SystemClock::WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, Milliseconds deadline,
                             const std::function<bool()>& pred) {

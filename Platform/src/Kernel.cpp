@@ -17,9 +17,11 @@ struct HandleTable {
     std::uintptr_t next = 0x1000;
 };
 
+// Process-wide state is never destroyed: detached threads may still use it
+// while the process exits.
 HandleTable& Table() {
-    static HandleTable table;
-    return table;
+    static auto* table = new HandleTable;
+    return *table;
 }
 
 class Event final : public KernelObject {
@@ -38,12 +40,12 @@ private:
 };
 
 std::mutex& NamedEventsLock() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 std::map<std::u16string, std::weak_ptr<Event>>& NamedEvents() {
-    static std::map<std::u16string, std::weak_ptr<Event>> events;
-    return events;
+    static auto* events = new std::map<std::u16string, std::weak_ptr<Event>>;
+    return *events;
 }
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
@@ -51,16 +53,18 @@ thread_local DWORD t_lastError = ERROR_SUCCESS;
 }  // namespace
 
 std::mutex& KernelLock() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 
 std::condition_variable& KernelSignal() {
-    static std::condition_variable cv;
-    return cv;
+    static auto* cv = new std::condition_variable;
+    return *cv;
 }
 
-void NotifyKernelWaiters() { KernelSignal().notify_all(); }
+void NotifyKernelWaiters() {
+    KernelSignal().notify_all();
+}
 
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
     auto& table = Table();
@@ -88,8 +92,12 @@ std::size_t OpenHandleCount() {
 
 using namespace Platform;
 
-DWORD GetLastError() { return t_lastError; }
-void SetLastError(DWORD error) { t_lastError = error; }
+DWORD GetLastError() {
+    return t_lastError;
+}
+void SetLastError(DWORD error) {
+    t_lastError = error;
+}
 
 BOOL CloseHandle(HANDLE handle) {
     std::shared_ptr<KernelObject> released;  // destroyed outside the table lock
@@ -139,8 +147,12 @@ static BOOL SetEventState(HANDLE handle, bool value) {
     return TRUE;
 }
 
-BOOL SetEvent(HANDLE event) { return SetEventState(event, true); }
-BOOL ResetEvent(HANDLE event) { return SetEventState(event, false); }
+BOOL SetEvent(HANDLE event) {
+    return SetEventState(event, true);
+}
+BOOL ResetEvent(HANDLE event) {
+    return SetEventState(event, false);
+}
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     auto object = LookupHandle(handle);
@@ -163,6 +175,12 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return WAIT_OBJECT_0;
 }
 
-DWORD GetTickCount() { return static_cast<DWORD>(GetClock().Now().count()); }
-std::uint64_t GetTickCount64() { return static_cast<std::uint64_t>(GetClock().Now().count()); }
-void Sleep(DWORD milliseconds) { GetClock().SleepFor(Milliseconds(milliseconds)); }
+DWORD GetTickCount() {
+    return static_cast<DWORD>(GetClock().Now().count());
+}
+std::uint64_t GetTickCount64() {
+    return static_cast<std::uint64_t>(GetClock().Now().count());
+}
+void Sleep(DWORD milliseconds) {
+    GetClock().SleepFor(Milliseconds(milliseconds));
+}

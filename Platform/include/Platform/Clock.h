@@ -19,8 +19,8 @@ public:
     virtual Milliseconds Now() const = 0;
     virtual void SleepFor(Milliseconds duration) = 0;
     // Waits on cv until pred holds or the clock reaches deadline; returns pred().
-    virtual bool WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
-                           Milliseconds deadline, const std::function<bool()>& pred) = 0;
+    virtual bool WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, Milliseconds deadline,
+                           const std::function<bool()>& pred) = 0;
 };
 
 class SystemClock final : public Clock {

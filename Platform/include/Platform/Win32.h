@@ -74,6 +74,14 @@ constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
 constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 
+// Device I/O, SetupAPI and registry value types (device tree).
+constexpr DWORD ERROR_INVALID_FUNCTION = 1;
+constexpr DWORD ERROR_INVALID_DATA = 13;
+constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
+constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_MULTI_SZ = 7;
+
 // Last error: one value per thread, as on the original platform.
 DWORD GetLastError();
 void SetLastError(DWORD error);
@@ -91,3 +99,26 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 DWORD GetTickCount();
 std::uint64_t GetTickCount64();
 void Sleep(DWORD milliseconds);
+
+// Threads. Each runs detached on a std::thread; its handle is a waitable
+// object, signalled once the start routine has returned. The stack size is
+// left to the system and no creation flag is supported (ERROR_NOT_SUPPORTED).
+using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID parameter);
+HANDLE CreateThread(void* securityAttributes, std::size_t stackSize, LPTHREAD_START_ROUTINE startAddress,
+                    LPVOID parameter, DWORD creationFlags, LPDWORD threadId);
+BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
+DWORD GetCurrentThreadId();
+// A thread cannot be stopped safely from outside here: this always fails
+// with ERROR_NOT_SUPPORTED. Threads end by returning (cooperative cancel).
+BOOL TerminateThread(HANDLE thread, DWORD exitCode);
+
+// Modules. "Name.dll" is loaded as "libName.so", searched in the program's
+// directory first and then on the library path; a resource module registered
+// in process or a "Name.rc.txt" file beside the program comes first (see
+// Platform/Resource.h). Handles are reference-counted.
+constexpr DWORD ERROR_BAD_FORMAT = 11;
+HMODULE LoadLibraryW(LPCWSTR fileName);
+HMODULE LoadLibraryA(LPCSTR fileName);
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
+BOOL FreeLibrary(HMODULE module);
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
