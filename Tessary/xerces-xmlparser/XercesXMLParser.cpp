@@ -25,6 +25,8 @@
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
+#include "Platform/Paths.h"
+
 namespace Tessary {
 
 namespace {
@@ -344,14 +346,35 @@ bool XercesXMLParser::ParseBuffer(const char* data, unsigned length, XercesXMLPa
 }
 
 bool XercesXMLParser::ParseFile(const std::string& path, XercesXMLParsingState* documentState) {
-    std::unique_ptr<xercesc::LocalFileInputSource> source;
+    std::string diskPath;
     try {
         const xercesc::TranscodeFromStr widePath(reinterpret_cast<const XMLByte*>(path.data()), path.size(), "UTF-8");
+        diskPath = Platform::MapPath(widePath.str());
+    } catch (const xercesc::OutOfMemoryException&) {
+        return false;
+    } catch (const xercesc::XMLException&) {
+        return false;  // not UTF-8
+    }
+    return ParseDiskFile(diskPath, documentState);
+}
+
+// The wide path goes to the platform as it is: narrowing it through the
+// locale first could lose characters the locale lacks.
+bool XercesXMLParser::ParseFile(const I8NStringT<char16_t*, Win32StringMgr>& path,
+                                XercesXMLParsingState* documentState) {
+    return ParseDiskFile(Platform::MapPath(path.c_str()), documentState);
+}
+
+bool XercesXMLParser::ParseDiskFile(const std::string& diskPath, XercesXMLParsingState* documentState) {
+    std::unique_ptr<xercesc::LocalFileInputSource> source;
+    try {
+        const xercesc::TranscodeFromStr widePath(reinterpret_cast<const XMLByte*>(diskPath.data()), diskPath.size(),
+                                                 "UTF-8");
         source = std::make_unique<xercesc::LocalFileInputSource>(widePath.str());
     } catch (const xercesc::OutOfMemoryException&) {
         return false;
     } catch (const xercesc::XMLException&) {
-        return false;  // a path that is not UTF-8, or one the platform cannot make absolute
+        return false;  // a path the platform cannot make absolute
     }
     return Parse(*source, documentState);
 }

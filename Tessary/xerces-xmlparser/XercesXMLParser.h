@@ -6,6 +6,7 @@
 
 #include <xercesc/util/XercesDefs.hpp>
 
+#include "Tessary/i8n/I8NString.h"
 #include "Tessary/xerces-xmlparser/XMLAttributeGetters.h"
 #include "Tessary/xerces-xmlparser/XercesXMLParsingState.h"
 
@@ -36,10 +37,15 @@ public:
     // True only when the document was read without any parser error and no
     // exception left a state.
     bool ParseBuffer(const char* data, unsigned length, XercesXMLParsingState* documentState);
+    // A path of the system (a Windows path, or a native one), in UTF-8 or as
+    // wide text; the platform maps it onto the disk.
     bool ParseFile(const std::string& path, XercesXMLParsingState* documentState);
+    bool ParseFile(const I8NStringT<char16_t*, Win32StringMgr>& path, XercesXMLParsingState* documentState);
     bool Parse(const xercesc::InputSource& source, XercesXMLParsingState* documentState);
 
 private:
+    bool ParseDiskFile(const std::string& diskPath, XercesXMLParsingState* documentState);
+
     Options options_;
 };
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -257,19 +258,48 @@ TEST(XercesXMLParserTest, ParseFileReadsFilesAndGivesNoCallsForAMissingOne) {
     std::filesystem::create_directories(dir);
     const auto path = dir / "doc \xC3\xA9.xml";  // non-ASCII path
     std::ofstream(path) << "<root>text</root>";
+    const Log read = {"doc:Start(root)", "root:Characters(text)", "root:End", "doc:End"};
 
     Grammar grammar;
     DocumentState document(grammar);
     XercesXMLParser parser;
     EXPECT_TRUE(parser.ParseFile(path.string(), &document));
-    EXPECT_EQ(grammar.log, (Log{"doc:Start(root)", "root:Characters(text)", "root:End", "doc:End"}));
+    EXPECT_EQ(grammar.log, read);
+    grammar.log.clear();
+    EXPECT_TRUE(parser.ParseFile(I8NString(path.string()), &document));
+    EXPECT_EQ(grammar.log, read);
 
     grammar.log.clear();
     EXPECT_FALSE(parser.ParseFile((dir / "missing.xml").string(), &document));
-    EXPECT_TRUE(grammar.log.empty());
+    EXPECT_FALSE(parser.ParseFile(I8NString(u"/no/such/dir/x.xml"), &document));
     EXPECT_FALSE(parser.ParseFile("", &document));
+    EXPECT_FALSE(parser.ParseFile(std::string("\xFF\xFE.xml"), &document));  // not UTF-8
     EXPECT_TRUE(grammar.log.empty());
     std::filesystem::remove_all(dir);
+}
+
+TEST(XercesXMLParserTest, ParseFileTakesPathsOfTheSystem) {
+    // Windows paths name files under the machine root.
+    const auto root = std::filesystem::temp_directory_path() / ("xmlreader-machine-" + std::to_string(getpid()));
+    std::filesystem::create_directories(root / "c" / "Program Files" / "Velmo");
+    std::ofstream(root / "c" / "Program Files" / "Velmo" / "ORV.xml") << "<root/>";
+    const char* previous = std::getenv("VELMO_MACHINE_ROOT");
+    const std::string saved = previous ? previous : "";
+    setenv("VELMO_MACHINE_ROOT", root.c_str(), 1);
+
+    Grammar grammar;
+    DocumentState document(grammar);
+    XercesXMLParser parser;
+    EXPECT_TRUE(parser.ParseFile("C:\\Program Files\\Velmo\\ORV.xml", &document));
+    EXPECT_TRUE(parser.ParseFile(I8NString(u"c:\\Program Files\\Velmo\\ORV.xml"), &document));
+    EXPECT_EQ(grammar.Count("doc:End"), 2u);
+
+    if (previous) {
+        setenv("VELMO_MACHINE_ROOT", saved.c_str(), 1);
+    } else {
+        unsetenv("VELMO_MACHINE_ROOT");
+    }
+    std::filesystem::remove_all(root);
 }
 
 // Records whether anything opens a file.
