@@ -421,6 +421,8 @@ TEST(XercesXMLParserTest, OneParserServesManyParses) {
         EXPECT_FALSE(parser.ParseBuffer(bad.data(), static_cast<unsigned>(bad.size()), &document));
         EXPECT_EQ(grammar.live, 0);
     }
+    // Without a document state there is nobody to take the document element.
+    EXPECT_FALSE(parser.ParseBuffer("<r/>", 4, nullptr));
 }
 
 }  // namespace
