@@ -84,9 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
                    R"(<printer vid="1" pid="1"><name>A</name></printer><printer vid="1"/>)",
                    "Missing attribute on <printer> element!",
                    {{{1, 1}, "A"}}},
-        BrokenCase{"NoVid", R"(<printer pid="1"/>)", "Missing attribute on <printer> element!", {}},
         BrokenCase{"VidWithoutDigits", R"(<printer vid="x1" pid="1"/>)", "Invalid attribute on <printer> element!", {}},
-        BrokenCase{"EmptyPid", R"(<printer vid="1" pid=""/>)", "Invalid attribute on <printer> element!", {}},
         // Decimal 16655 is 0x410F: the same pair written two ways.
         BrokenCase{"SamePairTwice",
                    R"(<printer vid="0x3B7D" pid="0x410F"><name>Dessmar</name></printer>)"
