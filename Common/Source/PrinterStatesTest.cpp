@@ -539,7 +539,6 @@ TEST_F(PrinterReader, MissingOrUnreadableFilesFail) {
     std::vector<PrinterConfig> printers(1);
     EXPECT_FALSE(LoadPrinterConfig(PathText(folder_.Path() / "absent.xml"), printers));
     EXPECT_TRUE(printers.empty());
-    EXPECT_FALSE(LoadPrinterConfig(PathText(folder_.Path()), printers));  // a folder
     EXPECT_FALSE(Load("", printers));
     EXPECT_FALSE(Load("not xml at all", printers));
     EXPECT_FALSE(LoadPrinterConfig(Tessary::I8NString(), printers));
