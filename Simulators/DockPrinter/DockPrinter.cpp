@@ -229,6 +229,10 @@ void DockPrinter::ProcessInput() {
             const bool enter = block[1] == kEnterCode;
             input_.erase(input_.begin(), input_.begin() + kBlockSize);
             ++(enter ? counters_.enters : counters_.leaves);
+            if (enter && dropQueuedOnEnter_) {
+                toHost_.clear();
+                ++generation_;
+            }
             auto fault = TakeFault(enter ? kEnter : kLeave);
             // The mode changes unless the dock stays silent or refuses.
             if (!fault || (!fault->silent && !fault->status)) state_.configMode = enter;
@@ -509,6 +513,11 @@ void DockPrinter::SetFramingErrorStatus(std::optional<BYTE> status) {
 void DockPrinter::SetRequireConfigMode(bool on) {
     std::lock_guard lock(mutex_);
     requireConfigMode_ = on;
+}
+
+void DockPrinter::SetDropQueuedOnEnter(bool on) {
+    std::lock_guard lock(mutex_);
+    dropQueuedOnEnter_ = on;
 }
 
 void DockPrinter::FailNextWrite(DWORD error, DWORD accepted) {

@@ -135,6 +135,11 @@ public:
     // Whether requests outside configuration mode are refused (the default)
     // or answered anyway.
     void SetRequireConfigMode(bool on);
+    // Whether an enter block first discards whatever the host has not read
+    // yet (a dock that starts every session afresh). Off by default: the
+    // dock keeps what it queued, as a USB pipe does across a host's close
+    // and reopen.
+    void SetDropQueuedOnEnter(bool on);
     // The next write fails with error after accepting `accepted` bytes.
     void FailNextWrite(DWORD error, DWORD accepted = 0);
     // The next read fails with error.
@@ -186,6 +191,7 @@ private:
     Platform::Milliseconds answerWaitLimit_{30000};
     std::optional<BYTE> framingErrorStatus_;
     bool requireConfigMode_ = true;
+    bool dropQueuedOnEnter_ = false;
     std::optional<std::pair<DWORD, DWORD>> writeFailure_;
     std::optional<DWORD> readFailure_;
 

@@ -172,6 +172,18 @@ TEST_F(DockPrinterTest, ConfirmsModeBlocksEveryTimeInOneReadAndIsOtherwiseSilent
     const auto counters = dock_->GetCounters();
     EXPECT_EQ(counters.enters, 2u);
     EXPECT_EQ(counters.leaves, 1u);
+
+    // An unread confirmation stays in the pipe, unless the dock is told to
+    // start every session afresh.
+    Send(kLeaveBlock);
+    Send(kEnterBlock);
+    EXPECT_EQ(dock_->PendingTransfers(), 2u);
+    ReadOnce();
+    ReadOnce();
+    dock_->SetDropQueuedOnEnter(true);
+    Send(kLeaveBlock);
+    Send(kEnterBlock);
+    EXPECT_EQ(dock_->PendingTransfers(), 1u);
 }
 
 TEST_F(DockPrinterTest, AnswersEveryReadingCommandUnderItsRoot) {
