@@ -2,21 +2,35 @@
 
 #include "Platform/Resource.h"
 
-#include <atomic>
-
+namespace Platform {
 namespace {
 
-std::atomic<HINSTANCE>& ResourceHandle() {
-    static std::atomic<HINSTANCE> handle{Platform::MainModuleHandle()};
-    return handle;
+thread_local ResourceSlot* t_current = nullptr;
+
+ResourceSlot& Current() {
+    return t_current != nullptr ? *t_current : ProgramResourceSlot();
 }
 
 }  // namespace
 
+ResourceSlot& ProgramResourceSlot() {
+    // Never destroyed: library code may look resources up during exit.
+    static auto* slot = new ResourceSlot(MainModuleHandle());
+    return *slot;
+}
+
+ResourceSlot* SwapThreadResourceSlot(ResourceSlot* slot) {
+    ResourceSlot* previous = &Current();
+    t_current = slot;
+    return previous;
+}
+
+}  // namespace Platform
+
 HINSTANCE AfxGetResourceHandle() {
-    return ResourceHandle().load();
+    return Platform::Current().Get();
 }
 
 void AfxSetResourceHandle(HINSTANCE resource) {
-    ResourceHandle().store(resource);
+    Platform::Current().Set(resource);
 }

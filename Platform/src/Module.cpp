@@ -319,6 +319,14 @@ HINSTANCE MainModuleHandle() {
     return ToHandle(kMainModule);
 }
 
+std::shared_ptr<const DialogTemplate> FindDialogTemplate(HMODULE module, UINT id) {
+    auto resources = GetModuleResources(module);
+    if (!resources) return nullptr;
+    auto it = resources->dialogs.find(id);
+    if (it == resources->dialogs.end()) return nullptr;
+    return std::shared_ptr<const DialogTemplate>(resources, &it->second);
+}
+
 }  // namespace Platform
 
 using namespace Platform;
@@ -391,6 +399,21 @@ BOOL FreeLibrary(HMODULE module) {
         return FALSE;
     }
     return TRUE;
+}
+
+HMODULE GetModuleHandleW(LPCWSTR moduleName) {
+    if (moduleName == nullptr) return MainModuleHandle();
+    const std::u16string_view name(moduleName);
+    std::size_t cut = name.size();
+    while (cut > 0 && !IsSeparator(name[cut - 1])) --cut;
+    const auto key = ModuleKey(name.substr(cut));
+    auto& table = Modules();
+    std::lock_guard lock(table.mutex);
+    for (const auto& [value, module] : table.modules) {
+        if (module.key == key) return ToHandle(value);
+    }
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
 }
 
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {

@@ -127,6 +127,28 @@ TEST(Module, RegisteredModuleComesFirstAndOutlivesItsRegistration) {
     EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
 }
 
+TEST(Module, HandleByNameTakesNoReferenceAndTemplatesAreFound) {
+    EXPECT_EQ(GetModuleHandleW(nullptr), Platform::MainModuleHandle());
+    EXPECT_EQ(GetModuleHandleW(u"PLATTESTDLG.DLL"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+    auto registration = Platform::RegisterResourceModule(
+        u"PlatTestDlg",
+        Platform::ParseResourceText("DIALOG 5 10 20 \"Five\"\n  PUSHBUTTON 1 \"OK\" 0 0 5 5\nEND", "test"));
+    HMODULE module = LoadLibraryW(u"PlatTestDlg.dll");
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(GetModuleHandleW(u"plattestdlg"), module);
+    EXPECT_EQ(GetModuleHandleW(u"C:\\Somewhere\\PlatTestDlg.dll"), module);
+    auto dialog = Platform::FindDialogTemplate(module, 5);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->caption, u"Five");
+    EXPECT_EQ(Platform::FindDialogTemplate(module, 6), nullptr);
+    EXPECT_EQ(Platform::FindDialogTemplate(reinterpret_cast<HMODULE>(std::uintptr_t{0x12345}), 5), nullptr);
+    EXPECT_TRUE(FreeLibrary(module));
+    // GetModuleHandleW took no reference: the one FreeLibrary unloaded it.
+    EXPECT_EQ(GetModuleHandleW(u"PlatTestDlg.dll"), nullptr);
+    EXPECT_EQ(dialog->items.size(), 1u) << "a template found stays valid after its module is freed";
+}
+
 TEST(Module, LoadStringCutsToTheBufferWithoutSplittingAPair) {
     Platform::ResourceTable table;
     table.strings[1] = u"abcdef";

@@ -20,11 +20,32 @@
 //     \UXXXXXXXX (8 hex digits); escaped code points must not be surrogates
 //     or NUL and must not exceed U+10FFFF;
 //   - raw control characters other than tab are not allowed in <text>; a
-//     text is at most 65535 UTF-16 units.
+//     text is at most 65535 UTF-16 units;
+//   - a dialog template is a block
+//         DIALOG <id> <width> <height> "<caption>" [CHILD] [VISIBLE] [RTL]
+//             <KIND> <id> "<text>" <x> <y> <width> <height> [<flag> ...]
+//             ...
+//         END
+//     with sizes and positions in dialog units (0 to 32767; a dialog is at
+//     least 1 x 1); <id> of a dialog is unique in the file; a control id is
+//     0 to 65535, or -1 for 65535 (a label nobody addresses). CHILD makes a
+//     child-style dialog (a pane inside another window), else a popup with a
+//     caption. Kinds: PUSHBUTTON DEFPUSHBUTTON CHECKBOX RADIOBUTTON GROUPBOX
+//     LTEXT CTEXT RTEXT EDITTEXT COMBOBOX (a drop-down list) LISTVIEW (a
+//     report view) IPADDRESS ETCHEDLINE PICTURE. Flags: GROUP TABSTOP
+//     NOTABSTOP DISABLED HIDDEN PASSWORD READONLY NUMBER SINGLESEL
+//     SHOWSELALWAYS RTL; buttons, edits, combo boxes and lists are tab
+//     stops unless NOTABSTOP is given;
+//   - BINARY <type> <id> <hex>   bytes of a binary resource (an icon, a
+//     picture): <type> is 1 to 32 letters, digits or '_' (kept in upper
+//     case: "gif" and "GIF" agree), <id> is 0 to 65535, <hex> groups of an
+//     even number of hex digits; further BINARY lines of the same type and id directly
+//     after it append to its bytes (at most 16 MiB in all).
 // Anything else is an error naming the file and line.
 #pragma once
 
 #include "Platform/Win32.h"
+#include "Platform/WindowStyles.h"
 
 #include <cstdint>
 #include <map>
@@ -39,10 +60,28 @@ int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax);
 
 namespace Platform {
 
+// One control of a dialog template; position and size in dialog units.
+struct DialogItemTemplate {
+    std::u16string windowClass;  // WC_BUTTON, WC_EDIT, ... (WindowStyles.h)
+    UINT id = 0;
+    std::u16string text;
+    int x = 0, y = 0, cx = 0, cy = 0;
+    DWORD style = 0;  // WS_*, BS_*, ES_*, SS_*, CBS_*, LVS_* bits
+    DWORD exStyle = 0;
+};
+
+struct DialogTemplate {
+    std::u16string caption;
+    int cx = 0, cy = 0;  // dialog units
+    DWORD style = 0;     // WS_CHILD | DS_CONTROL for a pane, else WS_POPUP | WS_CAPTION
+    DWORD exStyle = 0;
+    std::vector<DialogItemTemplate> items;  // in tab order
+};
+
 struct ResourceTable {
     std::map<UINT, std::u16string> strings;
-    // Binary resources by type name and id. Dialog templates join this
-    // table when the dialog layer needs them.
+    std::map<UINT, DialogTemplate> dialogs;
+    // Binary resources by type name (upper case) and id.
     std::map<std::pair<std::u16string, UINT>, std::vector<std::uint8_t>> binaries;
 };
 
@@ -67,6 +106,10 @@ private:
 [[nodiscard]] ResourceRegistration RegisterResourceModule(std::u16string_view moduleName, ResourceTable table);
 // The program's own resources, read through a null module handle.
 [[nodiscard]] ResourceRegistration RegisterMainResources(ResourceTable table);
+
+// The dialog template `id` of a loaded module (null handle: the program's
+// own); null when there is none. The result keeps the module's table alive.
+std::shared_ptr<const DialogTemplate> FindDialogTemplate(HMODULE module, UINT id);
 
 // The handle of the program's own module; LoadStringW reads the same
 // resources through it as through a null handle.

@@ -121,4 +121,8 @@ HMODULE LoadLibraryW(LPCWSTR fileName);
 HMODULE LoadLibraryA(LPCSTR fileName);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 BOOL FreeLibrary(HMODULE module);
+// The handle of a module already loaded under that name, without taking a
+// reference; null with ERROR_MOD_NOT_FOUND when none is. A null name gives
+// the program's own module.
+HMODULE GetModuleHandleW(LPCWSTR moduleName);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
