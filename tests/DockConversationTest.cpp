@@ -1,15 +1,20 @@
 // Conversations with the simulated dock through the real hub walk, the
 // printer channel and the configuration channel, on the manual clock.
 #include "Common/NetConfig/API/Win32ConfigAPI.h"
+#include "Common/NetConfig/NetConfigXML.h"
+#include "Common/NetConfig/Requests.h"
+#include "Common/NetConfig/Settings.h"
 #include "Platform/Clock.h"
 #include "Platform/Machine.h"
 #include "Simulators/DockPrinter/DockPrinter.h"
+#include "Tessary/i8n/UTFConversion.h"
 #include "Windows/Win32-USBUtils/USBUtils.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -86,6 +91,131 @@ Dock::Profile HomeProfile() {
     return p;
 }
 
+std::string Utf8(const Tessary::I8NString& text) {
+    return Tessary::UTF16ToUTF8String(text.c_str(), static_cast<int>(text.length()));
+}
+
+// The host's profile as the dock's record, to compare the two sides.
+Dock::Profile FromHost(const Profile& p) {
+    Dock::Profile d;
+    d.id = p.GetId();
+    d.country = p.GetCountry();
+    d.domain = p.GetDomain();
+    d.profileName = Utf8(p.GetProfileName());
+    const WiFiSettings& w = p.GetWiFiSettings();
+    d.wifi.mode = static_cast<Dock::WifiMode>(w.GetMode());
+    d.wifi.ssid = Utf8(w.GetSSID());
+    d.wifi.channel = w.GetChannel();
+    d.wifi.network = static_cast<Dock::NetworkMode>(w.GetNetworkMode());
+    d.wifi.data = static_cast<Dock::DataMode>(w.GetDataMode());
+    if (dynamic_cast<const WepSecurity*>(&w.GetSecurity())) {
+        d.wifi.keys = Dock::KeyKind::Wep;
+        for (int i = 0; i < 4; ++i) d.wifi.wepKeys[i] = w.GetSecurity().GetKey(i + 1);
+    } else if (dynamic_cast<const WpaPskSecurity*>(&w.GetSecurity())) {
+        d.wifi.keys = Dock::KeyKind::WpaPsk;
+        d.wifi.wpaKey = w.GetSecurity().GetKey(0);
+    }
+    const IPSettings& ip = p.GetIPSettings();
+    d.ip = {ip.GetAutomatic(), ip.GetIPAddress(), ip.GetSubnetMask(), ip.GetGateway()};
+    d.friendlyName = Utf8(p.GetFriendlyName());
+    d.defaultHostId = p.GetDefaultHostID();
+    return d;
+}
+
+Profile ToHost(const Dock::Profile& d) {
+    Profile p;
+    p.SetId(d.id);
+    p.SetCountry(d.country);
+    p.SetDomain(d.domain);
+    p.SetProfileName(Tessary::I8NString(d.profileName));
+    WiFiSettings w(static_cast<WiFiMode>(d.wifi.mode));
+    w.SetSSID(Tessary::I8NString(d.wifi.ssid));
+    w.SetChannel(d.wifi.channel);
+    const int network = static_cast<int>(d.wifi.network);
+    const int data = static_cast<int>(d.wifi.data);
+    if (d.wifi.keys == Dock::KeyKind::Wep) {
+        WepSecurity wep;
+        for (int i = 0; i < 4; ++i) wep.SetKey(i + 1, d.wifi.wepKeys[i]);
+        w.SetSecurity(network, data, wep);
+    } else if (d.wifi.keys == Dock::KeyKind::WpaPsk) {
+        WpaPskSecurity wpa;
+        wpa.SetKey(0, d.wifi.wpaKey);
+        w.SetSecurity(network, data, wpa);
+    } else {
+        w.SetSecurity(network, data, NullSecurity());
+    }
+    p.SetWiFiSettings(w);
+    IPSettings ip;
+    ip.SetAutomatic(d.ip.automatic);
+    ip.SetIPAddress(d.ip.ipAddress);
+    ip.SetSubnetMask(d.ip.subnetMask);
+    ip.SetGateway(d.ip.gateway);
+    p.SetIPSettings(ip);
+    p.SetFriendlyName(Tessary::I8NString(d.friendlyName));
+    p.SetDefaultHostID(d.defaultHostId);
+    return p;
+}
+
+// The write requests as the plug-ins build them: the model's XML forms
+// between the command's tags.
+std::string SetProfileDataRequest(const std::vector<Profile>& profiles) {
+    std::ostringstream out;
+    out << Tessary::XMLFormat(true) << Tessary::XMLStartTag("dockConfig", {{"version", "1.0"}})
+        << Tessary::XMLStartTag("setProfileData");
+    for (const auto& profile : profiles) profile.Print(out);
+    out << Tessary::XMLEndTag << Tessary::XMLEndTag;
+    return out.str();
+}
+
+std::string SetBluetoothProfileDataRequest(const std::string& root, const BluetoothProfile& profile) {
+    std::ostringstream out;
+    out << Tessary::XMLFormat(true) << Tessary::XMLStartTag(root, {{"version", "1.0"}})
+        << Tessary::XMLStartTag("setBluetoothProfileData");
+    profile.Print(out);
+    out << Tessary::XMLEndTag << Tessary::XMLEndTag;
+    return out.str();
+}
+
+std::string SetPrinterSettingsRequest(const std::string& root, const std::string& pin) {
+    return "<" + root + " version=\"1.0\"><setPrinterSettings><pin>" + EscapeMarkup(pin) +
+           "</pin></setPrinterSettings></" + root + ">";
+}
+
+// Eight profiles of every kind the dock stores.
+std::vector<Dock::Profile> EightProfiles() {
+    std::vector<Dock::Profile> out;
+    for (int id = 0; id < 8; ++id) {
+        Dock::Profile p = HomeProfile();
+        p.id = id;
+        p.profileName = "Profile " + std::to_string(id);
+        p.wifi.ssid = "Network " + std::to_string(id);
+        p.wifi.channel = 1 + id;
+        switch (id % 4) {
+            case 0:
+                p.wifi.network = Dock::NetworkMode::Open;
+                p.wifi.data = Dock::DataMode::None;
+                p.wifi.keys = Dock::KeyKind::None;
+                p.wifi.wpaKey.clear();
+                break;
+            case 1:
+                p.wifi.network = Dock::NetworkMode::Shared;
+                p.wifi.data = Dock::DataMode::Wep128;
+                p.wifi.keys = Dock::KeyKind::Wep;
+                p.wifi.wepKeys = {"0123456789", "", "ABCDEF0123", ""};
+                p.wifi.wpaKey.clear();
+                break;
+            case 2:
+                p.ip = {false, "10.0.0." + std::to_string(id), "255.0.0.0", "10.0.0.1"};
+                break;
+            case 3:
+                p.wifi.mode = Dock::WifiMode::Adhoc;
+                break;
+        }
+        out.push_back(p);
+    }
+    return out;
+}
+
 class DockConversationTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -156,27 +286,129 @@ TEST_F(DockConversationTest, TheHubWalkFindsTheDockBehindAHub) {
 }
 
 TEST_F(DockConversationTest, SetupAssistantReadsIdentitySettingsAndProfilesInOneSession) {
+    dock_->Modify([](Dock::PrinterState& state) {
+        state.profiles.clear();
+        for (const auto& profile : EightProfiles()) state.profiles[profile.id] = profile;
+    });
     Open();
     api_.SetConfigMode(true);
     EXPECT_TRUE(dock_->InConfigMode());
-    const std::string requests[] = {kGetGuid, kGetMac, kGetSettings, kGetProfiles};
-    const std::size_t lengths[] = {72, 70, 80, 72};
-    for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(requests[i].size(), lengths[i]);
-        ExpectAnswered(requests[i]);
-    }
+    std::string guid;
+    EXPECT_TRUE(GetPrinterGuid(api_, guid));
+    EXPECT_EQ(guid, dock_->Guid());
+    std::string mac;
+    EXPECT_EQ(GetMacAddress(api_, mac), 0);
+    EXPECT_EQ(mac, "00:11:22:33:44:55");
+    PrinterSettings settings;
+    EXPECT_TRUE(GetPrinterSettings("dockConfig", api_, settings));
+    EXPECT_EQ(settings.pin, "1234");
+    std::vector<Profile> profiles;
+    EXPECT_TRUE(GetAllProfiles(api_, profiles));
     // The profile list is longer than a packet: it came in several reads.
     EXPECT_GT(LastAnswer().size(), 512u);
+    const auto stored = dock_->Profiles();
+    ASSERT_EQ(profiles.size(), stored.size());
+    for (std::size_t i = 0; i < stored.size(); ++i) EXPECT_TRUE(FromHost(profiles[i]) == stored[i]) << i;
     api_.Close(true);
     EXPECT_FALSE(dock_->InConfigMode());
     EXPECT_FALSE(api_.IsConnected());
 
+    // Byte for byte what the builders sent, and the lengths their headers announced.
+    EXPECT_EQ(kGetGuid.size(), 72u);
+    EXPECT_EQ(kGetMac.size(), 70u);
+    EXPECT_EQ(kGetSettings.size(), 80u);
+    EXPECT_EQ(kGetProfiles.size(), 72u);
     EXPECT_EQ(dock_->BytesReceived(),
               Join({kEnter, Framed(kGetGuid), Framed(kGetMac), Framed(kGetSettings), Framed(kGetProfiles), kLeave}));
     const auto counters = dock_->GetCounters();
     EXPECT_EQ(counters.requests, 4u);
     EXPECT_EQ(counters.requestsOutsideConfigMode, 0u);
     EXPECT_EQ(counters.framingErrors, 0u);
+}
+
+TEST_F(DockConversationTest, AProfileWrittenIsReadBackExactlyWithAnyText) {
+    // Non-ASCII, emoji and markup in every text the host writes; each value
+    // must be escaped exactly once to come back as it was.
+    Dock::Profile wpa = HomeProfile();
+    wpa.profileName = "Caf\u00e9 \u2615 \U0001F4F7 <&\"'>";
+    wpa.wifi.ssid = "Wi-Fi \U0001F680 & <b>";
+    wpa.wifi.wpaKey = "p&s\"w<o>rd'";
+    wpa.country = "D\"E";
+    wpa.domain = "A&B";
+    wpa.friendlyName = "K\u00fcche \U0001F9C1";
+    wpa.defaultHostId = "<host>";
+    Dock::Profile wep = EightProfiles()[1];
+    wep.id = 4;
+    wep.wifi.wepKeys = {"a&b", "<c>", "\"d\"", "e'f"};
+    const std::vector<Profile> written = {ToHost(wpa), ToHost(wep)};
+    const std::string request = SetProfileDataRequest(written);
+
+    Open();
+    EXPECT_EQ(Exchange(request),
+              "<dockConfig><setProfileDataResponse result=\"0\"></setProfileDataResponse></dockConfig>");
+    EXPECT_EQ(dock_->Requests().back().body, request);
+    EXPECT_TRUE(dock_->FindProfile(1) == wpa);
+    EXPECT_TRUE(dock_->FindProfile(4) == wep);
+
+    std::vector<Profile> read;
+    ASSERT_TRUE(GetAllProfiles(api_, read));
+    ASSERT_EQ(read.size(), 3u);  // with the factory profile 0
+    EXPECT_TRUE(FromHost(read[1]) == wpa);
+    EXPECT_TRUE(FromHost(read[2]) == wep);
+    EXPECT_TRUE(read[1].GetProfileName() == written[0].GetProfileName());
+    EXPECT_TRUE(read[1].GetWiFiSettings().GetSSID() == written[0].GetWiFiSettings().GetSSID());
+}
+
+TEST_F(DockConversationTest, AnAesProfileDoesNotCostTheWholeList) {
+    Dock::Profile aes = HomeProfile();
+    aes.id = 5;
+    aes.wifi.data = Dock::DataMode::Aes;
+    dock_->PutProfile(aes);
+    Open();
+    std::vector<Profile> profiles;
+    ASSERT_TRUE(GetAllProfiles(api_, profiles));
+    ASSERT_EQ(profiles.size(), 3u);
+    EXPECT_EQ(profiles[2].GetWiFiSettings().GetDataMode(), DATA_MODE_AES);
+    EXPECT_TRUE(FromHost(profiles[2]) == aes);
+}
+
+TEST_F(DockConversationTest, PinAndBluetoothProfileAreWrittenAndReadBack) {
+    Open();
+    const std::string bt = "bluetoothDockConfig";
+    EXPECT_EQ(Exchange(SetPrinterSettingsRequest(bt, "4321")),
+              "<bluetoothDockConfig><setPrinterSettingsResponse result=\"0\"></setPrinterSettingsResponse>"
+              "</bluetoothDockConfig>");
+    EXPECT_EQ(dock_->Pin(), "4321");
+    PrinterSettings settings;
+    EXPECT_TRUE(GetPrinterSettings(bt, api_, settings));
+    EXPECT_EQ(settings.pin, "4321");
+    EXPECT_EQ(dock_->Requests().back().body, kGetSettingsBt);
+
+    // The whole profile is replaced; a pairing goes by leaving it out.
+    BluetoothProfile profile;
+    profile.SetFriendlyName("Dock \u2728 & <Co>");
+    profile.SetEnabled(true);
+    profile.SetRequirePIN(true);
+    profile.SetLinkwiseEnabled(true);
+    BluetoothProfile::PairedDeviceData phone, tablet;
+    phone.SetDeviceName("Anna's \U0001F4F1");
+    tablet.SetDeviceName("Tab & Co");
+    profile.SetPairedDevices({phone, tablet});
+    EXPECT_EQ(Exchange(SetBluetoothProfileDataRequest(bt, profile)),
+              "<bluetoothDockConfig><setBluetoothProfileDataResponse result=\"0\"></setBluetoothProfileDataResponse>"
+              "</bluetoothDockConfig>");
+    EXPECT_TRUE(dock_->Bluetooth() ==
+                (Dock::BluetoothProfile{true, "Dock \u2728 & <Co>", true, true, {"Anna's \U0001F4F1", "Tab & Co"}}));
+    profile.SetPairedDevices({tablet});
+    Exchange(SetBluetoothProfileDataRequest(bt, profile));
+    EXPECT_EQ(dock_->Bluetooth().pairedDevices, std::vector<std::string>{"Tab & Co"});
+    const std::string answer = ExpectAnswered(kGetBluetoothBt);
+    EXPECT_NE(answer.find("<friendlyName>Dock \u2728 &amp; &lt;Co&gt;</friendlyName>"), std::string::npos);
+
+    // A name that is not UTF-8 goes out empty rather than breaking the request.
+    profile.SetFriendlyName("\xff\xfe");
+    EXPECT_NE(Exchange(SetBluetoothProfileDataRequest("dockConfig", profile)).find("result=\"0\""), std::string::npos);
+    EXPECT_EQ(dock_->Bluetooth().friendlyName, "");
 }
 
 TEST_F(DockConversationTest, BluetoothPlugInKeepsTheChannelOpenAcrossOperations) {

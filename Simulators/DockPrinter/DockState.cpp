@@ -42,13 +42,12 @@ PrinterState FactoryState() {
     state.guid = "5D0C27A8-3B7D-410F-9E21-00A1B2C3D4E5";
     state.macAddress = "00:1B:3C:4D:5E:6F";
     state.pin = "1234";
-    Profile factory;
+    Profile& factory = state.profiles[0];
     factory.id = 0;
     factory.country = "US";
     factory.domain = "FCC";
     factory.profileName = "Default";
     factory.friendlyName = "Glimmer Dock";
-    state.profiles.emplace(0, factory);
     state.bluetooth.enabled = true;
     state.bluetooth.friendlyName = "Glimmer Dock";
     return state;
