@@ -326,6 +326,21 @@ TEST_F(DockConversationTest, SetupAssistantReadsIdentitySettingsAndProfilesInOne
     EXPECT_EQ(counters.framingErrors, 0u);
 }
 
+TEST_F(DockConversationTest, AWrittenProfileTravelsInTheModelsElementForm) {
+    const std::string request = SetProfileDataRequest({ToHost(HomeProfile())});
+    EXPECT_EQ(request,
+              "<dockConfig version=\"1.0\"><setProfileData><profile country=\"DE\" domain=\"ETSI\" id=\"1\">\n"
+              "<profileName>Home</profileName>\n<wifi mode=\"infrastructure\">\n<ssid>HomeNet</ssid>\n"
+              "<channel>6</channel>\n<security data=\"tkip\" network=\"wpa-psk\">\n<wpaPSKKey>secret</wpaPSKKey>\n"
+              "</security>\n</wifi>\n<ipSettings automatic=\"true\">\n</ipSettings>\n"
+              "<friendlyName>Kitchen</friendlyName>\n<qztDefaultHostID></qztDefaultHostID>\n</profile>\n"
+              "</setProfileData></dockConfig>");
+    Open();
+    Exchange(request);
+    EXPECT_EQ(dock_->BytesReceived(), Join({kEnter, Framed(request)}));
+    EXPECT_EQ(dock_->Requests().back().status, DockPrinter::kStatusHandled);
+}
+
 TEST_F(DockConversationTest, AProfileWrittenIsReadBackExactlyWithAnyText) {
     // Non-ASCII, emoji and markup in every text the host writes; each value
     // must be escaped exactly once to come back as it was.
