@@ -72,6 +72,7 @@ Platform::RegistryData RichRegistry() {
     reg.SetDword(HKEY_CURRENT_USER, u"", u"At the root", 7);
     reg.CreateKey(HKEY_CURRENT_USER, u"Software\\Empty key ]with bracket");
     reg.CreateKey(HKEY_USERS, u" spaced ");
+    reg.CreateKey(HKEY_LOCAL_MACHINE, u"SOFTWARE Extra");  // sorts between "SOFTWARE" and its children
     return reg.Snapshot();
 }
 
