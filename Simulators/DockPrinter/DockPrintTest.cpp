@@ -199,6 +199,7 @@ TEST_F(DockPrintTest, PrintsEachPageAsAPngAndKeepsItDecoded) {
     EXPECT_TRUE(std::filesystem::exists(folder_ / "page-0002.png"));
     EXPECT_FALSE(std::filesystem::exists(folder_ / "page-0003.png"));
     EXPECT_EQ(dock_->SheetsPrinted(), 4u);
+    EXPECT_TRUE(dock_->GateViolations().empty());
     // The media count goes down a sheet at a time.
     EXPECT_NE(DeviceId().find("PUR:46;PRB:0;"), std::string::npos);
     EXPECT_EQ(Read(), Status(kStateIdle));

@@ -412,7 +412,11 @@ std::size_t PrintEngine::Feed(const std::uint8_t* data, std::size_t size, Millis
                 [[fallthrough]];
             case Part::PageHead:
             case Part::PlaneHead: {
-                if (part_ == Part::PlaneHead && headFill_ >= kPrintBlockSize) headFill_ = 0;
+                if (part_ == Part::PlaneHead && headFill_ == 0) {
+                    // Between planes: passes that ended meanwhile open the next plane's gate.
+                    Settle(now);
+                    if (part_ != Part::PlaneHead) continue;
+                }
                 const std::size_t n = std::min(kPrintBlockSize - headFill_, size - at);
                 std::memcpy(head_.data() + headFill_, data + at, n);
                 headFill_ += n;
