@@ -224,6 +224,17 @@ TEST_F(DockPrintTest, WritesNoFileWithoutAFolderAndConfigurationStillWorksBetwee
     EXPECT_TRUE(pages[0].file.empty());
     EXPECT_FALSE(std::filesystem::exists(folder_));
     EXPECT_EQ(dock_->GetCounters().framingErrors, 0u);
+    EXPECT_TRUE(dock_->WaitForSheets(2, Milliseconds(0)));
+
+    // Print data can be left out of the transcript; configuration blocks stay.
+    dock_->ClearHistory();
+    dock_->SetRecordPrintData(false);
+    Send(page);
+    Send(Bytes{0x37, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    const auto transcript = dock_->Transcript();
+    ASSERT_EQ(transcript.size(), 1u);
+    EXPECT_EQ(transcript[0].bytes.size(), 12u);
+    EXPECT_EQ(dock_->SheetsPrinted(), 1u);
 }
 
 TEST_F(DockPrintTest, StatusFollowsThePassesOnTheMachineClock) {
@@ -348,6 +359,16 @@ TEST_F(DockPrintTest, PlaneDataOutsideItsStatesIsRecorded) {
     EXPECT_EQ(violations[1].plane, 2);
     // The page itself still prints.
     EXPECT_EQ(dock_->PrintedPageCount(), 1u);
+
+    // Yellow sent while cyan still prints is too early as well.
+    dock_->ReleaseState();
+    clock_->Advance(Milliseconds(5000));
+    Send(page);
+    const auto more = dock_->GateViolations();
+    ASSERT_EQ(more.size(), 3u);
+    EXPECT_EQ(more[2].plane, 2);
+    EXPECT_EQ(more[2].state, kStateCyan);
+    EXPECT_EQ(more[2].attempt, 2u);
 }
 
 TEST_F(DockPrintTest, MalformedStreamsAreRecordedAndTheNextWriteStartsAfresh) {

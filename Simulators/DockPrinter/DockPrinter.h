@@ -162,7 +162,10 @@ public:
     std::vector<ReceivedRequest> Requests() const;
     std::vector<std::string> FramingErrors() const;
     Counters GetCounters() const;
-    void ClearHistory();  // transcript, requests, framing errors and counters
+    // Transcript, requests, framing errors and counters; also the printed
+    // pages (numbering starts again at 1), receptions, stream errors, gate
+    // violations and sheet and byte counts.
+    void ClearHistory();
     // Transfers queued for the host and not read yet.
     std::size_t PendingTransfers() const;
 
