@@ -295,6 +295,12 @@ TEST_F(DockPrintTest, StatusBlockCarriesErrorFlagAndPinnedStates) {
     EXPECT_EQ(DeviceId(), DockPrinter::DefaultDeviceId() + "PHD:H1;TSZ:2;PUR:50;PRB:1;");
     dock_->SetDeviceIdBase("MFG:X;MDL:Y;", false);
     EXPECT_EQ(DeviceId(), "MFG:X;MDL:Y;");
+    dock_->SetDeviceId("MFG:Z;MDL:W;");
+    EXPECT_EQ(DeviceId(), "MFG:Z;MDL:W;");
+    dock_->SetDeviceId("");  // no id: the control fails
+    char id[64];
+    DWORD got = 0;
+    EXPECT_FALSE(DeviceIoControl(handle_, IOCTL_USBPRINT_GET_1284_ID, id, sizeof id, id, sizeof id, &got, nullptr));
 }
 
 TEST_F(DockPrintTest, ScriptedErrorAbandonsThePageUntilItClearsThenThePageComesAgain) {

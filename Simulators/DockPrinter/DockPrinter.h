@@ -176,6 +176,8 @@ public:
     // Replaces the fixed part (DefaultDeviceId()); empty makes the control
     // fail. With dynamic off, exactly this text is answered.
     void SetDeviceIdBase(std::string id, bool dynamic = true);
+    // The plain model's setter, kept meaningful here: exactly this text.
+    void SetDeviceId(std::string raw) { SetDeviceIdBase(std::move(raw), false); }
     // Fields added after the fixed part, in key order ("PHD", "CCP", "TSZ",
     // "CSZ", "CID" ...); an empty value removes the field.
     void SetDeviceIdField(const std::string& key, const std::string& value);
