@@ -167,8 +167,8 @@ TEST_F(ThreadResponder, ResponseParametersAndCancelWhenIdle) {
     responder_.Script(kOpGetThing, script);
     ASSERT_EQ(Open(), kOk);
     const PtpResponseBlock rsp = Transact(kOpGetThing);
-    EXPECT_EQ(rsp.parameterCount, 5u);
-    EXPECT_EQ(rsp.parameters[4], 11u);
+    EXPECT_EQ(+rsp.parameterCount, 5u);
+    EXPECT_EQ(+rsp.parameters[4], 11u);
     const auto before = responder_.Received(Channel::Command).size();
     EXPECT_EQ(PtpCancelTransaction(device_, kPtpCurrentTransaction), kOk);
     std::this_thread::sleep_for(20ms);
@@ -185,7 +185,7 @@ TEST_F(ThreadResponder, DataOutGoesInPiecesOf4096) {
     EXPECT_EQ(length, 10000u);
     DWORD ack = 1;
     ASSERT_EQ(PtpWaitAck(device_, &ack), kOk);
-    EXPECT_EQ(Finish().responseCode, 0x2001);
+    EXPECT_EQ(+Finish().responseCode, 0x2001);
 
     std::vector<std::uint32_t> pieces;
     Bytes received;
@@ -224,7 +224,7 @@ TEST_F(ThreadResponder, DataInWithKnownAndUnknownTotals) {
     length = 100000 - 4321;
     ASSERT_EQ(PtpReadData(device_, got.data() + 4321, &length), kOk);
     EXPECT_EQ(got, data);
-    EXPECT_EQ(Finish().responseCode, 0x2001);
+    EXPECT_EQ(+Finish().responseCode, 0x2001);
 
     Send(kOpGetObject);
     ASSERT_EQ(PtpWaitAck(device_, &total), kOk);
@@ -238,7 +238,7 @@ TEST_F(ThreadResponder, DataInWithKnownAndUnknownTotals) {
         if (D().State() == CommandState::ResponseReady) break;
     }
     EXPECT_EQ(all, data);
-    EXPECT_EQ(Finish().responseCode, 0x2001);
+    EXPECT_EQ(+Finish().responseCode, 0x2001);
     EXPECT_TRUE(responder_.Errors().empty());
 }
 
@@ -308,8 +308,8 @@ TEST_F(ThreadResponder, CancelDuringDataInThenTheNextCommandSucceeds) {
     EXPECT_EQ(PtpGetRsp(device_, &rsp), kCancelled);
 
     const PtpResponseBlock next = Transact(kOpGetThing);
-    EXPECT_EQ(next.responseCode, 0x2001);
-    EXPECT_EQ(next.transactionId, tid + 1);
+    EXPECT_EQ(+next.responseCode, 0x2001);
+    EXPECT_EQ(+next.transactionId, tid + 1);
     bool cancelSent = false;
     for (auto& p : responder_.Packets(Channel::Command))
         if (p.type == PtpIpSim::PacketType::Cancel) cancelSent = p.Length() == 12 && p.U32(8) == tid;
@@ -326,9 +326,9 @@ TEST_F(ThreadResponder, EventsBeyond256AreDropped) {
     for (DWORD i = 0; i < 256; ++i) {
         PtpEventBlock event{};
         ASSERT_EQ(PtpGetEvt(device_, &event), kOk);
-        EXPECT_EQ(event.eventCode, 0x4001);
-        ASSERT_EQ(event.parameterCount, 1u);
-        ASSERT_EQ(event.parameters[0], i);
+        EXPECT_EQ(+event.eventCode, 0x4001);
+        ASSERT_EQ(+event.parameterCount, 1u);
+        ASSERT_EQ(+event.parameters[0], i);
     }
     // Nothing more: the wait ends only by being cancelled.
     auto waiter = std::async(std::launch::async, [&] {
@@ -346,9 +346,9 @@ TEST_F(ThreadResponder, EventsBeyond256AreDropped) {
     ASSERT_TRUE(responder_.SendEvent(0x4006, 3, {1, 2, 3}));
     PtpEventBlock event{};
     ASSERT_EQ(PtpGetEvt(device_, &event), kOk);
-    EXPECT_EQ(event.transactionId, 3u);
-    EXPECT_EQ(event.parameterCount, 3u);
-    EXPECT_EQ(event.parameters[2], 3u);
+    EXPECT_EQ(+event.transactionId, 3u);
+    EXPECT_EQ(+event.parameterCount, 3u);
+    EXPECT_EQ(+event.parameters[2], 3u);
 }
 
 class ThreadResponderProbe : public ThreadResponder {
@@ -418,7 +418,7 @@ TEST_F(ThreadResponderProbe, AnsweredProbesKeepASlowCommandAlive) {
     EXPECT_EQ(wait.wait_for(0ms), std::future_status::timeout);
     responder_.Release();
     EXPECT_EQ(wait.get(), kOk);
-    EXPECT_EQ(Finish().responseCode, 0x2001);
+    EXPECT_EQ(+Finish().responseCode, 0x2001);
     // No command outstanding: no more probes.
     const std::size_t probes = Probes();
     Advance(Platform::Milliseconds(20000));

@@ -66,7 +66,7 @@ protected:
         EXPECT_EQ(length, 0u);
         PtpResponseBlock rsp{};
         EXPECT_EQ(PtpGetRsp(device_, &rsp), kOk);
-        EXPECT_EQ(rsp.responseCode, code);
+        EXPECT_EQ(+rsp.responseCode, code);
         if (out) *out = rsp;
         return request;
     }
@@ -403,7 +403,7 @@ TEST_F(ThreadSession, AFaultOnTheEventChannelEndsTheSession) {
 
     PtpEventBlock event{};
     ASSERT_EQ(PtpGetEvt(device_, &event), kOk);  // what was queued still comes
-    EXPECT_EQ(event.parameters[0], 42u);
+    EXPECT_EQ(+event.parameters[0], 42u);
     EXPECT_EQ(PtpGetEvt(device_, &event), kConnectionClosed);
     EXPECT_EQ(PtpGetEvt(device_, &event), kConnectionClosed);
     EXPECT_EQ(D().State(), CommandState::Closed);
