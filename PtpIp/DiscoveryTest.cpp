@@ -3,6 +3,7 @@
 #include "Discovery.h"
 
 #include "Platform/Clock.h"
+#include "Platform/Machine.h"
 
 #include <gtest/gtest.h>
 
@@ -409,6 +410,94 @@ TEST(PtpDiscoveryCreate, NeedsAnOutAndAReport) {
     EXPECT_EQ(Jorvale::CreateDiscovery(nullptr, nullptr, lock, &p), static_cast<HRESULT>(0x80070057u));
     EXPECT_EQ(p, nullptr);
     EXPECT_EQ(Jorvale::CreateDiscovery(nullptr, &Recorder::Record, lock, nullptr), static_cast<HRESULT>(0x80070057u));
+}
+
+// --- Through the transport -----------------------------------------------------
+
+struct Seen {
+    std::mutex mutex;
+    std::vector<std::u16string> reports;  // "url present name"
+    static void Callback(void* context, LPCWSTR url, const PtpDeviceInfo* info) {
+        auto* self = static_cast<Seen*>(context);
+        std::lock_guard guard(self->mutex);
+        self->reports.push_back(std::u16string(url) + (info->present ? u" + " : u" - ") + info->name);
+    }
+    std::vector<std::u16string> Take() {
+        std::lock_guard guard(mutex);
+        return std::exchange(reports, {});
+    }
+};
+
+class PtpDiscoveryEnumeration : public ::testing::Test {
+protected:
+    void SetUp() override { Jorvale::SetDnsSdCore(&core); }
+    void TearDown() override {
+        EXPECT_EQ(Jorvale::DnsSdCoreUses(), 0u);
+        EXPECT_EQ(core.liveClients, 0);
+        Jorvale::SetDnsSdCore(nullptr);
+    }
+    Platform::ScopedFreshMachine machine;
+    FakeCore core;
+    Seen seen;
+};
+
+TEST_F(PtpDiscoveryEnumeration, SynchronousReportsEachDeviceOnceAfterTheWait) {
+    auto clock = std::make_shared<Platform::ManualClock>();
+    Platform::ScopedClock scoped(clock);
+    core.onBrowse = [](DnsSdEvents& e) {
+        e.Resolved("A", {10, 0, 0, 1}, 15740, Txt({"VER=1"}));
+        e.Resolved("A", {10, 0, 0, 1}, 15740, Txt({"VER=1"}));
+        e.Resolved("B", {10, 0, 0, 2}, 15740, Txt({"VER=1"}));
+    };
+    PtpiTransport* t = nullptr;
+    ASSERT_EQ(PtpiCreateTransport(&t), 0);
+    const auto before = clock->Now();
+    EXPECT_EQ(t->ops->Enumerate(t, 0, &Seen::Callback, &seen), 0);
+    EXPECT_GE(clock->Now() - before, 1500ms);
+    EXPECT_EQ(seen.Take(), (std::vector<std::u16string>{u"ptp://10.0.0.1:15740/ + A", u"ptp://10.0.0.2:15740/ + B"}));
+    // No callback is kept: later answers reach nobody.
+    core.events->Removed("A");
+    EXPECT_TRUE(seen.Take().empty());
+    EXPECT_EQ(Jorvale::DnsSdCoreUses(), 1u);
+    t->ops->Release(t);
+    EXPECT_EQ(core.shutdowns, 1);
+}
+
+TEST_F(PtpDiscoveryEnumeration, AsynchronousDeliversChangesUntilStopped) {
+    PtpiTransport* t = nullptr;
+    ASSERT_EQ(PtpiCreateTransport(&t), 0);
+    EXPECT_EQ(t->ops->Enumerate(t, 2, &Seen::Callback, &seen), static_cast<HRESULT>(0x80070057u));
+    EXPECT_EQ(core.starts, 0);
+    ASSERT_EQ(t->ops->Enumerate(t, kPtpEnumAsync, &Seen::Callback, &seen), 0);
+    DnsSdEvents* events = core.events;
+    std::thread engine([&] {
+        events->Resolved("A", {10, 0, 0, 1}, 1, Txt({"VER=1"}));
+        events->Resolved("A", {10, 0, 0, 1}, 1, Txt({"VER=2"}));
+        events->Removed("A");
+    });
+    engine.join();
+    EXPECT_EQ(seen.Take(), (std::vector<std::u16string>{u"ptp://10.0.0.1:1/ + A", u"ptp://10.0.0.1:1/ - A",
+                                                        u"ptp://10.0.0.1:1/ + A", u"ptp://10.0.0.1:1/ - A"}));
+    ASSERT_EQ(t->ops->Enumerate(t, 0, nullptr, nullptr), 0);
+    core.events->Resolved("B", {10, 0, 0, 2}, 1, Txt({"VER=1"}));
+    EXPECT_TRUE(seen.Take().empty());
+    t->ops->Release(t);
+}
+
+TEST_F(PtpDiscoveryEnumeration, ATransportThatNeverEnumeratesLeavesTheCoreAlone) {
+    for (int i = 0; i < 3; ++i) {
+        PtpiTransport* t = nullptr;
+        ASSERT_EQ(PtpiCreateTransport(&t), 0);
+        t->ops->Release(t);
+    }
+    EXPECT_EQ(core.starts, 0);
+    EXPECT_EQ(Jorvale::DnsSdCoreUses(), 0u);
+    // So a later enumeration still starts it.
+    PtpiTransport* t = nullptr;
+    ASSERT_EQ(PtpiCreateTransport(&t), 0);
+    ASSERT_EQ(t->ops->Enumerate(t, kPtpEnumAsync, &Seen::Callback, &seen), 0);
+    EXPECT_EQ(core.starts, 1);
+    t->ops->Release(t);
 }
 
 // --- Threads -----------------------------------------------------------------------

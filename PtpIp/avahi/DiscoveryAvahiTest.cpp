@@ -8,6 +8,8 @@
 #include "Simulators/PtpIp/PtpIpAnnouncement.h"
 #include "Simulators/PtpIp/PtpIpResponder.h"
 
+#include "Platform/Machine.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -42,7 +44,11 @@ struct Recorder : PtpiTransport {
     std::vector<Report> reports;
 
     static void Record(PtpiTransport* transport, LPCWSTR url, const PtpDeviceInfo* info) {
-        auto* self = static_cast<Recorder*>(transport);
+        Callback(static_cast<Recorder*>(transport), url, info);
+    }
+    // As a client's enumeration callback.
+    static void Callback(void* context, LPCWSTR url, const PtpDeviceInfo* info) {
+        auto* self = static_cast<Recorder*>(context);
         {
             std::lock_guard guard(self->mutex);
             self->reports.push_back(
@@ -138,6 +144,42 @@ TEST_F(AvahiPtpDiscovery, APrinterWithTheOtherKeysAloneHasNoVendorId) {
     EXPECT_EQ(found->product, u"0000" + Wide(fixtureService["pid"]));
     EXPECT_EQ(found->guid, u"{" + Wide(fixtureService["guid"]) + u"}");
     EXPECT_NE(found->url.find(u":" + Wide(fixtureService["port"]) + u"/"), std::u16string::npos);
+}
+
+// The whole road: the plain exports find the responder by DNS-SD and open a
+// session on the address they were given.
+TEST_F(AvahiPtpDiscovery, OpensTheDeviceItFinds) {
+    Platform::ScopedFreshMachine machine;
+    PtpIpSim::Responder responder;
+    PtpIpSim::Announcement announcement;
+    announcement.instanceName = "Velmo PTP Session " + std::to_string(::getpid());
+    announcement.hostName = "velmo-ptp-session-" + std::to_string(::getpid()) + ".local";
+    announcement.port = responder.Port();
+    PtpIpSim::AvahiPublisher publisher(announcement);
+    ASSERT_TRUE(publisher.WaitEstablished()) << publisher.Output();
+
+    Recorder seen;
+    HANDLE enumeration = nullptr;
+    ASSERT_EQ(PtpCreateEnum(kPtpEnumAsync, &Recorder::Callback, &seen, &enumeration), 0);
+    const auto found = seen.WaitFor(Wide(announcement.instanceName), [](const Report& r) { return r.present == 1; });
+    ASSERT_TRUE(found) << "the responder's announcement was not found";
+
+    PtpiDevice* device = nullptr;
+    ASSERT_EQ(PtpOpenDevice(found->url.c_str(), 0, &device), 0);
+    PtpCommandBlock open{0x1002, 0, 0, 1, {1, 0, 0, 0, 0}};
+    ASSERT_EQ(PtpSendCmd(device, &open), 0);
+    DWORD dataLength = 1;
+    ASSERT_EQ(PtpWaitAck(device, &dataLength), 0);
+    EXPECT_EQ(dataLength, 0u);
+    PtpResponseBlock response{};
+    ASSERT_EQ(PtpGetRsp(device, &response), 0);
+    EXPECT_EQ(response.responseCode, 0x2001);
+    EXPECT_EQ(PtpCloseDevice(device), 0);
+    EXPECT_EQ(PtpCloseEnum(enumeration), 0);
+
+    EXPECT_EQ(responder.Sessions(), 1u);
+    EXPECT_FALSE(responder.InitiatorName().empty());
+    EXPECT_TRUE(responder.Errors().empty());
 }
 
 }  // namespace

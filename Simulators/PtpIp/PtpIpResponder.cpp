@@ -468,6 +468,11 @@ bool Responder::WaitForPackets(Channel channel, std::size_t count, std::chrono::
     return changed_.wait_for(lock, timeout, [&] { return RecordOf(channel).packets.size() >= count; });
 }
 
+bool Responder::WaitForHeld(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return held_ > 0; });
+}
+
 bool Responder::WaitForPeerClose(Channel channel, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout,
@@ -532,10 +537,12 @@ bool Responder::Disconnect(Close how) {
 
 // The session --------------------------------------------------------------
 
-int Responder::AcceptOne(int watchFd) {
+int Responder::AcceptOne(const Connection* watch) {
+    const int watchFd = watch ? watch->fd : -1;
     const auto idleLimit = GetSettings().idleLimit;
     const auto until = SteadyClock::now() + idleLimit;
     while (!Stopping() && SteadyClock::now() < until) {
+        if (watch && watch->abort.load() != Close::None) return -2;
         pollfd p[2] = {{listenFd_, POLLIN, 0}, {watchFd, POLLIN, 0}};
         const int ready = ::poll(p, watchFd >= 0 ? 2 : 1, kSliceMs);
         if (ready < 0 && errno != EINTR) return -1;
@@ -556,7 +563,7 @@ int Responder::AcceptOne(int watchFd) {
 
 void Responder::Listen() {
     while (!Stopping()) {
-        const int fd = AcceptOne(-1);
+        const int fd = AcceptOne(nullptr);
         if (fd < 0) break;
         RunSession(fd);
     }
@@ -656,9 +663,9 @@ std::shared_ptr<Responder::Connection> Responder::Handshake(Connection& command)
     if (settings.commandAckLength) ack = Resize(std::move(ack), *settings.commandAckLength);
     if (!command.Send(ack)) return nullptr;
 
-    const int eventFd = AcceptOne(command.fd);
+    const int eventFd = AcceptOne(&command);
     if (eventFd < 0) {
-        if (eventFd == -2) command.DrainUntilClosed(kCloseGrace);
+        if (eventFd == -2 && !command.AbortIfAsked()) command.DrainUntilClosed(kCloseGrace);
         return nullptr;
     }
     auto event = std::make_shared<Connection>(*this, Channel::Event, eventFd);
@@ -775,10 +782,12 @@ bool Responder::Operation(Connection& command, const Packet& request) {
 
 bool Responder::ReceiveDataOut(Connection& command, std::uint32_t tid, bool& cancelled) {
     Packet packet;
-    if (command.ReadPacket(packet) != Connection::Read::Packet) return false;
+    do {
+        if (command.ReadPacket(packet) != Connection::Read::Packet) return false;
+    } while (packet.type == PacketType::Cancel && packet.Length() == 12 && packet.U32(8) != tid);
     if (packet.type == PacketType::Cancel && packet.Length() == 12) {
         cancelled = true;
-        return AnswerCancel(command, packet.U32(8), {});
+        return AnswerCancel(command, tid, {});
     }
     if (packet.type != PacketType::StartData || packet.Length() != 16 || packet.U32(8) != tid) {
         NoteError("data out: expected a 16-byte Start_Data for transaction " + std::to_string(tid) + ", got " +
@@ -791,8 +800,10 @@ bool Responder::ReceiveDataOut(Connection& command, std::uint32_t tid, bool& can
         if (total != UnknownTotal && received == total) return true;
         if (command.ReadPacket(packet) != Connection::Read::Packet) return false;
         if (packet.type == PacketType::Cancel && packet.Length() == 12) {
+            // A cancel of another transaction leaves this one running.
+            if (packet.U32(8) != tid) continue;
             cancelled = true;
-            return AnswerCancel(command, packet.U32(8), {});
+            return AnswerCancel(command, tid, {});
         }
         if (packet.type != PacketType::Data || packet.Length() < 12 || packet.U32(8) != tid) {
             NoteError("data out: expected Data for transaction " + std::to_string(tid) + ", got " + Describe(packet));
@@ -820,7 +831,10 @@ bool Responder::WaitBeforeReply(const OperationScript& script) {
     if (script.hold) {
         const std::uint64_t seen = releases_;
         const auto until = SteadyClock::now() + settings_.idleLimit;
+        ++held_;
+        changed_.notify_all();
         changed_.wait_until(lock, until, [&] { return ended() || releases_ != seen; });
+        --held_;
     }
     return !ended();
 }

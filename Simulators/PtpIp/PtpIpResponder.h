@@ -158,7 +158,8 @@ public:
     // the next request with that code only.
     void Script(std::uint16_t operationCode, OperationScript script);
     void ScriptOnce(std::uint16_t operationCode, OperationScript script);
-    // Lets every held reply go, and the next ones until a script holds again.
+    // Lets the replies held now go (a reply held later waits for the next
+    // Release: wait for it with WaitForHeld first).
     void Release();
 
     // Event channel. False when no event connection is open or the send fails.
@@ -191,6 +192,8 @@ public:
     // Real-time waits for the tests.
     bool WaitForPackets(Channel channel, std::size_t count,
                         std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+    // Until a reply is held (OperationScript::hold).
+    bool WaitForHeld(std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
     // Until the initiator has closed (or reset) the channel of the latest
     // connection.
     bool WaitForPeerClose(Channel channel, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
@@ -207,8 +210,9 @@ private:
 
     void Listen();
     // A connection accepted within the idle limit; -1 when none came, -2
-    // when watchFd (the command connection) became readable first.
-    int AcceptOne(int watchFd);
+    // when the watched command connection became readable or was asked to
+    // end first.
+    int AcceptOne(const Connection* watch);
     void RunSession(int commandFd);
     // The event connection of a completed handshake, or null.
     std::shared_ptr<Connection> Handshake(Connection& command);
@@ -244,6 +248,7 @@ private:
     std::map<std::uint16_t, OperationScript> scripts_;
     std::map<std::uint16_t, std::deque<OperationScript>> onceScripts_;
     std::uint64_t releases_ = 0;
+    std::size_t held_ = 0;  // replies waiting for Release
     Record commandRecord_;
     Record eventRecord_;
     std::vector<std::string> errors_;

@@ -537,7 +537,17 @@ TEST(PtpIpResponderCancel, LatestTransactionIsCancelledOnce) {
     ASSERT_TRUE(s.command.Send(U32Packet(11, 0)));
     EXPECT_FALSE(s.command.ReadPacket(100ms));
 
-    // During data out, in place of the next Data packet.
+    // During data out a cancel of another transaction changes nothing...
+    ASSERT_TRUE(s.command.Send(Request(2, 0x9002, 0)));
+    ASSERT_TRUE(s.command.Send(U32Packet(11, 9)));
+    ASSERT_TRUE(s.command.Send(StartData(0, 100)));
+    ASSERT_TRUE(s.command.Send(Data(0, Pattern(40))));
+    ASSERT_TRUE(s.command.Send(U32Packet(11, 9)));
+    ASSERT_TRUE(s.command.Send(Data(0, Pattern(60))));
+    auto ok = s.command.ReadPacket();
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(Get16(*ok, 8), 0x2001);
+    // ...and one of the transaction ends it in place of the next Data packet.
     ASSERT_TRUE(s.command.Send(Request(2, 0x9002, 0)));
     ASSERT_TRUE(s.command.Send(StartData(0, 100)));
     ASSERT_TRUE(s.command.Send(Data(0, Pattern(40))));
@@ -609,7 +619,8 @@ TEST(PtpIpResponderDelay, HeldReplyWaitsForRelease) {
     responder.Script(0x9009, held);
     Session s(responder);
     ASSERT_TRUE(s.command.Send(Request(1, 0x9009, 0)));
-    EXPECT_FALSE(s.command.ReadPacket(200ms));
+    ASSERT_TRUE(responder.WaitForHeld());
+    EXPECT_FALSE(s.command.ReadPacket(100ms));
     // Probes are answered meanwhile.
     ASSERT_TRUE(s.event.Send(Packet(13)));
     EXPECT_EQ(s.event.ReadPacket(), Packet(14));
@@ -624,10 +635,18 @@ TEST(PtpIpResponderDelay, DisconnectEndsAHeldReply) {
     responder.Script(0x9009, held);
     Session s(responder);
     ASSERT_TRUE(s.command.Send(Request(1, 0x9009, 0)));
-    ASSERT_TRUE(responder.WaitForPackets(Channel::Command, 2));
+    ASSERT_TRUE(responder.WaitForHeld());
     EXPECT_TRUE(responder.Disconnect(Close::Graceful));
     EXPECT_TRUE(s.command.PeerClosed());
     EXPECT_TRUE(s.event.PeerClosed());
+
+    // Between the two handshakes too.
+    Client command(responder.Port());
+    ASSERT_TRUE(command.Send(InitCommandRequest(u"H")));
+    ASSERT_TRUE(command.ReadPacket());
+    EXPECT_TRUE(responder.Disconnect(Close::Reset));
+    EXPECT_TRUE(command.PeerClosed());
+    EXPECT_EQ(command.LastError(), ECONNRESET);
 }
 
 // --- Threads -------------------------------------------------------------------
@@ -669,7 +688,7 @@ TEST(ThreadPtpIpResponder, StopWhileHeldAndWhilePushing) {
     responder->Script(0x9009, held);
     Session s(*responder);
     ASSERT_TRUE(s.command.Send(Request(1, 0x9009, 0)));
-    ASSERT_TRUE(responder->WaitForPackets(Channel::Command, 2));
+    ASSERT_TRUE(responder->WaitForHeld());
     std::atomic<bool> done{false};
     std::thread pusher([&] {
         while (!done) responder->SendEvent(0x4000, 0);
