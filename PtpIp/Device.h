@@ -136,7 +136,6 @@ private:
     DWORD packetRemaining_ = 0;
     bool responseRead_ = false;
     Wire::Response response_;
-    std::uint32_t responseLength_ = 0;
     bool cancelPending_ = false;
     DWORD cancelId_ = 0;
     std::deque<PtpEventBlock> events_;
