@@ -28,8 +28,13 @@ struct StubProvider : PtpiDiscovery {
     std::atomic<ULONG> references{1};
     PtpiTransport* transport = nullptr;
     ReportFunction report = nullptr;
+    std::mutex mutex;  // concurrent enumerations record calls at once
     std::vector<std::string> calls;
     HRESULT startResult = kOk;
+    void Note(std::string call) {
+        std::lock_guard lock(mutex);
+        calls.push_back(std::move(call));
+    }
 };
 
 StubProvider* g_stub = nullptr;
@@ -50,22 +55,22 @@ const PtpiDiscoveryOps kStubOps = {
     },
     [](PtpiDiscovery* self, DWORD flags) -> HRESULT {
         auto* p = static_cast<StubProvider*>(self);
-        p->calls.push_back("Start " + std::to_string(flags));
+        p->Note("Start " + std::to_string(flags));
         return p->startResult;
     },
     [](PtpiDiscovery* self) -> HRESULT {
-        static_cast<StubProvider*>(self)->calls.push_back("Stop");
+        static_cast<StubProvider*>(self)->Note("Stop");
         return kOk;
     },
     [](PtpiDiscovery* self) -> HRESULT {
         auto* p = static_cast<StubProvider*>(self);
-        p->calls.push_back("ReportAll");
+        p->Note("ReportAll");
         PtpDeviceInfo info{sizeof(PtpDeviceInfo), 1, u"Dock", u"{AB}", u"PTPIP", u"00003B7D", u"00000001", 0, 0, 2};
         p->report(p->transport, u"ptp://10.0.0.2:15740/", &info);
         return kOk;
     },
     [](PtpiDiscovery* self) -> HRESULT {
-        static_cast<StubProvider*>(self)->calls.push_back("Refresh");
+        static_cast<StubProvider*>(self)->Note("Refresh");
         return kOk;
     },
 };
