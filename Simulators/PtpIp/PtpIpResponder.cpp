@@ -577,7 +577,6 @@ void Responder::RunSession(int commandFd) {
         ++currentSession_;
         commandPeerClosed_ = eventPeerClosed_ = false;
         command_ = command;
-        event_.reset();
         lastTid_.reset();
         cancelAnswered_ = false;
     }
@@ -598,10 +597,13 @@ void Responder::RunSession(int commandFd) {
         event->abort.compare_exchange_strong(expected, Close::Graceful);
         eventThread.join();
     }
+    std::shared_ptr<Connection> released[2];
     {
+        // Moved out, so that no connection is destroyed (and closed, which
+        // takes its send lock) under the responder's lock.
         std::lock_guard lock(mutex_);
-        command_.reset();
-        event_.reset();
+        released[0] = std::move(command_);
+        released[1] = std::move(event_);
     }
     command->CloseNow(Close::Graceful);
     if (event) event->CloseNow(Close::Graceful);
