@@ -12,7 +12,9 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -51,6 +53,26 @@ void SendAll(int fd, const void* data, std::size_t size) {
 }
 void RecvAll(int fd, void* data, std::size_t size) {
     if (size > 0 && ::recv(fd, data, size, MSG_WAITALL) != static_cast<ssize_t>(size)) Fail("recv");
+}
+
+// Sends every buffer, IOV_MAX at a time.
+void SendVector(int fd, std::vector<iovec> parts) {
+    std::size_t first = 0;
+    while (first < parts.size()) {
+        msghdr message{};
+        message.msg_iov = parts.data() + first;
+        message.msg_iovlen = std::min<std::size_t>(parts.size() - first, IOV_MAX);
+        const ssize_t n = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+        if (n <= 0) Fail("sendmsg");
+        for (auto done = static_cast<std::size_t>(n); done > 0;) {
+            const std::size_t step = std::min(done, parts[first].iov_len);
+            parts[first].iov_base = static_cast<std::uint8_t*>(parts[first].iov_base) + step;
+            parts[first].iov_len -= step;
+            done -= step;
+            if (parts[first].iov_len == 0) ++first;
+        }
+        while (first < parts.size() && parts[first].iov_len == 0) ++first;
+    }
 }
 
 class Listener {
@@ -215,32 +237,17 @@ void PtpPeer(Listener& listener) {
             Put32(start + 8, tid);
             Put32(start + 12, kTotal);
             SendAll(command, start, 16);
-            for (std::size_t at = 0; at < kTotal; at += kDataInPacket) {
-                std::uint8_t data[12];
-                Put32(data, static_cast<std::uint32_t>(12 + kDataInPacket));
-                Put32(data + 4, 10);
-                Put32(data + 8, tid);
-                iovec parts[2] = {{data, 12}, {const_cast<std::uint8_t*>(Source().data() + at), kDataInPacket}};
-                msghdr message{};
-                message.msg_iov = parts;
-                message.msg_iovlen = 2;
-                std::size_t left = 12 + kDataInPacket;
-                while (left > 0) {
-                    const ssize_t n = ::sendmsg(command, &message, MSG_NOSIGNAL);
-                    if (n <= 0) Fail("ptp send");
-                    left -= static_cast<std::size_t>(n);
-                    for (std::size_t done = static_cast<std::size_t>(n); done > 0;) {
-                        const std::size_t step = std::min(done, message.msg_iov[0].iov_len);
-                        message.msg_iov[0].iov_base = static_cast<std::uint8_t*>(message.msg_iov[0].iov_base) + step;
-                        message.msg_iov[0].iov_len -= step;
-                        done -= step;
-                        if (message.msg_iov[0].iov_len == 0 && message.msg_iovlen > 1) {
-                            ++message.msg_iov;
-                            --message.msg_iovlen;
-                        }
-                    }
-                }
+            // The whole phase in few large sends, as a plain sender would.
+            std::vector<std::array<std::uint8_t, 12>> headers(kTotal / kDataInPacket);
+            std::vector<iovec> parts;
+            for (std::size_t k = 0; k < headers.size(); ++k) {
+                Put32(headers[k].data(), static_cast<std::uint32_t>(12 + kDataInPacket));
+                Put32(headers[k].data() + 4, 10);
+                Put32(headers[k].data() + 8, tid);
+                parts.push_back({headers[k].data(), 12});
+                parts.push_back({const_cast<std::uint8_t*>(Source().data() + k * kDataInPacket), kDataInPacket});
             }
+            SendVector(command, parts);
         }
         std::uint8_t response[14];
         Put32(response, 14);
