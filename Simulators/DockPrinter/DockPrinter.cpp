@@ -1,0 +1,584 @@
+#include "Simulators/DockPrinter/DockPrinter.h"
+
+#include "Platform/Machine.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace Simulators {
+
+namespace {
+
+using Platform::Milliseconds;
+
+constexpr std::size_t kBlockSize = 12;
+constexpr BYTE kPrefix = 0x37;
+constexpr BYTE kEnterCode = 0x00;
+constexpr BYTE kLeaveCode = 0x10;
+constexpr BYTE kRequestCode = 0x01;
+
+bool IsModeBlock(const BYTE* block, BYTE code) {
+    return block[0] == kPrefix && block[1] == code &&
+           std::all_of(block + 2, block + kBlockSize, [](BYTE b) { return b == 0; });
+}
+
+std::vector<BYTE> StatusBlock(BYTE status, std::uint16_t length, const std::string& body) {
+    std::vector<BYTE> block(4 + body.size());
+    block[0] = kPrefix;
+    block[1] = status;
+    block[2] = static_cast<BYTE>(length & 0xFF);
+    block[3] = static_cast<BYTE>(length >> 8);
+    std::copy(body.begin(), body.end(), block.begin() + 4);
+    return block;
+}
+
+std::string Hex(const BYTE* data, std::size_t size) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (std::size_t i = 0; i < size && i < 16; ++i) {
+        if (i) out += ' ';
+        out += digits[data[i] >> 4];
+        out += digits[data[i] & 0xF];
+    }
+    if (size > 16) out += " ...";
+    return out;
+}
+
+}  // namespace
+
+Platform::UsbPrinterIdentity DockPrinter::DefaultIdentity() {
+    Platform::UsbPrinterIdentity identity;
+    identity.vendorId = 0x3B7D;
+    identity.productId = 0x410F;
+    identity.manufacturer = u"Velmo";
+    identity.product = u"Glimmer Dock";
+    identity.serialNumber = u"GD0001";
+    identity.outPacketSize = 512;
+    identity.inPacketSize = 512;
+    identity.composite = true;
+    return identity;
+}
+
+std::string DockPrinter::DefaultDeviceId() {
+    return "MFG:Velmo;MDL:Glimmer Dock;CMD:VELMO;CLS:PRINTER;DES:Velmo Glimmer Dock;VER:3.01;";
+}
+
+DockPrinter::DockPrinter(const Platform::UsbPrinterIdentity& identity, Dock::PrinterState state)
+    : UsbPrinterModel(identity), state_(std::move(state)) {
+    SetDeviceId(DefaultDeviceId());
+}
+
+DockPrinter::~DockPrinter() = default;
+
+// ---- On the machine ----
+
+DEVINST DockPrinter::Attach(DEVINST hub, unsigned port) {
+    const DEVINST node = Platform::GetMachine().Devices().AttachDevice(hub, port, shared_from_this());
+    std::lock_guard lock(mutex_);
+    hub_ = hub;
+    port_ = port;
+    node_ = node;
+    return node;
+}
+
+void DockPrinter::Unplug() {
+    Pull();
+}
+
+void DockPrinter::Pull() {
+    DEVINST hub = 0;
+    unsigned port = 0;
+    {
+        std::lock_guard lock(mutex_);
+        hub = hub_;
+        port = port_;
+    }
+    if (hub != 0) {
+        Platform::GetMachine().Devices().Detach(hub, port);
+    } else {
+        OnDetached();
+    }
+}
+
+DEVINST DockPrinter::DeviceNode() const {
+    std::lock_guard lock(mutex_);
+    return node_;
+}
+
+std::u16string DockPrinter::PrintingInterfacePath() const {
+    auto& devices = Platform::GetMachine().Devices();
+    const DEVINST function = devices.PrintingFunction(DeviceNode());
+    return function == 0 ? std::u16string() : devices.InterfacePath(function, GUID_DEVINTERFACE_USBPRINT);
+}
+
+void DockPrinter::OnAttached() {
+    UsbPrinterModel::OnAttached();
+    std::lock_guard lock(mutex_);
+    connected_ = true;
+}
+
+// Pulling the plug powers the dock down: whatever was in flight is lost and
+// it comes back out of configuration mode.
+void DockPrinter::OnDetached() {
+    UsbPrinterModel::OnDetached();
+    {
+        std::lock_guard lock(mutex_);
+        connected_ = false;
+        input_.clear();
+        bodyExpected_.reset();
+        toHost_.clear();
+        ++generation_;
+        state_.configMode = false;
+    }
+    changed_.notify_all();
+}
+
+// ---- Host side of the channel ----
+
+DWORD DockPrinter::Write(const BYTE* data, DWORD length, DWORD& written) {
+    written = 0;
+    std::optional<std::pair<DWORD, DWORD>> failure;
+    {
+        std::lock_guard lock(mutex_);
+        if (!connected_) return ERROR_DEVICE_NOT_CONNECTED;
+        failure = std::exchange(writeFailure_, std::nullopt);
+    }
+    if (!failure) return UsbPrinterModel::Write(data, length, written);
+    const DWORD accepted = std::min(failure->second, length);
+    if (accepted > 0) OnHostWrite(data, accepted);
+    written = accepted;
+    return failure->first;
+}
+
+DWORD DockPrinter::Read(BYTE* buffer, DWORD length, DWORD& read) {
+    read = 0;
+    auto& clock = Platform::GetClock();
+    std::unique_lock lock(mutex_);
+    if (!connected_) return ERROR_DEVICE_NOT_CONNECTED;
+    if (readFailure_) return *std::exchange(readFailure_, std::nullopt);
+    if (length == 0) return ERROR_SUCCESS;
+    const Milliseconds limit = clock.Now() + answerWaitLimit_;
+    for (;;) {
+        // Nothing queued: the dock has nothing to say and says so at once.
+        if (toHost_.empty()) return ERROR_SUCCESS;
+        Transfer& front = toHost_.front();
+        if (front.pullPlug) {
+            toHost_.pop_front();
+            ++generation_;
+            lock.unlock();
+            Pull();
+            return ERROR_DEVICE_NOT_CONNECTED;
+        }
+        const Milliseconds now = clock.Now();
+        if (front.due > now) {
+            // A confirmation that is not ready yet is simply not there; an
+            // answer being prepared holds the read up to the limit.
+            if (!front.blocking || now >= limit) return ERROR_SUCCESS;
+            const std::uint64_t generation = generation_;
+            clock.WaitUntil(lock, changed_, std::min(front.due, limit), [&] {
+                return !connected_ || generation_ != generation || toHost_.front().due <= clock.Now();
+            });
+            if (!connected_) return ERROR_DEVICE_NOT_CONNECTED;
+            continue;
+        }
+        const std::size_t n = std::min<std::size_t>(length, front.bytes.size() - front.offset);
+        if (n > 0) std::memcpy(buffer, front.bytes.data() + front.offset, n);
+        const DWORD status = front.offset == 0 && front.moreData ? ERROR_MORE_DATA : ERROR_SUCCESS;
+        front.offset += n;
+        if (front.offset == front.bytes.size()) {
+            toHost_.pop_front();
+            ++generation_;
+        }
+        read = static_cast<DWORD>(n);
+        transcript_.push_back({Direction::ToHost, std::vector<BYTE>(buffer, buffer + n)});
+        return status;
+    }
+}
+
+void DockPrinter::OnHostWrite(const BYTE* data, DWORD length) {
+    {
+        std::lock_guard lock(mutex_);
+        transcript_.push_back({Direction::ToPrinter, std::vector<BYTE>(data, data + length)});
+        // A silent answer lasts until the host tries something else.
+        if (std::erase_if(toHost_, [](const Transfer& t) { return t.untilNextWrite; }) > 0) ++generation_;
+        input_.insert(input_.end(), data, data + length);
+        ProcessInput();
+    }
+    changed_.notify_all();
+}
+
+// Cuts the input into blocks and bodies. Called with the lock held.
+void DockPrinter::ProcessInput() {
+    for (;;) {
+        if (bodyExpected_) {
+            if (input_.size() < *bodyExpected_) return;
+            std::string body(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(*bodyExpected_));
+            input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(*bodyExpected_));
+            bodyExpected_.reset();
+            HandleRequest(std::move(body));
+            continue;
+        }
+        if (input_.empty()) return;
+        if (input_[0] != kPrefix) {
+            FramingError("Not a block: " + Hex(input_.data(), input_.size()));
+            return;
+        }
+        if (input_.size() < kBlockSize) return;
+        const BYTE* block = input_.data();
+        if (IsModeBlock(block, kEnterCode) || IsModeBlock(block, kLeaveCode)) {
+            const bool enter = block[1] == kEnterCode;
+            input_.erase(input_.begin(), input_.begin() + kBlockSize);
+            ++(enter ? counters_.enters : counters_.leaves);
+            if (enter && dropQueuedOnEnter_) {
+                toHost_.clear();
+                ++generation_;
+            }
+            auto fault = TakeFault(enter ? kEnter : kLeave);
+            // The mode changes unless the dock stays silent or refuses.
+            if (!fault || (!fault->silent && !fault->status)) state_.configMode = enter;
+            std::vector<BYTE> confirmation = StatusBlock(kStatusHandled, 8, std::string(8, '\0'));
+            if (fault) {
+                if (fault->status)
+                    confirmation = StatusBlock(*fault->status, 0, {});
+                else if (fault->body)
+                    confirmation = StatusBlock(kStatusHandled, 8, *fault->body);
+            }
+            Answer(fault ? &*fault : nullptr, std::move(confirmation), false);
+            continue;
+        }
+        if (block[1] == kRequestCode && block[2] == 0 && block[3] == 0 && block[8] == 0 && block[9] == 0 &&
+            block[10] == 0 && block[11] == 0) {
+            const std::size_t length = static_cast<std::size_t>(block[4]) | static_cast<std::size_t>(block[5]) << 8 |
+                                       static_cast<std::size_t>(block[6]) << 16 |
+                                       static_cast<std::size_t>(block[7]) << 24;
+            if (length > kMaxRequestBody) {
+                FramingError("Request body of " + std::to_string(length) + " bytes announced");
+                return;
+            }
+            input_.erase(input_.begin(), input_.begin() + kBlockSize);
+            bodyExpected_ = length;
+            continue;
+        }
+        FramingError("Unknown block: " + Hex(block, kBlockSize));
+        return;
+    }
+}
+
+// Drops all buffered input: the dock cannot tell where the next block starts.
+void DockPrinter::FramingError(std::string what) {
+    ++counters_.framingErrors;
+    framingErrors_.push_back(std::move(what));
+    input_.clear();
+    bodyExpected_.reset();
+    if (framingErrorStatus_) Answer(nullptr, StatusBlock(*framingErrorStatus_, 0, {}), true);
+}
+
+void DockPrinter::HandleRequest(std::string body) {
+    ++counters_.requests;
+    ReceivedRequest received;
+    received.body = body;
+    BYTE status = kStatusHandled;
+    std::string answer;
+    std::optional<Fault> fault;
+    try {
+        Dock::Request request = Dock::ParseRequest(body);
+        received.root = request.root;
+        received.command = request.command;
+        fault = TakeFault(request.command);
+        if (requireConfigMode_ && !state_.configMode) {
+            ++counters_.requestsOutsideConfigMode;
+            status = kStatusNotInConfigMode;
+        } else if (fault && fault->status) {
+            status = *fault->status;
+        } else if (!fault || !fault->silent) {
+            Dock::ExecuteOptions options = executeOptions_;
+            if (fault && fault->result) options.result = fault->result;
+            Dock::Outcome outcome = Dock::Execute(state_, request, options);
+            if (outcome.restartedBluetooth) ++counters_.bluetoothRestarts;
+            answer = fault && fault->body ? *fault->body : std::move(outcome.body);
+        }
+    } catch (const Dock::RequestError&) {
+        status = kStatusBadRequest;
+    }
+    if (status == kStatusHandled && answer.size() > kMaxBody) {
+        status = kStatusAnswerTooLong;
+        answer.clear();
+    }
+    if (status != kStatusHandled) answer.clear();
+    const bool silent = fault && fault->silent && status == kStatusHandled;
+    received.status = silent ? 0 : status;
+    received.answer = answer;
+    requests_.push_back(std::move(received));
+    Answer(fault ? &*fault : nullptr, StatusBlock(status, static_cast<std::uint16_t>(answer.size()), answer), true);
+}
+
+std::optional<DockPrinter::Fault> DockPrinter::TakeFault(const std::string& key) {
+    auto it = faults_.find(key);
+    if (it == faults_.end()) return std::nullopt;
+    Fault fault = it->second;
+    if (fault.times > 0 && --it->second.times == 0) faults_.erase(it);
+    return fault;
+}
+
+// Queues a block for the host, delivered as the fault says.
+void DockPrinter::Answer(const Fault* fault, std::vector<BYTE> block, bool blocking) {
+    Transfer base;
+    base.due = Platform::GetClock().Now() + (fault ? fault->delay : Milliseconds(0));
+    base.blocking = blocking;
+    ++generation_;
+    if (fault && fault->silent) {
+        // Nothing comes back: a confirmation simply never appears; a read
+        // for an answer waits its limit each time.
+        if (blocking) {
+            base.due = Milliseconds::max();
+            base.untilNextWrite = true;
+            toHost_.push_back(base);
+        }
+        return;
+    }
+    if (fault && fault->lengthField && block.size() >= 4) {
+        block[2] = static_cast<BYTE>(*fault->lengthField & 0xFF);
+        block[3] = static_cast<BYTE>(*fault->lengthField >> 8);
+    }
+    if (fault && fault->truncate && *fault->truncate < block.size()) block.resize(*fault->truncate);
+    std::size_t limit = block.size();
+    bool pull = false;
+    if (fault && fault->disconnectAfter && *fault->disconnectAfter < block.size()) {
+        limit = *fault->disconnectAfter;
+        pull = true;
+    }
+    std::size_t offset = 0;
+    bool flagged = false;
+    auto push = [&](std::size_t size) {
+        Transfer t = base;
+        t.bytes.assign(block.begin() + static_cast<std::ptrdiff_t>(offset),
+                       block.begin() + static_cast<std::ptrdiff_t>(offset + size));
+        // ERROR_MORE_DATA goes with the first bytes, not with an empty read.
+        if (fault && fault->moreData && !flagged && size > 0) t.moreData = flagged = true;
+        offset += size;
+        toHost_.push_back(std::move(t));
+    };
+    if (fault) {
+        for (std::size_t size : fault->split) {
+            if (size == 0)
+                push(0);
+            else if (offset < limit)
+                push(std::min(size, limit - offset));
+        }
+    }
+    if (offset < limit) push(limit - offset);
+    if (pull) {
+        Transfer t = base;
+        t.pullPlug = true;
+        toHost_.push_back(std::move(t));
+    }
+}
+
+// ---- State ----
+
+Dock::PrinterState DockPrinter::State() const {
+    std::lock_guard lock(mutex_);
+    return state_;
+}
+
+void DockPrinter::SetState(Dock::PrinterState state) {
+    std::lock_guard lock(mutex_);
+    state_ = std::move(state);
+}
+
+void DockPrinter::Modify(const std::function<void(Dock::PrinterState&)>& change) {
+    std::lock_guard lock(mutex_);
+    change(state_);
+}
+
+std::string DockPrinter::Guid() const {
+    std::lock_guard lock(mutex_);
+    return state_.guid;
+}
+
+void DockPrinter::SetGuid(std::string guid) {
+    std::lock_guard lock(mutex_);
+    state_.guid = std::move(guid);
+}
+
+std::string DockPrinter::MacAddress() const {
+    std::lock_guard lock(mutex_);
+    return state_.macAddress;
+}
+
+void DockPrinter::SetMacAddress(std::string mac) {
+    std::lock_guard lock(mutex_);
+    state_.macAddress = std::move(mac);
+}
+
+std::string DockPrinter::Pin() const {
+    std::lock_guard lock(mutex_);
+    return state_.pin;
+}
+
+void DockPrinter::SetPin(std::string pin) {
+    std::lock_guard lock(mutex_);
+    state_.pin = std::move(pin);
+}
+
+std::vector<Dock::Profile> DockPrinter::Profiles() const {
+    std::lock_guard lock(mutex_);
+    std::vector<Dock::Profile> out;
+    for (const auto& [id, profile] : state_.profiles) out.push_back(profile);
+    return out;
+}
+
+std::optional<Dock::Profile> DockPrinter::FindProfile(int id) const {
+    std::lock_guard lock(mutex_);
+    auto it = state_.profiles.find(id);
+    if (it == state_.profiles.end()) return std::nullopt;
+    return it->second;
+}
+
+void DockPrinter::PutProfile(Dock::Profile profile) {
+    std::lock_guard lock(mutex_);
+    const int id = profile.id;
+    state_.profiles[id] = std::move(profile);
+}
+
+void DockPrinter::RemoveProfile(int id) {
+    std::lock_guard lock(mutex_);
+    state_.profiles.erase(id);
+}
+
+Dock::BluetoothProfile DockPrinter::Bluetooth() const {
+    std::lock_guard lock(mutex_);
+    return state_.bluetooth;
+}
+
+void DockPrinter::SetBluetooth(Dock::BluetoothProfile profile) {
+    std::lock_guard lock(mutex_);
+    state_.bluetooth = std::move(profile);
+}
+
+std::vector<Dock::ScannedNetwork> DockPrinter::Networks() const {
+    std::lock_guard lock(mutex_);
+    return state_.networks;
+}
+
+void DockPrinter::SetNetworks(std::vector<Dock::ScannedNetwork> networks) {
+    std::lock_guard lock(mutex_);
+    state_.networks = std::move(networks);
+}
+
+bool DockPrinter::InConfigMode() const {
+    std::lock_guard lock(mutex_);
+    return state_.configMode;
+}
+
+void DockPrinter::SetConfigMode(bool on) {
+    std::lock_guard lock(mutex_);
+    state_.configMode = on;
+}
+
+// ---- Knobs ----
+
+void DockPrinter::SetFault(const std::string& command, Fault fault) {
+    std::lock_guard lock(mutex_);
+    faults_[command] = std::move(fault);
+}
+
+void DockPrinter::ClearFaults() {
+    std::lock_guard lock(mutex_);
+    faults_.clear();
+    writeFailure_.reset();
+    readFailure_.reset();
+}
+
+void DockPrinter::SetUnknownProfilePolicy(Dock::UnknownProfilePolicy policy) {
+    std::lock_guard lock(mutex_);
+    executeOptions_.unknownProfiles = policy;
+}
+
+void DockPrinter::SetBluetoothResultAlias(bool on) {
+    std::lock_guard lock(mutex_);
+    executeOptions_.bluetoothResultAlias = on;
+}
+
+void DockPrinter::SetAnswerWaitLimit(Milliseconds limit) {
+    std::lock_guard lock(mutex_);
+    answerWaitLimit_ = limit;
+}
+
+void DockPrinter::SetFramingErrorStatus(std::optional<BYTE> status) {
+    std::lock_guard lock(mutex_);
+    framingErrorStatus_ = status;
+}
+
+void DockPrinter::SetRequireConfigMode(bool on) {
+    std::lock_guard lock(mutex_);
+    requireConfigMode_ = on;
+}
+
+void DockPrinter::SetDropQueuedOnEnter(bool on) {
+    std::lock_guard lock(mutex_);
+    dropQueuedOnEnter_ = on;
+}
+
+void DockPrinter::FailNextWrite(DWORD error, DWORD accepted) {
+    std::lock_guard lock(mutex_);
+    writeFailure_ = std::make_pair(error, accepted);
+}
+
+void DockPrinter::FailNextRead(DWORD error) {
+    std::lock_guard lock(mutex_);
+    readFailure_ = error;
+}
+
+// ---- What happened ----
+
+std::vector<DockPrinter::TranscriptEntry> DockPrinter::Transcript() const {
+    std::lock_guard lock(mutex_);
+    return transcript_;
+}
+
+std::vector<BYTE> DockPrinter::BytesReceived() const {
+    std::lock_guard lock(mutex_);
+    std::vector<BYTE> out;
+    for (const auto& entry : transcript_)
+        if (entry.direction == Direction::ToPrinter) out.insert(out.end(), entry.bytes.begin(), entry.bytes.end());
+    return out;
+}
+
+std::vector<BYTE> DockPrinter::BytesSent() const {
+    std::lock_guard lock(mutex_);
+    std::vector<BYTE> out;
+    for (const auto& entry : transcript_)
+        if (entry.direction == Direction::ToHost) out.insert(out.end(), entry.bytes.begin(), entry.bytes.end());
+    return out;
+}
+
+std::vector<DockPrinter::ReceivedRequest> DockPrinter::Requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+std::vector<std::string> DockPrinter::FramingErrors() const {
+    std::lock_guard lock(mutex_);
+    return framingErrors_;
+}
+
+DockPrinter::Counters DockPrinter::GetCounters() const {
+    std::lock_guard lock(mutex_);
+    return counters_;
+}
+
+void DockPrinter::ClearHistory() {
+    std::lock_guard lock(mutex_);
+    transcript_.clear();
+    requests_.clear();
+    framingErrors_.clear();
+    counters_ = {};
+}
+
+std::size_t DockPrinter::PendingTransfers() const {
+    std::lock_guard lock(mutex_);
+    return toHost_.size();
+}
+
+}  // namespace Simulators
