@@ -6,6 +6,7 @@
 #include "Transport.h"
 
 #include "Platform/Clock.h"
+#include "Platform/Thread.h"
 #include "Platform/Win32.h"
 
 #include <gtest/gtest.h>
@@ -145,6 +146,18 @@ TEST_F(ThreadSession, UnreachableOrBadAddressesFail) {
         closedPort = gone.Url();
     }
     EXPECT_EQ(transport_->ops->OpenDevice(transport_, closedPort.c_str(), 0, &device_), kFail);
+}
+
+TEST_F(ThreadSession, AnEventThreadThatCannotStartFailsTheOpen) {
+    Platform::FailNextThreadCreations(1);
+    Session printer;
+    const HRESULT hr = OpenWith([&](Listener& l) {
+        printer = AcceptSession(l);
+        EXPECT_TRUE(printer.command.WaitClosed());
+        EXPECT_TRUE(printer.event.WaitClosed());
+    });
+    EXPECT_EQ(hr, kOutOfMemory);
+    EXPECT_EQ(device_, nullptr);
 }
 
 TEST_F(ThreadSession, SilentPrinterTimesOutOnTheClock) {
