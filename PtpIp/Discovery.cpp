@@ -2,6 +2,8 @@
 // and reports additions, changes and removals to the transport.
 #include "Discovery.h"
 
+#include "Text.h"
+
 #include "Platform/Win32.h"
 
 #include <arpa/inet.h>
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -224,7 +227,7 @@ struct Discovery final : PtpiDiscovery, DnsSdEvents {
         const std::u16string vendor(digits[0], digits[0] + std::strlen(digits[0]));
         const std::u16string product(digits[1], digits[1] + std::strlen(digits[1]));
         const std::u16string name =
-            DecodeUtf8(std::string_view(entry.name, ::strnlen(entry.name, sizeof entry.name)), kNameUnits);
+            WidenUtf8(std::string_view(entry.name, ::strnlen(entry.name, sizeof entry.name)), kNameUnits);
         const std::u16string url = FormatDeviceUrl(entry.address);
         PtpDeviceInfo info{};
         info.size = sizeof info;
@@ -307,7 +310,7 @@ TxtValues ParseTxtRecord(const unsigned char* record, std::size_t size) {
             if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
         const std::string_view text = entry;
         if (StartsWith(text, "GUID=")) {
-            values.guid = DecodeUtf8("{" + entry.substr(5) + "}", kGuidUnits);
+            values.guid = WidenUtf8("{" + entry.substr(5) + "}", kGuidUnits);
         } else if (StartsWith(text, "VID=")) {
             values.vendorId = ReadHex(text.substr(4));
         } else if (StartsWith(text, "PID=")) {
@@ -319,54 +322,6 @@ TxtValues ParseTxtRecord(const unsigned char* record, std::size_t size) {
         }
     }
     return values;
-}
-
-std::u16string DecodeUtf8(std::string_view text, std::size_t maxUnits) {
-    std::u16string out;
-    std::size_t i = 0;
-    while (i < text.size() && out.size() < maxUnits) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length;
-        char32_t cp;
-        char32_t least;
-        if (lead < 0x80) {
-            length = 1, cp = lead, least = 0;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2, cp = lead & 0x1F, least = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3, cp = lead & 0x0F, least = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4, cp = lead & 0x07, least = 0x10000;
-        } else {
-            out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        bool wellFormed = i + length <= text.size();
-        for (std::size_t k = 1; wellFormed && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) wellFormed = false;
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        if (!wellFormed) {
-            // The lead byte alone is replaced; what follows is read afresh.
-            out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        i += length;
-        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out.push_back(0xFFFD);
-        } else if (cp >= 0x10000) {
-            if (out.size() + 2 > maxUnits) break;
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    return out;
 }
 
 void SetDnsSdCore(DnsSdCore* core) {

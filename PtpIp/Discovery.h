@@ -1,5 +1,5 @@
 // The DNS-SD discovery provider's pieces that tests and fuzzing reach: the
-// TXT record reader, the name decoder, and the choice of DNS-SD core.
+// TXT record reader and the choice of DNS-SD core.
 #pragma once
 
 #include "DiscoveryEngine.h"
@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <string>
-#include <string_view>
 
 namespace Jorvale {
 
@@ -24,11 +23,6 @@ struct TxtValues {
 // the numbers are hexadecimal. A record of exactly 22 bytes is not read. An
 // entry that runs past the end of the record ends the reading.
 TxtValues ParseTxtRecord(const unsigned char* record, std::size_t size);
-
-// UTF-8 to UTF-16, at most maxUnits units: a byte that does not start a
-// well-formed sequence becomes U+FFFD, four-byte sequences become surrogate
-// pairs, and a pair that does not fit whole is left out.
-std::u16string DecodeUtf8(std::string_view text, std::size_t maxUnits);
 
 // The core every provider uses from now on; null puts the system's back.
 // Replace it only while no provider holds a use of it.

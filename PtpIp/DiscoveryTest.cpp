@@ -89,26 +89,6 @@ TEST(PtpDiscoveryTxt, GuidTextIsBoundedAndDecodedSafely) {
     EXPECT_EQ(odd.guid, std::u16string({u'{', 0xD83D, 0xDE00, u'X', 0xFFFD, 0xE9, u'}'}));
 }
 
-// --- Names -----------------------------------------------------------------------
-
-TEST(PtpDiscoveryName, Utf8Decoding) {
-    using Jorvale::DecodeUtf8;
-    EXPECT_EQ(DecodeUtf8("A\xC3\xA9\xE2\x82\xAC", 40), std::u16string({u'A', 0xE9, 0x20AC}));
-    EXPECT_EQ(DecodeUtf8("\xF0\x9F\x98\x80", 40), std::u16string({0xD83D, 0xDE00}));
-    // Invalid: stray continuation, bad lead, truncated sequence, overlong,
-    // encoded surrogate, beyond U+10FFFF.
-    EXPECT_EQ(DecodeUtf8("\x80", 40), std::u16string({0xFFFD}));
-    EXPECT_EQ(DecodeUtf8("\xF8x", 40), std::u16string({0xFFFD, u'x'}));
-    EXPECT_EQ(DecodeUtf8("\xE2\x82", 40), std::u16string({0xFFFD, 0xFFFD}));
-    EXPECT_EQ(DecodeUtf8("\xE2\x82x", 40), std::u16string({0xFFFD, 0xFFFD, u'x'}));
-    EXPECT_EQ(DecodeUtf8("\xC0\x80", 40), std::u16string({0xFFFD}));
-    EXPECT_EQ(DecodeUtf8("\xED\xA0\x80", 40), std::u16string({0xFFFD}));
-    EXPECT_EQ(DecodeUtf8("\xF4\x90\x80\x80", 40), std::u16string({0xFFFD}));
-    // Bounded, and a pair that does not fit is left out whole.
-    EXPECT_EQ(DecodeUtf8(std::string(100, 'x'), 39).size(), 39u);
-    EXPECT_EQ(DecodeUtf8(std::string(38, 'x') + "\xF0\x9F\x98\x80", 39), std::u16string(38, u'x'));
-}
-
 // --- The provider ------------------------------------------------------------------
 
 class FakeCore;

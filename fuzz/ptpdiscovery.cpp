@@ -2,6 +2,7 @@
 // record's values and the UTF-8 decoding stay within their bounds whatever
 // the bytes.
 #include "PtpIp/Discovery.h"
+#include "PtpIp/Text.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +34,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 22 && (values.vendorId || values.productId || values.sequence || values.version)) std::abort();
 
     const std::string_view name(reinterpret_cast<const char*>(data), size);
-    CheckUtf16(Jorvale::DecodeUtf8(name, 39), 39);
+    CheckUtf16(Jorvale::WidenUtf8(name, 39), 39);
     return 0;
 }
