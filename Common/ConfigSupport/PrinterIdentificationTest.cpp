@@ -56,14 +56,14 @@ protected:
 
 TEST_F(IdentificationTest, ModelsOfTheFamily) {
     // Network models are supported; the base dock from firmware 3.01 on.
-    EXPECT_TRUE(IdentifyAttached(0x0001, "MFG:Velmo;MDL:Glimmer Dock;CMD:VELMO;CLS:PRINTER;VER:3.01;"));
-    EXPECT_TRUE(IdentifyAttached(0x0002, "MFG:Velmo;MDL:Glimmer Dock Wireless;VER:1.0;"));
-    EXPECT_TRUE(IdentifyAttached(0x0004, "MFG:VELMO;MDL:  Glimmer Photo 6  Studio ;VER:2;"));
+    EXPECT_TRUE(IdentifyAttached(0x410F, "MFG:Velmo;MDL:Glimmer Dock;CMD:VELMO;CLS:PRINTER;VER:3.01;"));
+    EXPECT_TRUE(IdentifyAttached(0x4104, "MFG:Velmo;MDL:Glimmer Dock Wireless;VER:1.0;"));
+    EXPECT_TRUE(IdentifyAttached(0x410B, "MFG:VELMO;MDL:  Glimmer Photo 6  Studio ;VER:2;"));
     // Described, but reachable on USB only.
-    EXPECT_FALSE(IdentifyAttached(0x0003, "MFG:Velmo;MDL:Glimmer Photo 4;VER:5.0;"));
+    EXPECT_FALSE(IdentifyAttached(0x410A, "MFG:Velmo;MDL:Glimmer Photo 4;VER:5.0;"));
     // Not in the printer-id document.
-    EXPECT_FALSE(IdentifyAttached(0x0005, "MFG:Velmo;MDL:Glimmer Photo 8;VER:5.0;"));
-    EXPECT_FALSE(IdentifyAttached(0x0001, "MFG:Velmox;MDL:Glimmer Dock;VER:5.0;"));
+    EXPECT_FALSE(IdentifyAttached(0x4110, "MFG:Velmo;MDL:Glimmer Photo 8;VER:5.0;"));
+    EXPECT_FALSE(IdentifyAttached(0x410F, "MFG:Velmox;MDL:Glimmer Dock;VER:5.0;"));
 }
 
 TEST(Identification, BaseDockFirmware) {
@@ -102,7 +102,7 @@ TEST(Identification, LookupByDeviceNames) {
     PrinterConfig printer;
     ASSERT_TRUE(LookupPrinterByDeviceNames(kDescription, kIds, "Velmo", "Glimmer Photo 6 Studio", printer));
     EXPECT_EQ(printer.vendorId, 0x3B7D);
-    EXPECT_EQ(printer.productId, 0x0004);
+    EXPECT_EQ(printer.productId, 0x410B);
     EXPECT_EQ(printer.productName, "Glimmer Photo 6 Studio");
 
     PrinterConfig untouched;
@@ -170,8 +170,8 @@ TEST_F(InstalledDocuments, FoundThroughTheInstallPath) {
     PluginMap plugins;
     ASSERT_TRUE(LoadPluginMapping(GetPluginMappingPath(), plugins));
     ASSERT_EQ(plugins.size(), 3u);
-    EXPECT_EQ(plugins[PluginKey(0x3B7D, 0x0001)].name, "Dessmar");
-    EXPECT_EQ(plugins[PluginKey(0x3B7D, 0x0004)].name, "Corrani");
+    EXPECT_EQ(plugins[PluginKey(0x3B7D, 0x410F)].name, "Dessmar");
+    EXPECT_EQ(plugins[PluginKey(0x3B7D, 0x410B)].name, "Corrani");
 }
 
 TEST_F(InstalledDocuments, NoInstallPath) {
