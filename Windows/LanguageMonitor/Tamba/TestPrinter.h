@@ -88,6 +88,7 @@ public:
         stream_.insert(stream_.end(), data, data + take);
         writes_.push_back(take);
         written = take;
+        if (autoPasses) Advance(take);
         return ERROR_SUCCESS;
     }
 
@@ -113,8 +114,18 @@ public:
     std::atomic<int> idReads{0};
     std::atomic<int> idChanges{0};
     DWORD acceptNext = 0;  // the next write takes at most this many bytes (0: all)
+    // The printer moves through its passes by itself as a page of kind 1
+    // arrives: idle, first pass, second, third, idle again.
+    bool autoPasses = false;
 
 private:
+    void Advance(DWORD bytes) {
+        pagePosition_ += bytes;
+        if (pagePosition_ >= 5148048) pagePosition_ = 0;
+        state = pagePosition_ == 0 ? 1 : pagePosition_ < 1716024 ? 2 : pagePosition_ < 3432036 ? 4 : 8;
+    }
+
+    DWORD pagePosition_ = 0;
     mutable std::mutex mutex_;
     std::vector<BYTE> stream_;
     std::vector<DWORD> writes_;
