@@ -163,7 +163,8 @@ TEST_F(SpoolerJobTest, ValuesNotStoredComeFromTheLanguageMonitor) {
     EXPECT_EQ(GetPrinterDataW(queue, u"CC_INDEX", &type, data, sizeof data, &needed), ERROR_FILE_NOT_FOUND);
 
     // A stored value wins.
-    GetMachine().Spooler().SetPrinterData(u"Dock", u"PrinterDriverData", u"DEVICE_ID", Platform::RegValue::String(u"X"));
+    GetMachine().Spooler().SetPrinterData(u"Dock", u"PrinterDriverData", u"DEVICE_ID",
+                                          Platform::RegValue::String(u"X"));
     asked.clear();
     EXPECT_EQ(GetPrinterDataW(queue, u"DEVICE_ID", &type, data, sizeof data, &needed), ERROR_SUCCESS);
     EXPECT_TRUE(asked.empty());

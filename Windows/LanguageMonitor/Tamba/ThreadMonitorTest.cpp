@@ -1,0 +1,128 @@
+// The monitor as the spooler loads it, with its poller thread running.
+#include "Kemblin.h"
+#include "TestPrinter.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+namespace Kemblin::test {
+namespace {
+
+// Waits in real time for a condition the threads bring about.
+bool Eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+class ThreadMonitor : public MonitorFixture {
+protected:
+    void SetUp() override {
+        MonitorFixture::SetUp();
+        loaded = std::make_unique<Platform::LoadedPrintMonitor>(u"Kemblin.dll");
+        monitor = &loaded->Table();
+        std::u16string portName = u"USB001", printerName = u"Dock";
+        MONITOR portMonitor = Platform::UsbPortMonitor();
+        ASSERT_TRUE(monitor->pfnOpenPortEx(portName.data(), printerName.data(), &port, &portMonitor));
+    }
+    void TearDown() override {
+        if (port != nullptr) {
+            EXPECT_TRUE(monitor->pfnClosePort(port));
+        }
+        loaded.reset();
+        MonitorFixture::TearDown();
+    }
+    void StartJob(DWORD id) {
+        std::u16string name = u"Dock";
+        DOC_INFO_1W info{nullptr, nullptr, nullptr};
+        ASSERT_TRUE(monitor->pfnStartDocPort(port, name.data(), id, 1, reinterpret_cast<LPBYTE>(&info)));
+    }
+    // Offers the bytes as the spooler does until they are taken.
+    bool Spool(const std::vector<BYTE>& data) {
+        DWORD at = 0;
+        for (int offers = 0; at < data.size(); ++offers) {
+            if (offers > 100000) return false;
+            DWORD written = 0;
+            const DWORD size = std::min<DWORD>(4096, static_cast<DWORD>(data.size()) - at);
+            if (!monitor->pfnWritePort(port, const_cast<BYTE*>(data.data()) + at, size, &written)) return false;
+            at += written;
+        }
+        return true;
+    }
+
+    std::unique_ptr<Platform::LoadedPrintMonitor> loaded;
+    const MONITOR* monitor = nullptr;
+    HANDLE port = nullptr;
+};
+
+TEST_F(ThreadMonitor, TableAsTheSpoolerSeesIt) {
+    const MONITOREX* table = InitializePrintMonitor(nullptr);
+    EXPECT_EQ(table->dwMonitorSize, sizeof(MONITOR));
+    EXPECT_EQ(table->Monitor.pfnOpenPort, nullptr);
+    EXPECT_EQ(table->Monitor.pfnXcvOpenPort, nullptr);
+    DWORD written = 0;
+    EXPECT_FALSE(monitor->pfnWritePort(nullptr, nullptr, 0, &written));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+
+    MONITOR incomplete = Platform::UsbPortMonitor();
+    incomplete.pfnReadPort = nullptr;
+    std::u16string portName = u"USB001", printerName = u"Dock";
+    HANDLE other = nullptr;
+    EXPECT_FALSE(monitor->pfnOpenPortEx(portName.data(), printerName.data(), &other, &incomplete));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PRINT_MONITOR);
+    EXPECT_EQ(other, nullptr);
+}
+
+TEST_F(ThreadMonitor, PagesGoThroughWithThePrinterPacingThem) {
+    printer->autoPasses = true;
+    StartJob(job);
+    const auto first = MakePage(1, 1), second = MakePage(1, 2);
+    ASSERT_TRUE(Spool(first));
+    ASSERT_TRUE(Spool(second));
+    EXPECT_TRUE(monitor->pfnEndDocPort(port));
+    std::vector<BYTE> expected = first;
+    expected.insert(expected.end(), second.begin(), second.end());
+    EXPECT_TRUE(printer->Stream() == expected);
+    EXPECT_EQ(Platform::GetMachine().Spooler().FindJob(job)->pagesPrinted, 2u);
+    EXPECT_EQ(Platform::GetMachine().Spooler().FindJob(job)->status, JOB_STATUS_PRINTED);
+    // The ended job leaves the spooler at the next clean-up.
+    EXPECT_TRUE(Eventually([&] { return !Platform::GetMachine().Spooler().FindJob(job); }));
+    EXPECT_EQ(Platform::GetMachine().Spooler().JobChanges().back().command, JOB_CONTROL_LAST_PAGE_EJECTED);
+}
+
+TEST_F(ThreadMonitor, RecoverableErrorInAPlaneHoldsAndTheJobCompletes) {
+    printer->autoPasses = true;
+    StartJob(job);
+    const auto page = MakePage(1, 9);
+    const std::vector<BYTE> head(page.begin(), page.begin() + kPlaneEnd0 + 40960);
+    ASSERT_TRUE(Spool(head));
+    printer->error = 1;
+    EXPECT_TRUE(Eventually([&] { return Platform::GetMachine().Spooler().FindJob(job)->statusText == Text(1); }));
+    printer->error = 0;
+    printer->state = 1;
+    ASSERT_TRUE(Spool(std::vector<BYTE>(page.begin() + head.size(), page.end())));
+    EXPECT_TRUE(monitor->pfnEndDocPort(port));
+    const auto stream = printer->Stream();
+    ASSERT_EQ(stream.size(), head.size() + page.size());
+    EXPECT_TRUE(std::equal(page.begin(), page.end(), stream.begin() + head.size()));
+    EXPECT_EQ(Platform::GetMachine().Spooler().FindJob(job)->pagesPrinted, 1u);
+}
+
+TEST_F(ThreadMonitor, FatalErrorDeletesTheJob) {
+    StartJob(job);
+    printer->SetStatus(2, 0x4000);
+    EXPECT_TRUE(Eventually([&] { return !Platform::GetMachine().Spooler().FindJob(job); }));
+    const auto changes = Platform::GetMachine().Spooler().JobChanges();
+    ASSERT_FALSE(changes.empty());
+    EXPECT_EQ(changes.back().command, JOB_CONTROL_DELETE);
+    EXPECT_TRUE(monitor->pfnEndDocPort(port));
+}
+
+}  // namespace
+}  // namespace Kemblin::test
