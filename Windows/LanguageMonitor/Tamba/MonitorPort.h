@@ -43,7 +43,7 @@ public:
 
     MonitorPort& port;
     const DWORD jobId;
-    DWORD endTick = 0;
+    std::atomic<DWORD> endTick{0};  // 0: the job has not ended
     DWORD pageBytes = 0;
     DWORD planeEnd[3] = {0, 0, 0};
     DWORD pageSize = 0;
