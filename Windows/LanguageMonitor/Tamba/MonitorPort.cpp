@@ -176,6 +176,13 @@ std::size_t MonitorPort::TrackerCount() {
     return trackers_.size();
 }
 
+std::size_t MonitorPort::PageMemory() {
+    Lock lock(*this);
+    std::size_t bytes = 0;
+    for (const auto& tracker : trackers_) bytes += tracker->page.capacity();
+    return bytes;
+}
+
 std::u16string MonitorPort::PrinterName() {
     Lock lock(*this);
     return printerName_;

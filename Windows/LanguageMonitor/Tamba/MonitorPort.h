@@ -90,6 +90,8 @@ public:
     bool ErrorHold() const { return errorHold_.load(); }
     bool ResendPending() const { return resend_.load(); }
     std::size_t TrackerCount();
+    // Bytes of page buffers held by all trackers.
+    std::size_t PageMemory();
     std::u16string PrinterName();
 
     // The job's status flags and text (none: no text) through the spooler.

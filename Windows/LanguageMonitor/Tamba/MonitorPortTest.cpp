@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 
 namespace Kemblin::test {
@@ -140,6 +141,46 @@ TEST_F(MonitorPortTest, PartialPortWritesAreCountedAndKeptAlike) {
     EXPECT_TRUE(std::equal(stream.begin(), stream.end(), page.begin()));
 }
 
+// A port monitor whose writes can fail after sending part of the data.
+std::atomic<bool> g_failNextWrite{false};
+BOOL FailingWrite(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD written) {
+    const BOOL result = Platform::UsbPortMonitor().pfnWritePort(port, buffer, size, written);
+    return g_failNextWrite.exchange(false) ? FALSE : result;
+}
+
+TEST_F(MonitorPortTest, BytesOfAFailedPortWriteAreNeitherCountedNorKept) {
+    MONITOR failing = Platform::UsbPortMonitor();
+    failing.pfnWritePort = &FailingWrite;
+    MonitorPort other;
+    ASSERT_TRUE(other.Open(u"USB001", u"Dock", &failing, false));
+    std::u16string name = u"Dock";
+    DOC_INFO_1W info{nullptr, nullptr, nullptr};
+    ASSERT_TRUE(other.StartDoc(name.data(), job, 1, reinterpret_cast<LPBYTE>(&info)));
+    const auto page = MakePage(1, 0);
+    DWORD written = 0;
+    printer->SetStatus(1);
+    other.Poller().PollOnce();
+    ASSERT_TRUE(other.Write(const_cast<BYTE*>(page.data()), 4096, &written));
+    printer->SetStatus(2);
+    other.Poller().PollOnce();
+    g_failNextWrite = true;
+    EXPECT_FALSE(other.Write(const_cast<BYTE*>(page.data()) + 4096, 4096, &written));
+    EXPECT_EQ(written, 4096u);
+    // The spooler offers the data again; it is counted once, and a re-send
+    // after an error sends exactly what was counted.
+    ASSERT_TRUE(other.Write(const_cast<BYTE*>(page.data()) + 4096, 4096, &written));
+    printer->SetStatus(2, 1);
+    other.Poller().PollOnce();
+    printer->SetStatus(1, 0);
+    other.Poller().PollOnce();
+    printer->ClearLog();
+    EXPECT_TRUE(other.Write(const_cast<BYTE*>(page.data()) + 8192, 4096, &written));
+    const auto stream = printer->Stream();
+    ASSERT_EQ(stream.size(), 8192u + 4096u);
+    EXPECT_TRUE(std::equal(stream.begin(), stream.end(), page.begin()));
+    other.Close();
+}
+
 TEST_F(MonitorPortTest, RecoverableErrorHoldsThenThePageIsResent) {
     Start(job);
     const auto page = MakePage(1, 5);
@@ -262,6 +303,9 @@ TEST_F(MonitorPortTest, EndInTheSecondPlanePadsItAndClosesThePage) {
     for (DWORD size : printer->Writes()) EXPECT_LE(size, 32768u);
     EXPECT_EQ(Platform::GetMachine().Spooler().FindJob(job)->status, JOB_STATUS_PRINTED);
     EXPECT_FALSE(port.HasCurrentJob());
+    // The ended job's tracker stays for the clean-up, its page buffer does not.
+    EXPECT_EQ(port.TrackerCount(), 1u);
+    EXPECT_EQ(port.PageMemory(), 0u);
 }
 
 TEST_F(MonitorPortTest, EndedJobsAreRemovedOneAtATime) {
