@@ -125,8 +125,9 @@ void StatusPoller::Evaluate(const PrinterStatus& now) {
         flag_ = now.flag;
     };
     if (actions.errorCleared) {
-        port_->OnErrorCleared();
+        // Stored first, so a re-send that starts at once sees the error gone.
         store();
+        port_->OnErrorCleared();
         PulseEvent(errorCleared_);
     }
     if (actions.recoverableError) {

@@ -88,12 +88,7 @@ public:
         stream_.insert(stream_.end(), data, data + take);
         writes_.push_back(take);
         written = take;
-        if (autoPasses) {
-            // An idle printer takes a page head as the start of a new page
-            // (as after an error, when the page comes again).
-            if (state == 1 && take >= 4 && data[0] == 0x30 && data[1] == 0 && data[2] == 0) pagePosition_ = 0;
-            Advance(take);
-        }
+        if (autoPasses) Advance(take);
         return ERROR_SUCCESS;
     }
 

@@ -47,10 +47,23 @@ protected:
     bool Spool(const std::vector<BYTE>& data) {
         DWORD at = 0;
         for (int offers = 0; at < data.size(); ++offers) {
-            if (offers > 100000) return false;
+            if (offers > 100000) {
+                auto* open = static_cast<MonitorPort*>(port);
+                ADD_FAILURE() << "held at " << at << " state " << open->Poller().State() << " printer error "
+                              << open->Poller().Error() << " resend " << open->ResendPending() << " hold "
+                              << open->ErrorHold() << " busy " << open->PrinterBusy() << " printer "
+                              << int(printer->state.load()) << " stream " << printer->Stream().size();
+                return false;
+            }
             DWORD written = 0;
             const DWORD size = std::min<DWORD>(4096, static_cast<DWORD>(data.size()) - at);
-            if (!monitor->pfnWritePort(port, const_cast<BYTE*>(data.data()) + at, size, &written)) return false;
+            if (!monitor->pfnWritePort(port, const_cast<BYTE*>(data.data()) + at, size, &written)) {
+                auto* open = static_cast<MonitorPort*>(port);
+                ADD_FAILURE() << "write failed at " << at << " error " << GetLastError() << " state "
+                              << open->Poller().State() << " printer error " << open->Poller().Error() << " resend "
+                              << open->ResendPending() << " printer " << int(printer->state.load());
+                return false;
+            }
             at += written;
         }
         return true;
@@ -104,9 +117,19 @@ TEST_F(ThreadMonitor, RecoverableErrorInAPlaneHoldsAndTheJobCompletes) {
     ASSERT_TRUE(Spool(head));
     printer->error = 1;
     EXPECT_TRUE(Eventually([&] { return Platform::GetMachine().Spooler().FindJob(job)->statusText == Text(1); }));
-    printer->error = 0;
+    printer->autoPasses = false;
     printer->state = 1;
-    ASSERT_TRUE(Spool(std::vector<BYTE>(page.begin() + head.size(), page.end())));
+    printer->error = 0;
+    // Offers are held until the poller has seen the error clear; the first
+    // one after that re-sends the page to the idle printer.
+    const std::vector<BYTE> rest(page.begin() + head.size(), page.end());
+    DWORD written = 0;
+    for (int offers = 0; printer->Stream().size() < 2 * head.size() && offers < 100000; ++offers) {
+        ASSERT_TRUE(monitor->pfnWritePort(port, const_cast<BYTE*>(rest.data()), 4096, &written));
+        ASSERT_EQ(written, 0u);
+    }
+    printer->state = 8;
+    ASSERT_TRUE(Spool(rest));
     EXPECT_TRUE(monitor->pfnEndDocPort(port));
     const auto stream = printer->Stream();
     ASSERT_EQ(stream.size(), head.size() + page.size());
