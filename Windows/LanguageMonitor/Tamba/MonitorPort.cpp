@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace Kemblin {
 namespace {
@@ -145,6 +146,13 @@ bool MonitorPort::Open(LPCWSTR portName, LPCWSTR printerName, const MONITOR* por
 
 BOOL MonitorPort::Close() {
     closing_ = true;
+    // A write waiting for the printer wakes, sees the port closing and
+    // returns before anything it uses goes away.
+    if (poller_) {
+        SetEvent(poller_->ChangedEvent());
+        SetEvent(poller_->ErrorClearedEvent());
+    }
+    while (activeWrites_.load() != 0) std::this_thread::yield();
     if (poller_) poller_->Release();
     poller_.reset();
     if (semaphore_ != nullptr) CloseHandle(semaphore_);
@@ -250,6 +258,11 @@ BOOL MonitorPort::PortWrite(const BYTE* data, DWORD size, DWORD& written) {
 }
 
 BOOL MonitorPort::Write(LPBYTE buffer, DWORD size, LPDWORD written) {
+    struct Active {
+        explicit Active(std::atomic<int>& count) : count(count) { ++count; }
+        ~Active() { --count; }
+        std::atomic<int>& count;
+    } active(activeWrites_);
     if (written == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     *written = 0;
     if (buffer == nullptr && size != 0) return Fail(ERROR_INVALID_PARAMETER);
@@ -318,7 +331,7 @@ bool MonitorPort::ResendPage(JobTracker& tracker) {
     for (int attempt = 0; attempt < 3 && poller_->HasError(); ++attempt) {
         WaitForSingleObject(poller_->ErrorClearedEvent(), kWaitMilliseconds);
     }
-    if (poller_->HasError()) return false;
+    if (poller_->HasError() || closing_) return false;
     // Bounded, so a printer that never returns to idle cannot keep a
     // spooler thread here; the spooler offers the data again.
     for (unsigned step = 0; !poller_->IsIdle(); ++step) {

@@ -126,6 +126,7 @@ private:
     std::atomic<bool> resend_{false};
     std::atomic<bool> busy_{false};
     std::atomic<bool> closing_{false};
+    std::atomic<int> activeWrites_{0};
     std::unique_ptr<char[]> deviceId_;
 };
 

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace Kemblin::test {
 namespace {
@@ -285,6 +287,28 @@ TEST_F(MonitorPortTest, ResendWaitForIdleIsBounded) {
     EXPECT_TRUE(port.ResendPending());
     Poll(1);
     EXPECT_EQ(Offer(page.data() + 8192, 4096), 4096u);
+}
+
+class ThreadMonitorPort : public MonitorPortTest {};
+
+TEST_F(ThreadMonitorPort, ResendWaitEndsWhenThePortCloses) {
+    Start(job);
+    const auto page = MakePage(1, 0);
+    Feed(page, 0, 8192);
+    Poll(2, 1);
+    Poll(2, 0);
+    // Time stands still: only the port closing can end the wait for idle.
+    Platform::SetClock(std::make_shared<Platform::ManualClock>(false));
+    BOOL result = TRUE;
+    std::thread writer([&] {
+        DWORD written = 0;
+        result = port.Write(const_cast<BYTE*>(page.data()) + 8192, 4096, &written);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    port.Close();
+    writer.join();
+    EXPECT_FALSE(result);
+    Platform::SetClock(clock);
 }
 
 TEST_F(MonitorPortTest, EndInTheSecondPlanePadsItAndClosesThePage) {
