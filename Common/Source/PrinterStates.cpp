@@ -576,7 +576,7 @@ public:
     }
 
     void EndElement() override {
-        printers_->push_back(record_);
+        printers_->push_back(std::move(record_));  // the state dies next
         SelfDestruct();
     }
 
