@@ -33,10 +33,37 @@ public:
         if (!manualReset_) signaled_ = false;
     }
     void Set(bool value) { signaled_ = value; }
+    bool ManualReset() const { return manualReset_; }
+    // A waiter notes the generation when it starts; a pulse moves it on, so
+    // exactly the threads already waiting see it.
+    std::uint64_t PulseGeneration() const { return pulses_; }
+    void Pulse() {
+        ++pulses_;
+        signaled_ = false;
+    }
 
 private:
     bool manualReset_;
     bool signaled_;
+    std::uint64_t pulses_ = 0;
+};
+
+class Semaphore final : public KernelObject {
+public:
+    Semaphore(LONG count, LONG maximum) : count_(count), maximum_(maximum) {}
+    bool IsWaitable() const override { return true; }
+    bool IsSignaled() const override { return count_ > 0; }
+    void OnWaitSatisfied() override { --count_; }
+    bool Release(LONG count, LONG& previous) {
+        previous = count_;
+        if (count <= 0 || count > maximum_ - count_) return false;
+        count_ += count;
+        return true;
+    }
+
+private:
+    LONG count_;
+    LONG maximum_;
 };
 
 std::mutex& NamedEventsLock() {
@@ -150,6 +177,70 @@ static BOOL SetEventState(HANDLE handle, bool value) {
 BOOL SetEvent(HANDLE event) {
     return SetEventState(event, true);
 }
+BOOL PulseEvent(HANDLE handle) {
+    auto event = LookupHandleAs<Event>(handle);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!event->ManualReset()) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    {
+        std::lock_guard lock(KernelLock());
+        event->Pulse();
+    }
+    NotifyKernelWaiters();
+    return TRUE;
+}
+
+HANDLE CreateSemaphoreW(void*, LONG initialCount, LONG maximumCount, LPCWSTR) {
+    if (maximumCount <= 0 || initialCount < 0 || initialCount > maximumCount) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return InsertHandle(std::make_shared<Semaphore>(initialCount, maximumCount));
+}
+
+BOOL ReleaseSemaphore(HANDLE handle, LONG releaseCount, LONG* previousCount) {
+    auto semaphore = LookupHandleAs<Semaphore>(handle);
+    if (!semaphore) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    LONG previous = 0;
+    bool released;
+    {
+        std::lock_guard lock(KernelLock());
+        released = semaphore->Release(releaseCount, previous);
+    }
+    if (!released) {
+        SetLastError(releaseCount <= 0 ? ERROR_INVALID_PARAMETER : ERROR_TOO_MANY_POSTS);
+        return FALSE;
+    }
+    if (previousCount != nullptr) *previousCount = previous;
+    NotifyKernelWaiters();
+    return TRUE;
+}
+
+void InitializeCriticalSection(LPCRITICAL_SECTION section) {
+    section->impl = new std::recursive_mutex;
+}
+void EnterCriticalSection(LPCRITICAL_SECTION section) {
+    static_cast<std::recursive_mutex*>(section->impl)->lock();
+}
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {
+    return static_cast<std::recursive_mutex*>(section->impl)->try_lock() ? TRUE : FALSE;
+}
+void LeaveCriticalSection(LPCRITICAL_SECTION section) {
+    static_cast<std::recursive_mutex*>(section->impl)->unlock();
+}
+void DeleteCriticalSection(LPCRITICAL_SECTION section) {
+    delete static_cast<std::recursive_mutex*>(section->impl);
+    section->impl = nullptr;
+}
 BOOL ResetEvent(HANDLE event) {
     return SetEventState(event, false);
 }
@@ -161,7 +252,9 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         return WAIT_FAILED;
     }
     std::unique_lock lock(KernelLock());
-    auto signaled = [&] { return object->IsSignaled(); };
+    const auto* event = dynamic_cast<const Event*>(object.get());
+    const std::uint64_t pulses = event != nullptr ? event->PulseGeneration() : 0;
+    auto signaled = [&] { return object->IsSignaled() || (event != nullptr && event->PulseGeneration() != pulses); };
     bool done;
     if (milliseconds == INFINITE) {
         KernelSignal().wait(lock, signaled);
@@ -171,7 +264,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         done = clock.WaitUntil(lock, KernelSignal(), clock.Now() + Milliseconds(milliseconds), signaled);
     }
     if (!done) return WAIT_TIMEOUT;
-    object->OnWaitSatisfied();
+    if (object->IsSignaled()) object->OnWaitSatisfied();
     return WAIT_OBJECT_0;
 }
 

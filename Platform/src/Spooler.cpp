@@ -92,6 +92,10 @@ struct PrintSpooler::State {
     detail::Persisted<SpoolerData> store{&ParseSpoolerText, &FormatSpoolerText};
     std::map<std::uintptr_t, OpenPrinter> handles;
     std::uintptr_t next = kFirstPrinterHandle;
+    std::map<DWORD, PrintJob> jobs;
+    DWORD nextJob = 1;
+    std::vector<JobChange> jobChanges;
+    std::map<std::u16string, LanguageMonitorQuery> monitors;  // by folded printer name
 
     // The queue a handle names; error is set when there is none.
     const PrinterQueue* Resolve(HANDLE printer, OpenPrinter& open, DWORD& error) {
@@ -131,6 +135,10 @@ void PrintSpooler::Reset() {
     std::lock_guard lock(state_->mutex);
     state_->store.Reset();
     state_->handles.clear();
+    state_->jobs.clear();
+    state_->nextJob = 1;
+    state_->jobChanges.clear();
+    state_->monitors.clear();
 }
 
 void PrintSpooler::AddPrinter(PrinterQueue queue) {
@@ -304,6 +312,38 @@ DWORD PrintSpooler::GetData(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName, 
     if (needed == nullptr || keyName == nullptr || *keyName == 0 || valueName == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
+    const DWORD stored = GetStoredData(printer, keyName, valueName, type, data, size, needed);
+    if (stored != ERROR_FILE_NOT_FOUND) return stored;
+    const auto name = FoldName(valueName);
+    if (name != u"device_id" && name != u"cur_job_pages_printed") return stored;
+    return AskLanguageMonitor(printer, valueName, type, data, size, needed);
+}
+
+DWORD PrintSpooler::AskLanguageMonitor(HANDLE printer, LPCWSTR valueName, LPDWORD type, LPBYTE data, DWORD size,
+                                       LPDWORD needed) {
+    LanguageMonitorQuery query;
+    {
+        std::lock_guard lock(state_->mutex);
+        const auto it = state_->handles.find(reinterpret_cast<std::uintptr_t>(printer));
+        if (it == state_->handles.end()) return ERROR_INVALID_HANDLE;
+        const auto monitor = state_->monitors.find(it->second.folded);
+        if (monitor == state_->monitors.end()) return ERROR_FILE_NOT_FOUND;
+        query = monitor->second;
+    }
+    DWORD returned = 0;
+    SetLastError(ERROR_SUCCESS);
+    if (!query(valueName, data, data != nullptr ? size : 0, returned)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_INSUFFICIENT_BUFFER) return ERROR_MORE_DATA;
+        return error != ERROR_SUCCESS ? error : ERROR_FILE_NOT_FOUND;
+    }
+    *needed = returned;
+    if (type != nullptr) *type = REG_SZ;
+    return ERROR_SUCCESS;
+}
+
+DWORD PrintSpooler::GetStoredData(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName, LPDWORD type, LPBYTE data,
+                                  DWORD size, LPDWORD needed) {
     std::lock_guard lock(state_->mutex);
     auto& s = *state_;
     return GuardedError([&]() -> DWORD {
@@ -351,9 +391,175 @@ DWORD PrintSpooler::SetData(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName, 
     });
 }
 
+DWORD PrintSpooler::AddJob(std::u16string_view printer, std::u16string_view document) {
+    std::lock_guard lock(state_->mutex);
+    state_->store.Refresh();
+    const auto found = state_->store.Get().printers.find(FoldName(printer));
+    if (found == state_->store.Get().printers.end()) throw std::invalid_argument("no such printer");
+    PrintJob job;
+    job.id = state_->nextJob++;
+    job.printer = found->second.name;
+    job.document = document;
+    job.status = JOB_STATUS_SPOOLING;
+    state_->jobs.emplace(job.id, job);
+    return job.id;
+}
+
+std::optional<PrintJob> PrintSpooler::FindJob(DWORD jobId) const {
+    std::lock_guard lock(state_->mutex);
+    const auto it = state_->jobs.find(jobId);
+    if (it == state_->jobs.end()) return std::nullopt;
+    return it->second;
+}
+
+std::vector<JobChange> PrintSpooler::JobChanges() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->jobChanges;
+}
+
+void PrintSpooler::SetLanguageMonitor(std::u16string_view printer, LanguageMonitorQuery query) {
+    std::lock_guard lock(state_->mutex);
+    if (query) {
+        state_->monitors[FoldName(printer)] = std::move(query);
+    } else {
+        state_->monitors.erase(FoldName(printer));
+    }
+}
+
+namespace {
+
+template <class Info>
+void FillSubmitted(Info& info) {
+    info.Submitted = SYSTEMTIME{2026, 1, 4, 1, 0, 0, 0, 0};
+}
+
+}  // namespace
+
+BOOL PrintSpooler::GetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {
+    if (needed == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard lock(state_->mutex);
+    auto& s = *state_;
+    const DWORD error = GuardedError([&]() -> DWORD {
+        s.store.Refresh();
+        State::OpenPrinter open;
+        DWORD failure = ERROR_SUCCESS;
+        const PrinterQueue* queue = s.Resolve(printer, open, failure);
+        if (queue == nullptr) return failure;
+        const auto it = s.jobs.find(jobId);
+        if (it == s.jobs.end() || FoldName(it->second.printer) != open.folded) return ERROR_INVALID_PARAMETER;
+        const PrintJob& job = it->second;
+        const std::u16string machine = u"\\\\localhost";
+        const std::u16string datatype = u"RAW";
+        const std::u16string text = job.statusText.value_or(u"");
+        std::size_t strings = TextBytes(job.printer) + TextBytes(machine) + TextBytes(job.user) +
+                              TextBytes(job.document) + TextBytes(datatype) + (job.statusText ? TextBytes(text) : 0);
+        if (level == 1) {
+            const std::size_t total = sizeof(JOB_INFO_1W) + strings;
+            *needed = static_cast<DWORD>(total);
+            if (buffer == nullptr || size < total) return ERROR_INSUFFICIENT_BUFFER;
+            JOB_INFO_1W info{};
+            StringArea area(buffer, sizeof info);
+            info.JobId = job.id;
+            info.pPrinterName = area.Put(job.printer);
+            info.pMachineName = area.Put(machine);
+            info.pUserName = area.Put(job.user);
+            info.pDocument = area.Put(job.document);
+            info.pDatatype = area.Put(datatype);
+            info.pStatus = job.statusText ? area.Put(text) : nullptr;
+            info.Status = job.status;
+            info.Priority = 1;
+            info.TotalPages = job.totalPages;
+            info.PagesPrinted = job.pagesPrinted;
+            FillSubmitted(info);
+            std::memcpy(buffer, &info, sizeof info);
+            return ERROR_SUCCESS;
+        }
+        if (level == 2) {
+            strings += TextBytes(job.user) + TextBytes(queue->printProcessor) + TextBytes(queue->driver);
+            const std::size_t total = sizeof(JOB_INFO_2W) + strings;
+            *needed = static_cast<DWORD>(total);
+            if (buffer == nullptr || size < total) return ERROR_INSUFFICIENT_BUFFER;
+            JOB_INFO_2W info{};
+            StringArea area(buffer, sizeof info);
+            info.JobId = job.id;
+            info.pPrinterName = area.Put(job.printer);
+            info.pMachineName = area.Put(machine);
+            info.pUserName = area.Put(job.user);
+            info.pDocument = area.Put(job.document);
+            info.pNotifyName = area.Put(job.user);
+            info.pDatatype = area.Put(datatype);
+            info.pPrintProcessor = area.Put(queue->printProcessor);
+            info.pDriverName = area.Put(queue->driver);
+            info.pStatus = job.statusText ? area.Put(text) : nullptr;
+            info.Status = job.status;
+            info.Priority = 1;
+            info.TotalPages = job.totalPages;
+            info.PagesPrinted = job.pagesPrinted;
+            FillSubmitted(info);
+            std::memcpy(buffer, &info, sizeof info);
+            return ERROR_SUCCESS;
+        }
+        return ERROR_INVALID_LEVEL;
+    });
+    return error == ERROR_SUCCESS ? TRUE : Fail(error);
+}
+
+BOOL PrintSpooler::SetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE record, DWORD command) {
+    std::lock_guard lock(state_->mutex);
+    auto& s = *state_;
+    const DWORD error = GuardedError([&]() -> DWORD {
+        s.store.Refresh();
+        State::OpenPrinter open;
+        DWORD failure = ERROR_SUCCESS;
+        if (s.Resolve(printer, open, failure) == nullptr) return failure;
+        const auto it = s.jobs.find(jobId);
+        if (it == s.jobs.end() || FoldName(it->second.printer) != open.folded) return ERROR_INVALID_PARAMETER;
+        if (level > 2) return ERROR_INVALID_LEVEL;
+        if (level != 0 && record == nullptr) return ERROR_INVALID_PARAMETER;
+        if (command != 0 && command != JOB_CONTROL_DELETE && command != JOB_CONTROL_LAST_PAGE_EJECTED) {
+            return ERROR_NOT_SUPPORTED;
+        }
+        JobChange change;
+        change.jobId = jobId;
+        change.level = level;
+        change.command = command;
+        PrintJob& job = it->second;
+        auto apply = [&](DWORD status, LPCWSTR text, DWORD total, DWORD printed) {
+            job.status = status;
+            job.statusText = text != nullptr ? std::optional<std::u16string>(text) : std::nullopt;
+            job.totalPages = total;
+            job.pagesPrinted = printed;
+            change.status = status;
+            change.statusText = job.statusText;
+            change.pagesPrinted = printed;
+        };
+        if (level == 1) {
+            JOB_INFO_1W info;
+            std::memcpy(&info, record, sizeof info);
+            apply(info.Status, info.pStatus, info.TotalPages, info.PagesPrinted);
+        } else if (level == 2) {
+            JOB_INFO_2W info;
+            std::memcpy(&info, record, sizeof info);
+            apply(info.Status, info.pStatus, info.TotalPages, info.PagesPrinted);
+        }
+        if (command != 0) s.jobs.erase(it);
+        s.jobChanges.push_back(std::move(change));
+        return ERROR_SUCCESS;
+    });
+    return error == ERROR_SUCCESS ? TRUE : Fail(error);
+}
+
 }  // namespace Platform
 
 using Platform::GetMachine;
+
+BOOL GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {
+    return GetMachine().Spooler().GetJob(printer, jobId, level, buffer, size, needed);
+}
+
+BOOL SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command) {
+    return GetMachine().Spooler().SetJob(printer, jobId, level, job, command);
+}
 
 BOOL OpenPrinterW(LPCWSTR printerName, LPHANDLE printer, const PRINTER_DEFAULTSW* defaults) {
     return GetMachine().Spooler().Open(printerName, printer, defaults);

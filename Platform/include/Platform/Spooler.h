@@ -11,6 +11,7 @@
 #include "Platform/Win32.h"
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -102,7 +103,108 @@ DWORD GetPrinterDataW(HANDLE printer, LPCWSTR valueName, LPDWORD type, LPBYTE da
 DWORD SetPrinterDataExW(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName, DWORD type, const BYTE* data, DWORD size);
 DWORD SetPrinterDataW(HANDLE printer, LPCWSTR valueName, DWORD type, const BYTE* data, DWORD size);
 
+// Jobs. SetJobW takes a record (levels 1 and 2: Status, pStatus, TotalPages
+// and PagesPrinted are applied) and/or a command; level 0 takes a command
+// only. Of the commands, JOB_CONTROL_DELETE and JOB_CONTROL_LAST_PAGE_EJECTED
+// are offered (both end the job); others fail with ERROR_NOT_SUPPORTED. An
+// unknown job id, or one of another queue, fails with ERROR_INVALID_PARAMETER.
+constexpr DWORD JOB_CONTROL_DELETE = 5;
+constexpr DWORD JOB_CONTROL_LAST_PAGE_EJECTED = 7;
+
+constexpr DWORD JOB_STATUS_PAUSED = 0x1;
+constexpr DWORD JOB_STATUS_ERROR = 0x2;
+constexpr DWORD JOB_STATUS_DELETING = 0x4;
+constexpr DWORD JOB_STATUS_SPOOLING = 0x8;
+constexpr DWORD JOB_STATUS_PRINTING = 0x10;
+constexpr DWORD JOB_STATUS_OFFLINE = 0x20;
+constexpr DWORD JOB_STATUS_PAPEROUT = 0x40;
+constexpr DWORD JOB_STATUS_PRINTED = 0x80;
+constexpr DWORD JOB_STATUS_DELETED = 0x100;
+
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+
+struct JOB_INFO_1W {
+    DWORD JobId;
+    LPWSTR pPrinterName;
+    LPWSTR pMachineName;
+    LPWSTR pUserName;
+    LPWSTR pDocument;
+    LPWSTR pDatatype;
+    LPWSTR pStatus;
+    DWORD Status;
+    DWORD Priority;
+    DWORD Position;
+    DWORD TotalPages;
+    DWORD PagesPrinted;
+    SYSTEMTIME Submitted;
+};
+
+struct JOB_INFO_2W {
+    DWORD JobId;
+    LPWSTR pPrinterName;
+    LPWSTR pMachineName;
+    LPWSTR pUserName;
+    LPWSTR pDocument;
+    LPWSTR pNotifyName;
+    LPWSTR pDatatype;
+    LPWSTR pPrintProcessor;
+    LPWSTR pParameters;
+    LPWSTR pDriverName;
+    LPDEVMODEW pDevMode;
+    LPWSTR pStatus;
+    void* pSecurityDescriptor;
+    DWORD Status;
+    DWORD Priority;
+    DWORD Position;
+    DWORD StartTime;
+    DWORD UntilTime;
+    DWORD TotalPages;
+    DWORD Size;
+    SYSTEMTIME Submitted;
+    DWORD Time;
+    DWORD PagesPrinted;
+};
+
+// Levels 1 and 2, with the usual size protocol (ERROR_INSUFFICIENT_BUFFER).
+BOOL GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed);
+BOOL SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command);
+
 namespace Platform {
+
+// A job as the spooler keeps it (in memory only).
+struct PrintJob {
+    DWORD id = 0;
+    std::u16string printer;
+    std::u16string document;
+    std::u16string user = u"user";
+    DWORD status = 0;
+    std::optional<std::u16string> statusText;
+    DWORD totalPages = 0;
+    DWORD pagesPrinted = 0;
+};
+
+// One SetJobW call that was applied, for tests.
+struct JobChange {
+    DWORD jobId = 0;
+    DWORD level = 0;
+    DWORD command = 0;
+    DWORD status = 0;                          // levels 1 and 2
+    std::optional<std::u16string> statusText;  // levels 1 and 2
+    DWORD pagesPrinted = 0;                    // levels 1 and 2
+};
+
+// How the spooler asks a queue's language monitor for a printer data value
+// it does not store: as GetPrinterDataFromPort, answering UTF-16 text.
+using LanguageMonitorQuery = std::function<BOOL(LPCWSTR valueName, LPBYTE out, DWORD size, DWORD& returned)>;
 
 inline constexpr std::u16string_view kPrinterDriverDataKey = u"PrinterDriverData";
 
@@ -161,6 +263,17 @@ public:
     // Printer handles open now.
     std::size_t OpenPrinterHandleCount() const;
 
+    // Jobs (fixture calls). AddJob gives the new job's id; a missing queue
+    // throws std::invalid_argument. A job ended by SetJobW is gone.
+    DWORD AddJob(std::u16string_view printer, std::u16string_view document);
+    std::optional<PrintJob> FindJob(DWORD jobId) const;
+    std::vector<JobChange> JobChanges() const;
+
+    // The language monitor the queue's values "DEVICE_ID" and
+    // "CUR_JOB_PAGES_PRINTED" come from when none is stored; an empty query
+    // removes it. It is called without the spooler's lock held.
+    void SetLanguageMonitor(std::u16string_view printer, LanguageMonitorQuery query);
+
     SpoolerData Snapshot() const;
     void Replace(SpoolerData data);
     // As SystemRegistry::BindFile.
@@ -173,8 +286,14 @@ public:
     DWORD GetData(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName, LPDWORD type, LPBYTE data, DWORD size,
                   LPDWORD needed);
     DWORD SetData(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName, DWORD type, const BYTE* data, DWORD size);
+    BOOL GetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed);
+    BOOL SetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command);
 
 private:
+    DWORD GetStoredData(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName, LPDWORD type, LPBYTE data, DWORD size,
+                        LPDWORD needed);
+    DWORD AskLanguageMonitor(HANDLE printer, LPCWSTR valueName, LPDWORD type, LPBYTE data, DWORD size, LPDWORD needed);
+
     struct State;
     std::unique_ptr<State> state_;
     Machine& machine_;

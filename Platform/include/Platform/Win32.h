@@ -91,7 +91,29 @@ BOOL CloseHandle(HANDLE handle);
 HANDLE CreateEventW(void* securityAttributes, BOOL manualReset, BOOL initialState, LPCWSTR name);
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
+// Releases only the threads waiting on the event at that moment and leaves it
+// unsignalled; a thread that starts waiting afterwards does not see the
+// pulse. Offered for manual-reset events only (others: ERROR_NOT_SUPPORTED).
+BOOL PulseEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+
+// Counting semaphores: a wait takes one count; releasing past the maximum
+// fails with ERROR_TOO_MANY_POSTS and changes nothing. Names are ignored.
+constexpr DWORD ERROR_TOO_MANY_POSTS = 298;
+HANDLE CreateSemaphoreW(void* securityAttributes, LONG initialCount, LONG maximumCount, LPCWSTR name);
+BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LONG* previousCount);
+
+// Critical sections are recursive: the owning thread may enter again and
+// leaves as many times as it entered.
+struct CRITICAL_SECTION {
+    void* impl;
+};
+using LPCRITICAL_SECTION = CRITICAL_SECTION*;
+void InitializeCriticalSection(LPCRITICAL_SECTION section);
+void EnterCriticalSection(LPCRITICAL_SECTION section);
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section);
+void LeaveCriticalSection(LPCRITICAL_SECTION section);
+void DeleteCriticalSection(LPCRITICAL_SECTION section);
 
 // Time, through the machine's injectable clock.
 DWORD GetTickCount();

@@ -1,0 +1,6 @@
+// The language monitor library's one export.
+#pragma once
+
+#include "Platform/PrintMonitor.h"
+
+extern "C" LPMONITOREX InitializePrintMonitor(LPWSTR registryRoot);
