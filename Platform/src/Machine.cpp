@@ -2,11 +2,17 @@
 
 namespace Platform {
 
-Machine::Machine() : devices_(std::make_unique<DeviceManager>()) {}
+Machine::Machine()
+    : devices_(std::make_unique<DeviceManager>()),
+      registry_(std::make_unique<SystemRegistry>(*this)),
+      spooler_(std::make_unique<PrintSpooler>(*this)) {}
 Machine::~Machine() = default;
 
 void Machine::Reset() {
     devices_->Reset();
+    registry_->Reset();
+    spooler_->Reset();
+    administrator_ = true;
 }
 
 Machine& GetMachine() {

@@ -13,6 +13,9 @@ namespace Platform {
 std::optional<std::u16string> Utf8ToUtf16(std::string_view text);
 // An unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
+// UTF-16 units as little-endian bytes and back (a last odd byte is dropped).
+std::string Utf16LeBytes(std::u16string_view units);
+std::u16string Utf16FromLeBytes(const unsigned char* bytes, std::size_t size);
 // Appends one code point (not a surrogate, at most U+10FFFF) as UTF-16.
 void AppendUtf16(std::u16string& out, char32_t codePoint);
 

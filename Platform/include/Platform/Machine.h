@@ -1,11 +1,14 @@
 // The simulated machine: one per process, behind every platform call.
-// Each subsystem (the device tree now; registry, spooler, driver store and
-// file system as they arrive) is a member reached through an accessor, so
-// the calls of one subsystem can see the others.
+// Each subsystem (device tree, registry, spooler; driver store and file
+// system as they arrive) is a member reached through an accessor, so the
+// calls of one subsystem can see the others.
 #pragma once
 
 #include "Platform/Devices.h"
+#include "Platform/Registry.h"
+#include "Platform/Spooler.h"
 
+#include <atomic>
 #include <memory>
 
 namespace Platform {
@@ -17,13 +20,25 @@ public:
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;
 
-    // A fresh machine: every subsystem back to empty (tests).
+    // A fresh machine: every subsystem back to empty, kept in memory only,
+    // its user an administrator (tests).
     void Reset();
 
     DeviceManager& Devices() { return *devices_; }
+    SystemRegistry& Registry() { return *registry_; }
+    PrintSpooler& Spooler() { return *spooler_; }
+
+    // Whether the user running the programs is an administrator: an
+    // ordinary user cannot write machine-wide registry keys nor administer
+    // print queues.
+    void SetUserIsAdministrator(bool administrator) { administrator_ = administrator; }
+    bool UserIsAdministrator() const { return administrator_; }
 
 private:
+    std::atomic<bool> administrator_{true};
     std::unique_ptr<DeviceManager> devices_;
+    std::unique_ptr<SystemRegistry> registry_;
+    std::unique_ptr<PrintSpooler> spooler_;
 };
 
 Machine& GetMachine();

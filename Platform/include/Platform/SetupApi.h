@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Platform/Guid.h"
+#include "Platform/Registry.h"
 #include "Platform/Win32.h"
 
 using HDEVINFO = void*;

@@ -74,13 +74,11 @@ constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
 constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 
-// Device I/O, SetupAPI and registry value types (device tree).
+// Device I/O and SetupAPI (device tree).
 constexpr DWORD ERROR_INVALID_FUNCTION = 1;
 constexpr DWORD ERROR_INVALID_DATA = 13;
 constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
 constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
-constexpr DWORD REG_SZ = 1;
-constexpr DWORD REG_MULTI_SZ = 7;
 
 // Last error: one value per thread, as on the original platform.
 DWORD GetLastError();

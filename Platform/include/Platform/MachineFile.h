@@ -1,0 +1,83 @@
+// The simulated machine kept on disk, so that separate programs see one
+// machine. The machine folder (Platform::MachineRoot() by default) holds
+// readable text files a person may edit:
+//
+//   registry.txt   keys and values
+//   spooler.txt    print queues and their printer data
+//   machine.txt    settings of the machine's user
+//   .machine.lock  taken (flock) by a program while it writes
+//
+// Format (UTF-8, one statement a line; blank lines and lines whose first
+// non-blank character is '#' are ignored):
+//
+//   registry.txt
+//     [HKEY_LOCAL_MACHINE\SOFTWARE\Velmo\HV7300]       a key (parents implied)
+//     "InstallPath" = REG_SZ "C:\\Program Files\\Velmo"
+//
+//   spooler.txt
+//     [printer "Velmo HV7300"]
+//     port = "USB001"
+//     driver = "Velmo HV7300"
+//     processor = "winprint"
+//     attributes = 0x00000a40
+//     data "PrinterDriverData" "CC_INDEX" = REG_DWORD 3
+//
+//   machine.txt
+//     administrator = true
+//
+// Values: a type (REG_SZ, REG_EXPAND_SZ, REG_LINK, REG_MULTI_SZ, REG_DWORD,
+// REG_QWORD, REG_BINARY, REG_NONE, REG_DWORD_BIG_ENDIAN, or a number), then
+//   "text"                  string types: the text and one terminating zero
+//   unterminated "text"     string types: the text alone
+//   "a", "b"                REG_MULTI_SZ: each text with its zero, then a zero
+//   3 or 0x00000003         REG_DWORD (4 bytes) and REG_QWORD (8 bytes)
+//   hex 01 02 ff            any type: the bytes as they are
+// Quoted texts take \\ \" \n \r \t \0 and \uXXXX (one UTF-16 unit, so lone
+// surrogates survive); other control characters must be escaped.
+#pragma once
+
+#include "Platform/Paths.h"
+#include "Platform/Registry.h"
+#include "Platform/Spooler.h"
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace Platform {
+
+// "file:line: reason".
+class MachineFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct MachineSettings {
+    bool administrator = true;
+    bool operator==(const MachineSettings&) const = default;
+};
+
+// The text forms. Parsers throw MachineFileError naming `sourceName` and
+// the line; formatting then parsing gives back the same data.
+RegistryData ParseRegistryText(std::string_view text, const std::string& sourceName);
+std::string FormatRegistryText(const RegistryData& data);
+SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceName);
+std::string FormatSpoolerText(const SpoolerData& data);
+MachineSettings ParseMachineSettingsText(std::string_view text, const std::string& sourceName);
+std::string FormatMachineSettingsText(const MachineSettings& settings);
+
+// Programs call this once at start: the machine is read from the folder
+// (missing files are an empty registry and spooler) and stays bound to it.
+// From then on every registry and spooler call reads a file again when
+// another program has changed it, and every change is written back at once
+// under the folder's lock, so programs never undo each other's changes.
+// Throws MachineFileError for a malformed file, std::runtime_error when a
+// file cannot be read. A file broken by hand later makes the calls fail
+// (ERROR_REGISTRY_CORRUPT for the registry) rather than lose it.
+void LoadMachine(const std::string& folder = MachineRoot());
+// Writes the machine as it is now into a folder (created when missing),
+// e.g. to seed a demo machine from one built by fixture calls. Throws
+// std::runtime_error when it cannot.
+void SaveMachine(const std::string& folder = MachineRoot());
+
+}  // namespace Platform

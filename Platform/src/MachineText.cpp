@@ -1,0 +1,613 @@
+// Text forms of the machine kept on disk (see Platform/MachineFile.h).
+#include "Platform/MachineFile.h"
+
+#include "Utf.h"
+
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <set>
+
+namespace Platform {
+namespace {
+
+constexpr std::size_t kMaxKeyNameUnits = 255;
+constexpr std::size_t kMaxValueNameUnits = 16383;
+
+struct TypeName {
+    DWORD type;
+    std::string_view name;
+};
+
+constexpr std::array<TypeName, 9> kTypeNames{{
+    {REG_NONE, "REG_NONE"},
+    {REG_SZ, "REG_SZ"},
+    {REG_EXPAND_SZ, "REG_EXPAND_SZ"},
+    {REG_BINARY, "REG_BINARY"},
+    {REG_DWORD, "REG_DWORD"},
+    {REG_DWORD_BIG_ENDIAN, "REG_DWORD_BIG_ENDIAN"},
+    {REG_LINK, "REG_LINK"},
+    {REG_MULTI_SZ, "REG_MULTI_SZ"},
+    {REG_QWORD, "REG_QWORD"},
+}};
+
+bool IsStringType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_LINK;
+}
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool IsBlankOrComment(std::string_view line) {
+    for (char c : line) {
+        if (c == ' ' || c == '\t') continue;
+        return c == '#';
+    }
+    return true;
+}
+
+class Line {
+public:
+    Line(std::string_view text, const std::string& source, std::size_t number)
+        : text_(text), source_(source), number_(number) {}
+
+    [[noreturn]] void Fail(const std::string& what) const {
+        throw MachineFileError(source_ + ":" + std::to_string(number_) + ": " + what);
+    }
+
+    void SkipBlanks() {
+        while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t')) ++pos_;
+    }
+    bool AtEnd() {
+        SkipBlanks();
+        return pos_ >= text_.size();
+    }
+    char Peek() {
+        SkipBlanks();
+        return pos_ < text_.size() ? text_[pos_] : '\0';
+    }
+    void Expect(char c, const std::string& what) {
+        if (Peek() != c) Fail("expected " + what);
+        ++pos_;
+    }
+    void ExpectEnd() {
+        if (!AtEnd()) Fail("unexpected text at the end of the line: '" + std::string(text_.substr(pos_)) + "'");
+    }
+
+    // A bare word: up to a blank or one of = , " [ ].
+    std::string_view Word() {
+        SkipBlanks();
+        const std::size_t start = pos_;
+        while (pos_ < text_.size()) {
+            const char c = text_[pos_];
+            if (c == ' ' || c == '\t' || c == '=' || c == ',' || c == '"' || c == '[' || c == ']') break;
+            ++pos_;
+        }
+        return text_.substr(start, pos_ - start);
+    }
+
+    // Consumes the keyword when it is the next word.
+    bool TryKeyword(std::string_view keyword) {
+        SkipBlanks();
+        const std::size_t start = pos_;
+        if (Word() == keyword) return true;
+        pos_ = start;
+        return false;
+    }
+
+    std::uint64_t Number(std::uint64_t max, const char* what) {
+        const auto word = Word();
+        if (word.empty()) Fail(std::string("missing ") + what);
+        return ParseNumber(word, max, what);
+    }
+
+    std::uint64_t ParseNumber(std::string_view word, std::uint64_t max, const char* what) const {
+        std::uint64_t value = 0;
+        std::from_chars_result result{};
+        if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
+            result = std::from_chars(word.data() + 2, word.data() + word.size(), value, 16);
+        } else {
+            result = std::from_chars(word.data(), word.data() + word.size(), value, 10);
+        }
+        if (result.ec == std::errc::result_out_of_range || (result.ec == std::errc() && value > max)) {
+            Fail(std::string(what) + " out of range: " + std::string(word));
+        }
+        if (result.ec != std::errc() || result.ptr != word.data() + word.size()) {
+            Fail(std::string(what) + " must be a decimal or 0x hexadecimal number, got '" + std::string(word) + "'");
+        }
+        return value;
+    }
+
+    std::u16string Quoted(const char* what) {
+        if (Peek() != '"') Fail(std::string("expected ") + what + " in double quotes");
+        ++pos_;
+        std::u16string out;
+        std::size_t run = pos_;  // plain bytes not yet decoded
+        auto flush = [&] {
+            auto decoded = Utf8ToUtf16(text_.substr(run, pos_ - run));
+            if (!decoded) Fail(std::string(what) + " is not valid UTF-8");
+            out += *decoded;
+        };
+        for (;;) {
+            if (pos_ >= text_.size()) Fail(std::string(what) + " has no closing quote");
+            const auto c = static_cast<unsigned char>(text_[pos_]);
+            if (c == '"') {
+                flush();
+                ++pos_;
+                return out;
+            }
+            if ((c < 0x20 && c != '\t') || c == 0x7F)
+                Fail(std::string("control character in ") + what + " (escape it)");
+            if (c != '\\') {
+                ++pos_;
+                continue;
+            }
+            flush();
+            ++pos_;
+            if (pos_ >= text_.size()) Fail(std::string(what) + " has no closing quote");
+            const char escape = text_[pos_++];
+            switch (escape) {
+                case '\\':
+                    out.push_back(u'\\');
+                    break;
+                case '"':
+                    out.push_back(u'"');
+                    break;
+                case 'n':
+                    out.push_back(u'\n');
+                    break;
+                case 'r':
+                    out.push_back(u'\r');
+                    break;
+                case 't':
+                    out.push_back(u'\t');
+                    break;
+                case '0':
+                    out.push_back(u'\0');
+                    break;
+                case 'u':
+                    out.push_back(static_cast<char16_t>(HexDigits(4)));
+                    break;
+                default:
+                    Fail(std::string("unknown escape \\") + escape + " in " + what);
+            }
+            run = pos_;
+        }
+    }
+
+    std::vector<BYTE> HexBytes() {
+        std::vector<BYTE> bytes;
+        while (!AtEnd()) {
+            const auto word = Word();
+            if (word.size() != 2)
+                Fail("hex data must be pairs of hex digits separated by blanks, got '" +
+                     std::string(word.empty() ? text_.substr(pos_, 1) : word) + "'");
+            unsigned value = 0;
+            const auto result = std::from_chars(word.data(), word.data() + 2, value, 16);
+            if (result.ec != std::errc() || result.ptr != word.data() + 2) {
+                Fail("not a hex byte: '" + std::string(word) + "'");
+            }
+            bytes.push_back(static_cast<BYTE>(value));
+        }
+        return bytes;
+    }
+
+private:
+    unsigned HexDigits(std::size_t count) {
+        if (text_.size() - pos_ < count) Fail("\\u needs 4 hex digits");
+        unsigned value = 0;
+        const auto result = std::from_chars(text_.data() + pos_, text_.data() + pos_ + count, value, 16);
+        if (result.ec != std::errc() || result.ptr != text_.data() + pos_ + count) Fail("\\u needs 4 hex digits");
+        pos_ += count;
+        return value;
+    }
+
+    std::string_view text_;
+    const std::string& source_;
+    std::size_t number_;
+    std::size_t pos_ = 0;
+};
+
+std::u16string Units(const std::vector<BYTE>& data) {
+    return Utf16FromLeBytes(data.data(), data.size());
+}
+
+std::vector<BYTE> Bytes(std::u16string_view units) {
+    const std::string bytes = Utf16LeBytes(units);
+    return std::vector<BYTE>(bytes.begin(), bytes.end());
+}
+
+RegValue ParseValue(Line& line) {
+    RegValue value;
+    const auto typeWord = line.Word();
+    bool named = false;
+    for (const auto& entry : kTypeNames) {
+        if (entry.name == typeWord) {
+            value.type = entry.type;
+            named = true;
+        }
+    }
+    if (!named) {
+        if (typeWord.empty() || typeWord[0] < '0' || typeWord[0] > '9') {
+            line.Fail("unknown value type '" + std::string(typeWord) + "'");
+        }
+        value.type = static_cast<DWORD>(line.ParseNumber(typeWord, 0xFFFFFFFFu, "value type"));
+    }
+
+    if (line.TryKeyword("hex")) {
+        value.data = line.HexBytes();
+        return value;
+    }
+    if (IsStringType(value.type)) {
+        const bool terminated = !line.TryKeyword("unterminated");
+        std::u16string text = line.Quoted("the text");
+        if (terminated) text.push_back(u'\0');
+        value.data = Bytes(text);
+    } else if (value.type == REG_MULTI_SZ) {
+        std::u16string units;
+        for (;;) {
+            const std::u16string item = line.Quoted("each text of a REG_MULTI_SZ");
+            if (item.empty()) line.Fail("a REG_MULTI_SZ list cannot hold an empty text (write it in hex)");
+            if (item.find(u'\0') != std::u16string::npos) line.Fail("a REG_MULTI_SZ text cannot hold \\0");
+            units += item;
+            units.push_back(u'\0');
+            if (line.Peek() != ',') break;
+            line.Expect(',', "','");
+        }
+        units.push_back(u'\0');
+        value.data = Bytes(units);
+    } else if (value.type == REG_DWORD) {
+        value = RegValue::Dword(static_cast<DWORD>(line.Number(0xFFFFFFFFu, "REG_DWORD value")));
+    } else if (value.type == REG_QWORD) {
+        value = RegValue::Qword(line.Number(~std::uint64_t{0}, "REG_QWORD value"));
+    } else {
+        line.Fail("a value of this type is written as hex bytes: hex 01 02 ...");
+    }
+    line.ExpectEnd();
+    return value;
+}
+
+void AppendQuoted(std::string& out, std::u16string_view units) {
+    out.push_back('"');
+    std::u16string plain;
+    auto flush = [&] {
+        out += Utf16ToUtf8(plain);
+        plain.clear();
+    };
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t u = units[i];
+        const bool high = u >= 0xD800 && u <= 0xDBFF;
+        const bool low = u >= 0xDC00 && u <= 0xDFFF;
+        if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            plain.push_back(u);
+            plain.push_back(units[++i]);
+            continue;
+        }
+        const char* escape = nullptr;
+        switch (u) {
+            case u'\\':
+                escape = "\\\\";
+                break;
+            case u'"':
+                escape = "\\\"";
+                break;
+            case u'\n':
+                escape = "\\n";
+                break;
+            case u'\r':
+                escape = "\\r";
+                break;
+            case u'\t':
+                escape = "\\t";
+                break;
+            case u'\0':
+                escape = "\\0";
+                break;
+            default:
+                break;
+        }
+        if (escape != nullptr) {
+            flush();
+            out += escape;
+        } else if (u < 0x20 || u == 0x7F || high || low) {
+            flush();
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(u));
+            out += buffer;
+        } else {
+            plain.push_back(u);
+        }
+    }
+    flush();
+    out.push_back('"');
+}
+
+void AppendHex(std::string& out, const std::vector<BYTE>& data) {
+    out += "hex";
+    char buffer[4];
+    for (BYTE b : data) {
+        std::snprintf(buffer, sizeof buffer, " %02x", static_cast<unsigned>(b));
+        out += buffer;
+    }
+}
+
+void AppendValue(std::string& out, const RegValue& value) {
+    bool named = false;
+    for (const auto& entry : kTypeNames) {
+        if (entry.type == value.type) {
+            out += entry.name;
+            named = true;
+        }
+    }
+    if (!named) {
+        char buffer[16];
+        std::snprintf(buffer, sizeof buffer, "0x%08x", static_cast<unsigned>(value.type));
+        out += buffer;
+    }
+    out.push_back(' ');
+
+    const bool even = value.data.size() % 2 == 0;
+    if (IsStringType(value.type) && even) {
+        std::u16string units = Units(value.data);
+        if (!units.empty() && units.back() == u'\0') {
+            units.pop_back();
+        } else {
+            out += "unterminated ";
+        }
+        AppendQuoted(out, units);
+        return;
+    }
+    if (value.type == REG_MULTI_SZ && even && value.data.size() >= 4) {
+        const std::u16string units = Units(value.data);
+        // Canonical only: non-empty texts, each with its zero, then a zero.
+        bool canonical = units[units.size() - 1] == u'\0' && units[units.size() - 2] == u'\0' && units[0] != u'\0';
+        for (std::size_t i = 1; canonical && i + 1 < units.size(); ++i) {
+            if (units[i] == u'\0' && units[i - 1] == u'\0') canonical = false;
+        }
+        if (canonical) {
+            std::size_t start = 0;
+            while (start + 1 < units.size()) {
+                const std::size_t end = units.find(u'\0', start);
+                if (start != 0) out += ", ";
+                AppendQuoted(out, std::u16string_view(units).substr(start, end - start));
+                start = end + 1;
+            }
+            return;
+        }
+    }
+    if (value.type == REG_DWORD && value.data.size() == 4) {
+        out += std::to_string(*value.AsDword());
+        return;
+    }
+    if (value.type == REG_QWORD && value.data.size() == 8) {
+        std::uint64_t v = 0;
+        for (int i = 7; i >= 0; --i) v = (v << 8) | value.data[static_cast<std::size_t>(i)];
+        out += std::to_string(v);
+        return;
+    }
+    AppendHex(out, value.data);
+}
+
+void AppendNamedValues(std::string& out, const NamedValues& values, const std::string& prefix) {
+    for (const auto& [folded, named] : values) {
+        out += prefix;
+        AppendQuoted(out, named.name);
+        out += " = ";
+        AppendValue(out, named.value);
+        out.push_back('\n');
+    }
+}
+
+void AddValue(Line& line, NamedValues& values, std::u16string name, RegValue value) {
+    if (name.size() > kMaxValueNameUnits) line.Fail("value name longer than 16383 characters");
+    const auto [it, inserted] = values.emplace(FoldName(name), NamedValue{name, std::move(value)});
+    if (!inserted) line.Fail("value \"" + Utf16ToUtf8(name) + "\" is given twice");
+}
+
+// The predefined roots by their names, with the case the registry uses.
+std::u16string CanonicalRoot(std::u16string_view name) {
+    for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_CONFIG}) {
+        std::u16string canonical = RootName(root);
+        if (FoldName(canonical) == FoldName(name)) return canonical;
+    }
+    return {};
+}
+
+}  // namespace
+
+RegistryData ParseRegistryText(std::string_view text, const std::string& sourceName) {
+    RegistryData data;
+    std::set<std::u16string> declared;
+    RegistryKeyData* current = nullptr;
+    const auto lines = SplitLines(text);
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        if (IsBlankOrComment(lines[n])) continue;
+        Line line(lines[n], sourceName, n + 1);
+        if (line.Peek() == '[') {
+            std::string_view raw = lines[n];
+            while (!raw.empty() && (raw.back() == ' ' || raw.back() == '\t')) raw.remove_suffix(1);
+            const std::size_t open = raw.find('[');
+            if (raw.back() != ']') line.Fail("a key line ends with ']'");
+            const auto path = Utf8ToUtf16(raw.substr(open + 1, raw.size() - open - 2));
+            if (!path) line.Fail("key path is not valid UTF-8");
+            if (path->empty()) line.Fail("empty key path");
+
+            std::vector<std::u16string_view> parts;
+            std::size_t start = 0;
+            for (;;) {
+                const std::size_t end = path->find(u'\\', start);
+                parts.push_back(
+                    std::u16string_view(*path).substr(start, end == std::u16string::npos ? end : end - start));
+                if (end == std::u16string::npos) break;
+                start = end + 1;
+            }
+            const std::u16string root = CanonicalRoot(parts[0]);
+            if (root.empty()) line.Fail("key path must start with a root such as HKEY_LOCAL_MACHINE");
+            std::u16string folded = FoldName(root);
+            RegistryKeyData* key = &data.keys.at(folded);
+            for (std::size_t i = 1; i < parts.size(); ++i) {
+                const auto part = parts[i];
+                if (part.empty()) line.Fail("empty key name in the path");
+                if (part.size() > kMaxKeyNameUnits) line.Fail("key name longer than 255 characters");
+                for (char16_t c : part) {
+                    if (c < 0x20 || c == 0x7F) line.Fail("control character in a key name");
+                }
+                folded += u'\\';
+                folded += FoldName(part);
+                auto [it, inserted] = data.keys.try_emplace(folded);
+                if (inserted) it->second.path = key->path + u'\\' + std::u16string(part);
+                key = &it->second;
+            }
+            if (!declared.insert(folded).second) line.Fail("key [" + Utf16ToUtf8(key->path) + "] is given twice");
+            current = key;
+            continue;
+        }
+        if (line.Peek() != '"') line.Fail("expected a [key] line or a \"value\" = line");
+        if (current == nullptr) line.Fail("a value before the first [key] line");
+        std::u16string name = line.Quoted("the value name");
+        line.Expect('=', "'=' after the value name");
+        RegValue value = ParseValue(line);
+        AddValue(line, current->values, std::move(name), std::move(value));
+    }
+    return data;
+}
+
+std::string FormatRegistryText(const RegistryData& data) {
+    std::string out = "# Registry of the simulated machine. See Platform/MachineFile.h for the format.\n";
+    for (auto it = data.keys.begin(); it != data.keys.end(); ++it) {
+        const auto& [folded, key] = *it;
+        const auto next = std::next(it);
+        const bool hasChildren = next != data.keys.end() && next->first.size() > folded.size() &&
+                                 next->first.starts_with(folded) && next->first[folded.size()] == u'\\';
+        const bool isRoot = folded.find(u'\\') == std::u16string::npos;
+        // A key with children is implied by them unless it holds values.
+        if (key.values.empty() && (hasChildren || isRoot)) continue;
+        out += "\n[" + Utf16ToUtf8(key.path) + "]\n";
+        AppendNamedValues(out, key.values, "");
+    }
+    return out;
+}
+
+SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceName) {
+    SpoolerData data;
+    PrinterQueue* current = nullptr;
+    std::set<std::string> fields;
+    const auto lines = SplitLines(text);
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        if (IsBlankOrComment(lines[n])) continue;
+        Line line(lines[n], sourceName, n + 1);
+        if (line.Peek() == '[') {
+            line.Expect('[', "'['");
+            const auto kind = line.Word();
+            if (kind != "printer") line.Fail("unknown section kind '" + std::string(kind) + "'");
+            std::u16string name = line.Quoted("the printer name");
+            line.Expect(']', "']' after the printer name");
+            line.ExpectEnd();
+            if (!IsValidPrinterName(name)) {
+                line.Fail("invalid printer name \"" + Utf16ToUtf8(name) +
+                          "\" (1 to 220 characters, no '\\', ',' or control character)");
+            }
+            auto [it, inserted] = data.printers.try_emplace(FoldName(name));
+            if (!inserted) line.Fail("printer \"" + Utf16ToUtf8(name) + "\" is given twice");
+            it->second.name = std::move(name);
+            current = &it->second;
+            fields.clear();
+            continue;
+        }
+        const std::string word(line.Word());
+        if (word.empty()) line.Fail("expected a [printer \"name\"] line or a setting");
+        if (current == nullptr) line.Fail("'" + word + "' before the first [printer \"name\"] line");
+        if (word == "data") {
+            std::u16string key = line.Quoted("the data key");
+            if (key.empty()) line.Fail("empty data key");
+            std::u16string name = line.Quoted("the value name");
+            line.Expect('=', "'=' after the value name");
+            RegValue value = ParseValue(line);
+            auto& slot = current->data[FoldName(key)];
+            if (slot.name.empty()) slot.name = key;
+            AddValue(line, slot.values, std::move(name), std::move(value));
+            continue;
+        }
+        if (!fields.insert(word).second) line.Fail("'" + word + "' is given twice for this printer");
+        line.Expect('=', "'=' after '" + word + "'");
+        if (word == "port") {
+            current->port = line.Quoted("the port name");
+        } else if (word == "driver") {
+            current->driver = line.Quoted("the driver name");
+        } else if (word == "processor") {
+            current->printProcessor = line.Quoted("the print processor");
+        } else if (word == "attributes") {
+            current->attributes = static_cast<DWORD>(line.Number(0xFFFFFFFFu, "attributes"));
+        } else {
+            line.Fail("unknown printer setting '" + word + "'");
+        }
+        line.ExpectEnd();
+    }
+    return data;
+}
+
+std::string FormatSpoolerText(const SpoolerData& data) {
+    std::string out = "# Print spooler of the simulated machine. See Platform/MachineFile.h for the format.\n";
+    for (const auto& [folded, queue] : data.printers) {
+        out += "\n[printer ";
+        AppendQuoted(out, queue.name);
+        out += "]\nport = ";
+        AppendQuoted(out, queue.port);
+        out += "\ndriver = ";
+        AppendQuoted(out, queue.driver);
+        out += "\nprocessor = ";
+        AppendQuoted(out, queue.printProcessor);
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "\nattributes = 0x%08x\n", static_cast<unsigned>(queue.attributes));
+        out += buffer;
+        for (const auto& [foldedKey, key] : queue.data) {
+            std::string prefix = "data ";
+            AppendQuoted(prefix, key.name);
+            prefix.push_back(' ');
+            AppendNamedValues(out, key.values, prefix);
+        }
+    }
+    return out;
+}
+
+MachineSettings ParseMachineSettingsText(std::string_view text, const std::string& sourceName) {
+    MachineSettings settings;
+    std::set<std::string> seen;
+    const auto lines = SplitLines(text);
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        if (IsBlankOrComment(lines[n])) continue;
+        Line line(lines[n], sourceName, n + 1);
+        const std::string word(line.Word());
+        if (word != "administrator") line.Fail("unknown setting '" + word + "'");
+        if (!seen.insert(word).second) line.Fail("'" + word + "' is given twice");
+        line.Expect('=', "'=' after '" + word + "'");
+        const auto value = line.Word();
+        if (value == "true") {
+            settings.administrator = true;
+        } else if (value == "false") {
+            settings.administrator = false;
+        } else {
+            line.Fail("administrator is true or false, got '" + std::string(value) + "'");
+        }
+        line.ExpectEnd();
+    }
+    return settings;
+}
+
+std::string FormatMachineSettingsText(const MachineSettings& settings) {
+    return std::string("# Settings of the simulated machine's user.\nadministrator = ") +
+           (settings.administrator ? "true" : "false") + "\n";
+}
+
+}  // namespace Platform

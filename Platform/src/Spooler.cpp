@@ -1,0 +1,387 @@
+#include "Platform/Spooler.h"
+
+#include "MachineStore.h"
+#include "Platform/Machine.h"
+#include "Utf.h"
+
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+
+namespace Platform {
+namespace {
+
+constexpr std::size_t kMaxPrinterNameUnits = 220;
+// Printer handles come from their own range, far from kernel and key handles.
+constexpr std::uintptr_t kFirstPrinterHandle = std::uintptr_t{2} << 48;
+
+bool IsRootKey(std::u16string_view key) {
+    return key == u"\\";
+}
+
+// The queue's own settings, answered under the key "\".
+std::optional<RegValue> QueueSetting(const PrinterQueue& queue, std::u16string_view valueName) {
+    const auto name = FoldName(valueName);
+    if (name == u"port") return RegValue::String(queue.port);
+    if (name == u"printer driver") return RegValue::String(queue.driver);
+    if (name == u"print processor") return RegValue::String(queue.printProcessor);
+    if (name == u"attributes") return RegValue::Dword(queue.attributes);
+    return std::nullopt;
+}
+
+std::optional<RegValue> LookupData(const PrinterQueue& queue, std::u16string_view key, std::u16string_view valueName) {
+    if (IsRootKey(key)) {
+        if (auto setting = QueueSetting(queue, valueName)) return setting;
+    }
+    const auto found = queue.data.find(FoldName(key));
+    if (found == queue.data.end()) return std::nullopt;
+    const auto value = found->second.values.find(FoldName(valueName));
+    if (value == found->second.values.end()) return std::nullopt;
+    return value->second.value;
+}
+
+void StoreData(PrinterQueue& queue, std::u16string_view key, std::u16string_view valueName, RegValue value) {
+    auto& slot = queue.data[FoldName(key)];
+    if (slot.name.empty()) slot.name = key;
+    auto [it, inserted] = slot.values.try_emplace(FoldName(valueName), NamedValue{std::u16string(valueName), {}});
+    it->second.value = std::move(value);
+}
+
+BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+// Copies texts after a record in the caller's buffer.
+class StringArea {
+public:
+    StringArea(LPBYTE buffer, std::size_t offset) : buffer_(buffer), offset_(offset) {}
+    LPWSTR Put(const std::u16string& text) {
+        auto* where = reinterpret_cast<LPWSTR>(buffer_ + offset_);
+        std::memcpy(where, text.c_str(), (text.size() + 1) * sizeof(WCHAR));
+        offset_ += (text.size() + 1) * sizeof(WCHAR);
+        return where;
+    }
+
+private:
+    LPBYTE buffer_;
+    std::size_t offset_;
+};
+
+std::size_t TextBytes(const std::u16string& text) {
+    return (text.size() + 1) * sizeof(WCHAR);
+}
+
+}  // namespace
+
+bool IsValidPrinterName(std::u16string_view name) {
+    if (name.empty() || name.size() > kMaxPrinterNameUnits) return false;
+    for (char16_t c : name) {
+        if (c == u'\\' || c == u',' || c < 0x20 || c == 0x7F) return false;
+    }
+    return true;
+}
+
+struct PrintSpooler::State {
+    struct OpenPrinter {
+        std::u16string folded;
+        ACCESS_MASK granted = 0;
+    };
+
+    mutable std::mutex mutex;
+    detail::Persisted<SpoolerData> store{&ParseSpoolerText, &FormatSpoolerText};
+    std::map<std::uintptr_t, OpenPrinter> handles;
+    std::uintptr_t next = kFirstPrinterHandle;
+
+    // The queue a handle names; error is set when there is none.
+    const PrinterQueue* Resolve(HANDLE printer, OpenPrinter& open, DWORD& error) {
+        const auto it = handles.find(reinterpret_cast<std::uintptr_t>(printer));
+        if (it == handles.end()) {
+            error = ERROR_INVALID_HANDLE;
+            return nullptr;
+        }
+        const auto& printers = store.Get().printers;
+        const auto queue = printers.find(it->second.folded);
+        if (queue == printers.end()) {
+            error = ERROR_PRINTER_DELETED;
+            return nullptr;
+        }
+        open = it->second;
+        return &queue->second;
+    }
+};
+
+namespace {
+
+template <class F>
+DWORD GuardedError(F&& f) {
+    try {
+        return f();
+    } catch (const std::exception& error) {
+        return detail::MachineFileFailure(error);
+    }
+}
+
+}  // namespace
+
+PrintSpooler::PrintSpooler(Machine& machine) : state_(std::make_unique<State>()), machine_(machine) {}
+PrintSpooler::~PrintSpooler() = default;
+
+void PrintSpooler::Reset() {
+    std::lock_guard lock(state_->mutex);
+    state_->store.Reset();
+    state_->handles.clear();
+}
+
+void PrintSpooler::AddPrinter(PrinterQueue queue) {
+    if (!IsValidPrinterName(queue.name)) throw std::invalid_argument("invalid printer name");
+    std::lock_guard lock(state_->mutex);
+    state_->store.Change([&](SpoolerData& data) {
+        auto [it, inserted] = data.printers.try_emplace(FoldName(queue.name), queue);
+        if (!inserted) throw std::invalid_argument("a printer of that name exists");
+        return 0;
+    });
+}
+
+void PrintSpooler::AddPrinter(std::u16string_view name, std::u16string_view port, std::u16string_view driver) {
+    PrinterQueue queue;
+    queue.name = name;
+    queue.port = port;
+    queue.driver = driver;
+    AddPrinter(std::move(queue));
+}
+
+bool PrintSpooler::RemovePrinter(std::u16string_view name) {
+    std::lock_guard lock(state_->mutex);
+    return state_->store.Change([&](SpoolerData& data) { return data.printers.erase(FoldName(name)) > 0; });
+}
+
+std::optional<PrinterQueue> PrintSpooler::FindPrinter(std::u16string_view name) const {
+    std::lock_guard lock(state_->mutex);
+    state_->store.Refresh();
+    const auto& printers = state_->store.Get().printers;
+    const auto it = printers.find(FoldName(name));
+    if (it == printers.end()) return std::nullopt;
+    return it->second;
+}
+
+std::vector<std::u16string> PrintSpooler::PrinterNames() const {
+    std::lock_guard lock(state_->mutex);
+    state_->store.Refresh();
+    std::vector<std::u16string> names;
+    for (const auto& [folded, queue] : state_->store.Get().printers) names.push_back(queue.name);
+    return names;
+}
+
+void PrintSpooler::SetPrinterData(std::u16string_view printer, std::u16string_view key, std::u16string_view valueName,
+                                  RegValue value) {
+    if (key.empty()) throw std::invalid_argument("empty printer data key");
+    if (IsRootKey(key) && QueueSetting(PrinterQueue{}, valueName)) {
+        throw std::invalid_argument("the queue's own settings are set on the queue, not as data");
+    }
+    std::lock_guard lock(state_->mutex);
+    state_->store.Change([&](SpoolerData& data) {
+        const auto it = data.printers.find(FoldName(printer));
+        if (it == data.printers.end()) throw std::invalid_argument("no printer of that name");
+        StoreData(it->second, key, valueName, value);
+        return 0;
+    });
+}
+
+std::optional<RegValue> PrintSpooler::GetPrinterData(std::u16string_view printer, std::u16string_view key,
+                                                     std::u16string_view valueName) const {
+    std::lock_guard lock(state_->mutex);
+    state_->store.Refresh();
+    const auto& printers = state_->store.Get().printers;
+    const auto it = printers.find(FoldName(printer));
+    if (it == printers.end()) return std::nullopt;
+    return LookupData(it->second, key, valueName);
+}
+
+std::size_t PrintSpooler::OpenPrinterHandleCount() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->handles.size();
+}
+
+SpoolerData PrintSpooler::Snapshot() const {
+    std::lock_guard lock(state_->mutex);
+    state_->store.Refresh();
+    return state_->store.Get();
+}
+
+void PrintSpooler::Replace(SpoolerData data) {
+    std::lock_guard lock(state_->mutex);
+    state_->store.Change([&](SpoolerData& current) {
+        current = std::move(data);
+        return 0;
+    });
+}
+
+void PrintSpooler::BindFile(const std::string& path) {
+    std::lock_guard lock(state_->mutex);
+    state_->store.Bind(path);
+}
+
+BOOL PrintSpooler::Open(LPCWSTR printerName, LPHANDLE printer, const PRINTER_DEFAULTSW* defaults) {
+    if (printer == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    *printer = nullptr;
+    // The print server's own handle (a null name) comes with ports and monitors.
+    if (printerName == nullptr || *printerName == 0) return Fail(ERROR_INVALID_PRINTER_NAME);
+    std::lock_guard lock(state_->mutex);
+    auto& s = *state_;
+    const DWORD error = GuardedError([&]() -> DWORD {
+        s.store.Refresh();
+        const std::u16string folded = FoldName(printerName);
+        if (!s.store.Get().printers.contains(folded)) return ERROR_INVALID_PRINTER_NAME;
+
+        const ACCESS_MASK allowed = machine_.UserIsAdministrator() ? ~ACCESS_MASK{0} : PRINTER_READ | SYNCHRONIZE;
+        ACCESS_MASK rights = defaults != nullptr ? defaults->DesiredAccess : 0;
+        if (rights == 0) rights = PRINTER_ACCESS_USE;
+        if (rights & MAXIMUM_ALLOWED) {
+            rights = (rights & ~MAXIMUM_ALLOWED) | (allowed & (PRINTER_ALL_ACCESS | SYNCHRONIZE));
+        }
+        if (rights & ~allowed) return ERROR_ACCESS_DENIED;
+
+        const std::uintptr_t value = s.next;
+        s.next += 4;
+        s.handles.emplace(value, State::OpenPrinter{folded, rights});
+        *printer = reinterpret_cast<HANDLE>(value);
+        return ERROR_SUCCESS;
+    });
+    return error == ERROR_SUCCESS ? TRUE : Fail(error);
+}
+
+BOOL PrintSpooler::Close(HANDLE printer) {
+    std::lock_guard lock(state_->mutex);
+    if (state_->handles.erase(reinterpret_cast<std::uintptr_t>(printer)) == 0) return Fail(ERROR_INVALID_HANDLE);
+    return TRUE;
+}
+
+BOOL PrintSpooler::GetPrinter(HANDLE printer, DWORD level, LPBYTE buffer, DWORD bufferSize, LPDWORD needed) {
+    if (needed == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard lock(state_->mutex);
+    auto& s = *state_;
+    const DWORD error = GuardedError([&]() -> DWORD {
+        s.store.Refresh();
+        State::OpenPrinter open;
+        DWORD failure = ERROR_SUCCESS;
+        const PrinterQueue* queue = s.Resolve(printer, open, failure);
+        if (queue == nullptr) return failure;
+
+        if (level == 2) {
+            const std::size_t size = sizeof(PRINTER_INFO_2W) + TextBytes(queue->name) + TextBytes(queue->port) +
+                                     TextBytes(queue->driver) + TextBytes(queue->printProcessor);
+            *needed = static_cast<DWORD>(size);
+            if (buffer == nullptr || bufferSize < size) return ERROR_INSUFFICIENT_BUFFER;
+            PRINTER_INFO_2W info{};
+            StringArea strings(buffer, sizeof info);
+            info.pPrinterName = strings.Put(queue->name);
+            info.pPortName = strings.Put(queue->port);
+            info.pDriverName = strings.Put(queue->driver);
+            info.pPrintProcessor = strings.Put(queue->printProcessor);
+            info.Attributes = queue->attributes;
+            std::memcpy(buffer, &info, sizeof info);
+            return ERROR_SUCCESS;
+        }
+        if (level == 4) {
+            const std::size_t size = sizeof(PRINTER_INFO_4W) + TextBytes(queue->name);
+            *needed = static_cast<DWORD>(size);
+            if (buffer == nullptr || bufferSize < size) return ERROR_INSUFFICIENT_BUFFER;
+            PRINTER_INFO_4W info{};
+            StringArea strings(buffer, sizeof info);
+            info.pPrinterName = strings.Put(queue->name);
+            info.Attributes = queue->attributes;
+            std::memcpy(buffer, &info, sizeof info);
+            return ERROR_SUCCESS;
+        }
+        return ERROR_INVALID_LEVEL;
+    });
+    return error == ERROR_SUCCESS ? TRUE : Fail(error);
+}
+
+DWORD PrintSpooler::GetData(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName, LPDWORD type, LPBYTE data, DWORD size,
+                            LPDWORD needed) {
+    if (needed == nullptr || keyName == nullptr || *keyName == 0 || valueName == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::lock_guard lock(state_->mutex);
+    auto& s = *state_;
+    return GuardedError([&]() -> DWORD {
+        s.store.Refresh();
+        State::OpenPrinter open;
+        DWORD failure = ERROR_SUCCESS;
+        const PrinterQueue* queue = s.Resolve(printer, open, failure);
+        if (queue == nullptr) return failure;
+        if (!(open.granted & (PRINTER_ACCESS_USE | PRINTER_ACCESS_ADMINISTER))) return ERROR_ACCESS_DENIED;
+        const auto value = LookupData(*queue, keyName, valueName);
+        if (!value) return ERROR_FILE_NOT_FOUND;
+        const auto bytes = static_cast<DWORD>(value->data.size());
+        *needed = bytes;
+        if (type != nullptr) *type = value->type;
+        if (size < bytes) return ERROR_MORE_DATA;
+        if (bytes != 0) {
+            if (data == nullptr) return ERROR_INVALID_PARAMETER;
+            std::memcpy(data, value->data.data(), bytes);
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+DWORD PrintSpooler::SetData(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName, DWORD type, const BYTE* data,
+                            DWORD size) {
+    if (keyName == nullptr || *keyName == 0 || valueName == nullptr || (data == nullptr && size != 0)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::lock_guard lock(state_->mutex);
+    auto& s = *state_;
+    return GuardedError([&]() -> DWORD {
+        s.store.Refresh();
+        State::OpenPrinter open;
+        DWORD failure = ERROR_SUCCESS;
+        if (s.Resolve(printer, open, failure) == nullptr) return failure;
+        if (!(open.granted & PRINTER_ACCESS_ADMINISTER)) return ERROR_ACCESS_DENIED;
+        if (IsRootKey(keyName) && QueueSetting(PrinterQueue{}, valueName)) return ERROR_ACCESS_DENIED;
+        RegValue value{type, data != nullptr ? std::vector<BYTE>(data, data + size) : std::vector<BYTE>()};
+        return s.store.Change([&](SpoolerData& spooler) -> DWORD {
+            const auto it = spooler.printers.find(open.folded);
+            if (it == spooler.printers.end()) return ERROR_PRINTER_DELETED;
+            StoreData(it->second, keyName, valueName, std::move(value));
+            return ERROR_SUCCESS;
+        });
+    });
+}
+
+}  // namespace Platform
+
+using Platform::GetMachine;
+
+BOOL OpenPrinterW(LPCWSTR printerName, LPHANDLE printer, const PRINTER_DEFAULTSW* defaults) {
+    return GetMachine().Spooler().Open(printerName, printer, defaults);
+}
+
+BOOL ClosePrinter(HANDLE printer) {
+    return GetMachine().Spooler().Close(printer);
+}
+
+BOOL GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD bufferSize, LPDWORD needed) {
+    return GetMachine().Spooler().GetPrinter(printer, level, buffer, bufferSize, needed);
+}
+
+DWORD GetPrinterDataExW(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName, LPDWORD type, LPBYTE data, DWORD size,
+                        LPDWORD needed) {
+    return GetMachine().Spooler().GetData(printer, keyName, valueName, type, data, size, needed);
+}
+
+DWORD GetPrinterDataW(HANDLE printer, LPCWSTR valueName, LPDWORD type, LPBYTE data, DWORD size, LPDWORD needed) {
+    const std::u16string key(Platform::kPrinterDriverDataKey);
+    return GetMachine().Spooler().GetData(printer, key.c_str(), valueName, type, data, size, needed);
+}
+
+DWORD SetPrinterDataExW(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName, DWORD type, const BYTE* data, DWORD size) {
+    return GetMachine().Spooler().SetData(printer, keyName, valueName, type, data, size);
+}
+
+DWORD SetPrinterDataW(HANDLE printer, LPCWSTR valueName, DWORD type, const BYTE* data, DWORD size) {
+    const std::u16string key(Platform::kPrinterDriverDataKey);
+    return GetMachine().Spooler().SetData(printer, key.c_str(), valueName, type, data, size);
+}
