@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Platform/Files.h"
+#include "Platform/Usb.h"
 #include "Tessary/TSException.h"
 #include "Windows/Win32-USBUtils/USBHandles.h"
 #include "Windows/Win32-USBUtils/USBUtils.h"
@@ -11,6 +12,7 @@
 namespace {
 
 constexpr std::int32_t kDefaultPacketSize = 64;
+constexpr DWORD kDeviceIdBufferSize = 1024;
 
 bool IsOpen(HANDLE h) {
     return h != INVALID_HANDLE_VALUE && h != nullptr;
@@ -102,4 +104,23 @@ void PrinterDevice::Read(void* buffer, unsigned& length) {
         n += std::min<DWORD>(got, rest);
     }
     length = n;
+}
+
+void PrinterDevice::GetDeviceID(std::string& out) {
+    if (!IsOpen(handle)) TS_THROW(Tessary::TSRuntimeError, "Printer handle is NULL in PrinterDevice::GetDeviceID");
+    BYTE in[kDeviceIdBufferSize] = {};
+    BYTE id[kDeviceIdBufferSize] = {};
+    DWORD returned = 0;
+    if (!DeviceIoControl(handle, IOCTL_USBPRINT_GET_1284_ID, in, sizeof in, id, sizeof id, &returned, nullptr) ||
+        returned == 0)
+        TS_THROW(Tessary::TSRuntimeError, "DeviceIoControl failed in PrinterDevice::GetDeviceID");
+    const DWORD count = std::min(returned, kDeviceIdBufferSize);
+    // The printing class hands the id on as the printer sent it, after two
+    // bytes of big-endian length. A length that fits the count is taken for
+    // that prefix; otherwise the answer is read as bare text.
+    DWORD start = 0;
+    if (count >= 2 && ((static_cast<DWORD>(id[0]) << 8) | id[1]) <= count) start = 2;
+    const BYTE* text = id + start;
+    const BYTE* end = std::find(text, static_cast<const BYTE*>(id) + count, BYTE{0});
+    out.assign(reinterpret_cast<const char*>(text), static_cast<std::size_t>(end - text));
 }

@@ -27,6 +27,10 @@ public:
     // (0 up to the count wanted). At most one system read per call.
     void Read(void* buffer, unsigned& length);
 
+    // The printer's IEEE 1284 device id, without the class driver's
+    // big-endian length prefix. Throws TSRuntimeError when it cannot be read.
+    void GetDeviceID(std::string& out);
+
     // As the hub walk reported them; the IN size is at least 1 (64 when the
     // walk gave none).
     std::uint32_t OutPacketSize() const { return outPacketSize; }

@@ -270,4 +270,67 @@ TEST_F(PrinterDeviceTest, OpenBySerialAmongIdenticalPrinters) {
     EXPECT_EQ(OpenHandles(), 0u);
 }
 
+// ---- Device id ----
+
+std::string Prefixed(const std::string& id, std::size_t length) {
+    return std::string{static_cast<char>(length >> 8), static_cast<char>(length & 0xFF)} + id;
+}
+
+struct DeviceIdCase {
+    const char* name;
+    std::string raw;       // what the printing class returns
+    std::string expected;  // what the caller gets
+};
+
+void PrintTo(const DeviceIdCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DeviceIdReadTest : public PrinterDeviceTest, public ::testing::WithParamInterface<DeviceIdCase> {};
+
+TEST_P(DeviceIdReadTest, LengthPrefix) {
+    auto printer = Attach(1, TestSupport::ScriptedIdentity());
+    printer->SetDeviceId(GetParam().raw);
+    PrinterDevice device(kVendor, kProduct, "SN0001");
+    std::string id = "stale";
+    device.GetDeviceID(id);
+    EXPECT_EQ(id, GetParam().expected);
+}
+
+const std::string kId = "MFG:Velmo;MDL:Glimmer 300;VER:3.01;";
+const std::string kLong = "MFG:Velmo;MDL:Glimmer;DES:" + std::string(300, 'd') + ";";
+
+INSTANTIATE_TEST_SUITE_P(Table, DeviceIdReadTest,
+                         ::testing::Values(
+                             // The length counts its own two bytes, as the standard has it.
+                             DeviceIdCase{"PrefixCountingItself", Prefixed(kId, kId.size() + 2), kId},
+                             // Some printers leave the two bytes out of the count.
+                             DeviceIdCase{"PrefixCountingTextOnly", Prefixed(kId, kId.size()), kId},
+                             DeviceIdCase{"PrefixWithHighByte", Prefixed(kLong, kLong.size() + 2), kLong},
+                             DeviceIdCase{"NoPrefix", kId, kId},
+                             // A length beyond what came back is no prefix: the bytes are the text.
+                             DeviceIdCase{"InconsistentPrefix", "\x01\x30" + kId, "\x01\x30" + kId},
+                             DeviceIdCase{"TextEndsAtZero",
+                                          Prefixed(kId + std::string(1, '\0') + "MFG:junk", kId.size() + 11), kId},
+                             DeviceIdCase{"PrefixOnly", Prefixed("", 2), ""}, DeviceIdCase{"OneByte", "M", "M"},
+                             DeviceIdCase{"WholeBuffer", std::string(1024, 'x'), std::string(1024, 'x')}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PrinterDeviceTest, DeviceIdFailures) {
+    auto printer = Attach(1, TestSupport::ScriptedIdentity());
+    PrinterDevice device(kVendor, kProduct, "SN0001");
+    std::string id;
+    const std::string failed = "DeviceIoControl failed in PrinterDevice::GetDeviceID";
+    // A printer without an id fails the control.
+    EXPECT_EQ(Failure([&] { device.GetDeviceID(id); }), failed);
+    // An answer beyond the 1024-byte buffer.
+    printer->SetDeviceId(std::string(1025, 'x'));
+    EXPECT_EQ(Failure([&] { device.GetDeviceID(id); }), failed);
+    printer->SetDeviceId(kId);
+    device.GetDeviceID(id);
+    EXPECT_EQ(id, kId);
+    devices().Detach(hub, 1);
+    EXPECT_EQ(Failure([&] { device.GetDeviceID(id); }), failed);
+}
+
 }  // namespace
