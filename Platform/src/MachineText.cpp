@@ -485,11 +485,9 @@ RegistryData ParseRegistryText(std::string_view text, const std::string& sourceN
 
 std::string FormatRegistryText(const RegistryData& data) {
     std::string out = "# Registry of the simulated machine. See Platform/MachineFile.h for the format.\n";
-    for (auto it = data.keys.begin(); it != data.keys.end(); ++it) {
-        const auto& [folded, key] = *it;
-        const auto next = std::next(it);
-        const bool hasChildren = next != data.keys.end() && next->first.size() > folded.size() &&
-                                 next->first.starts_with(folded) && next->first[folded.size()] == u'\\';
+    for (const auto& [folded, key] : data.keys) {
+        const auto child = data.keys.lower_bound(folded + u'\\');
+        const bool hasChildren = child != data.keys.end() && child->first.starts_with(folded + u'\\');
         const bool isRoot = folded.find(u'\\') == std::u16string::npos;
         // A key with children is implied by them unless it holds values.
         if (key.values.empty() && (hasChildren || isRoot)) continue;

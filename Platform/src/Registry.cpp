@@ -256,10 +256,11 @@ bool SystemRegistry::DeleteKey(HKEY root, std::u16string_view keyPath) {
     if (parts.empty()) throw std::invalid_argument("a predefined root cannot be deleted");
     std::lock_guard lock(state_->mutex);
     return state_->store.Change([&](RegistryData& data) {
-        auto first = data.keys.find(folded);
-        if (first == data.keys.end()) return false;
+        if (data.keys.erase(folded) == 0) return false;
+        // Siblings such as "Velmo Tools" sort between "Velmo" and "Velmo\\...".
         const std::u16string prefix = folded + u'\\';
-        auto last = std::next(first);
+        auto first = data.keys.lower_bound(prefix);
+        auto last = first;
         while (last != data.keys.end() && last->first.starts_with(prefix)) ++last;
         data.keys.erase(first, last);
         return true;

@@ -217,8 +217,11 @@ TEST_F(Registry, HandlesAreCountedAndNameTheirKey) {
     EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
     EXPECT_EQ(Reg().OpenKeyCount(), 1u);
 
-    // A key removed under an open handle.
+    // A key removed under an open handle; a sibling whose name starts alike stays.
+    Reg().CreateKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Velmo Tools");
     EXPECT_TRUE(Reg().DeleteKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Velmo"));
+    EXPECT_FALSE(Reg().DeleteKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Velmo"));
+    EXPECT_EQ(Reg().SubkeyNames(HKEY_LOCAL_MACHINE, u"SOFTWARE"), (std::vector<std::u16string>{u"Velmo Tools"}));
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExW(b, u"InstallPath", nullptr, nullptr, nullptr, &size),
               static_cast<LSTATUS>(ERROR_KEY_DELETED));
