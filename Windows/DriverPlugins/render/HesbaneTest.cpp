@@ -324,7 +324,14 @@ TEST_F(HesbaneTest, DeviceNeedsANameAndTheDriverTable) {
     EXPECT_EQ(plugin->EnablePDEV(&device, empty, 0, nullptr, 0, nullptr, 0, nullptr, &driver, &created), E_FAIL);
     EXPECT_EQ(plugin->EnablePDEV(&device, name, 0, nullptr, 0, nullptr, 0, nullptr, nullptr, &created), E_FAIL);
     // The queue's own name replaces what the buffer held.
-    ASSERT_EQ(host.Open(kQueue, PublicSettings()), S_OK);
+    PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ACCESS_USE};
+    ASSERT_TRUE(OpenPrinterW(kQueue, &device.hPrinter, &defaults));
+    ASSERT_EQ(plugin->EnablePDEV(&device, name, 0, nullptr, 0, nullptr, 0, nullptr, &driver, &created), S_OK);
+    EXPECT_EQ(std::u16string(name), kQueue);
+    device.pdevOEM = created;
+    EXPECT_EQ(plugin->DisablePDEV(&device), S_OK);
+    EXPECT_EQ(device.pdevOEM, nullptr);
+    ClosePrinter(device.hPrinter);
 }
 
 }  // namespace
