@@ -112,38 +112,3 @@ TEST(PrinterConfig, CopiesShareConnectionsThatOutliveTheSource) {
     EXPECT_EQ(connections[0]->kind, ConnectionType::kUsb);
     EXPECT_EQ(connections[1]->kind, ConnectionType::kNetwork);
 }
-
-TEST(PrinterConfig, SwapExchangesEveryField) {
-    PrinterConfig a(1u, 2u);
-    a.productName = "A";
-    a.rotate = 2;
-    a.requiresReboot = false;
-    a.customProperties["k"] = "v";
-    a.papers.insert(PaperDefinition{7, "p", 70, {{WidthInches, 4.0f}}});
-    PrinterConfig b;
-    const PrinterConfig a0 = a, b0 = b;
-    a.swap(b);
-    EXPECT_EQ(b.vendorId, 1);
-    EXPECT_EQ(b.productName, "A");
-    EXPECT_EQ(b.rotate, 2);
-    EXPECT_FALSE(b.requiresReboot);
-    EXPECT_EQ(b.customProperties.at("k"), "v");
-    ASSERT_EQ(b.papers.size(), 1u);
-    EXPECT_EQ(b.papers.begin()->dimensions.at(WidthInches), 4.0f);
-    EXPECT_EQ(a.vendorId, -1);
-    EXPECT_EQ(a.productName, "Unknown");
-    EXPECT_TRUE(a.requiresReboot);
-    EXPECT_TRUE(a.papers.empty());
-    swap(a, b);
-    EXPECT_EQ(a.productName, a0.productName);
-    EXPECT_EQ(b.productName, b0.productName);
-}
-
-TEST(PrinterConfig, PapersAreUniqueByIdAlone) {
-    std::set<PaperDefinition> papers;
-    EXPECT_TRUE(papers.insert(PaperDefinition{2, "b", 1, {}}).second);
-    EXPECT_TRUE(papers.insert(PaperDefinition{1, "a", 9, {}}).second);
-    EXPECT_FALSE(papers.insert(PaperDefinition{2, "other", 5, {}}).second);
-    EXPECT_EQ(papers.begin()->id, 1);
-    EXPECT_EQ(papers.rbegin()->name, "b");
-}

@@ -115,29 +115,3 @@ TEST(PrinterDescriptionValues, FloatFIgnoresACommaDecimalLocale) {
     ASSERT_TRUE(ParseFloatF("8,5", value));
     EXPECT_EQ(value, 8.0f);
 }
-
-TEST(PrinterDescriptionValues, BooleansAndEnumeratedCodes) {
-    bool flag = false;
-    EXPECT_TRUE(ParseBoolean("true", flag) && flag);
-    EXPECT_TRUE(ParseBoolean("false", flag) && !flag);
-    for (const char* bad : {"TRUE", "True", "1", "yes", "", " true"}) EXPECT_FALSE(ParseBoolean(bad, flag)) << bad;
-
-    EXPECT_EQ(OutputFormatCode("cmy-cmd-planar"), 1);
-    EXPECT_EQ(OutputFormatCode("jpeg"), 2);
-    EXPECT_EQ(OutputFormatCode("JPEG"), 0);
-    EXPECT_EQ(OutputFormatCode(""), 0);
-    EXPECT_EQ(DiscoveryProtocolCode("rendezvous"), 1);
-    EXPECT_EQ(DiscoveryProtocolCode("udp-mw"), 2);
-    EXPECT_EQ(DiscoveryProtocolCode("udp"), 0);
-}
-
-TEST(PrinterDescriptionValues, SizeUnitsPickTheirSlots) {
-    PaperDimension width{}, height{};
-    ASSERT_TRUE(SizeSlots("inches", width, height));
-    EXPECT_EQ(std::make_pair(width, height), std::make_pair(WidthInches, HeightInches));
-    ASSERT_TRUE(SizeSlots("pixels", width, height));
-    EXPECT_EQ(std::make_pair(width, height), std::make_pair(WidthPixels, HeightPixels));
-    ASSERT_TRUE(SizeSlots("mm_tenths", width, height));
-    EXPECT_EQ(std::make_pair(width, height), std::make_pair(WidthMmTenths, HeightMmTenths));
-    for (const char* other : {"points", "mm", "Inches", ""}) EXPECT_FALSE(SizeSlots(other, width, height)) << other;
-}

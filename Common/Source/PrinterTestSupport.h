@@ -6,7 +6,6 @@
 
 #include <clocale>
 #include <cstdio>
-#include <locale>
 
 #include <filesystem>
 #include <fstream>
@@ -57,10 +56,11 @@ inline std::filesystem::path DataFolder() {
     return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "data";
 }
 
-// Switches the process to a locale whose decimal separator is a comma, for
-// the life of the object, C and C++ alike. No such locale is installed on
-// the build machine, so one is compiled into a scratch folder with localedef
-// the first time (about a second). Active() is false when that cannot be done.
+// Switches the C locale of the process to one whose decimal separator is a
+// comma, for the life of the object: what scanf and strtod follow. No such
+// locale is installed on the build machine, so one is compiled into a
+// scratch folder with localedef the first time (about a second). Active()
+// is false when that cannot be done.
 class CommaDecimalLocale {
 public:
     CommaDecimalLocale() {
@@ -68,17 +68,9 @@ public:
         if (folder.empty()) return;
         ::setenv("LOCPATH", folder.c_str(), 1);
         active_ = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
-        if (active_) {
-            try {
-                previous_ = std::locale::global(std::locale("de_DE.UTF-8"));
-            } catch (const std::runtime_error&) {
-                // The C locale alone is what the readers could trip over.
-            }
-        }
     }
     ~CommaDecimalLocale() {
         std::setlocale(LC_ALL, "C");
-        std::locale::global(previous_);
         ::unsetenv("LOCPATH");
     }
     CommaDecimalLocale(const CommaDecimalLocale&) = delete;
@@ -96,7 +88,6 @@ private:
     }
 
     bool active_ = false;
-    std::locale previous_ = std::locale::classic();
 };
 
 }  // namespace PrinterTest
