@@ -96,7 +96,7 @@ struct DriverHost::HostDevice {
     DriverHost* host;
 };
 
-class DriverHost::Helper : public IPrintOemDriverUni {
+class DriverHost::Helper final : public IPrintOemDriverUni {
 public:
     explicit Helper(SpoolSink& sink) : sink_(sink) {}
     HRESULT QueryInterface(REFIID iid, void** object) override {
@@ -246,7 +246,7 @@ PFN DriverHost::DriverFunction(ULONG index) {
     }
 }
 
-DriverHost::DriverHost(SpoolSink& sink) : sink_(sink), helper_(std::make_unique<Helper>(sink)) {
+DriverHost::DriverHost(SpoolSink& sink) : helper_(std::make_unique<Helper>(sink)) {
     for (ULONG index = 0; index < 128; ++index)
         if (PFN f = DriverFunction(index)) driverTable_.push_back(DRVFN{index, f});
 }

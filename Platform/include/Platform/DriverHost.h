@@ -110,7 +110,6 @@ private:
     BOOL PrintPage(const PageImage& image, SURFOBJ& surface, const PrintOptions& options);
     void DrawImage(const PageImage& image, SURFOBJ& surface);
 
-    SpoolSink& sink_;
     ComServerModule module_;
     IPrintOemUni* plugin_ = nullptr;
     std::unique_ptr<Helper> helper_;
