@@ -14,7 +14,8 @@ TEST(PageImageTest, PortablePixmapsRoundTrip) {
     for (std::size_t i = 0; i < image.rgb.size(); ++i) image.rgb[i] = static_cast<BYTE>(i * 13);
     EXPECT_EQ(ParsePpm(Platform::EncodePpm(image)), image);
     // Comments and any blanks between the header fields.
-    const auto parsed = ParsePpm(std::string("P6 # made by hand\n1\t1\r\n255\n\x01\x02\x03", 32));
+    const char text[] = "P6 # made by hand\n1\t1\r\n255\n\x01\x02\x03";
+    const auto parsed = ParsePpm(std::string(text, sizeof text - 1));
     EXPECT_EQ(parsed.width, 1);
     EXPECT_EQ(parsed.rgb, (std::vector<BYTE>{1, 2, 3}));
 }

@@ -309,6 +309,8 @@ RenderDevice* CreateRenderDevice(PDEVOBJ driverDevice, PWSTR printerName, const 
             LoadFilter(*device, printerName, settings);
         } catch (const Tessary::TSException&) {
         } catch (const std::exception&) {
+        } catch (...) {
+            // Whatever the outside library threw: print without it.
         }
     }
     return device.release();
