@@ -1,7 +1,9 @@
 // The simulated dock fed with whatever a host might write: the first byte
 // sets the size of the writes the rest is cut into; everything the dock
 // queues is read back. Requests inside reach its XML reading and command
-// engine; the dock must neither crash nor answer outside its framing.
+// engine, print data its print engine; the dock must neither crash nor
+// answer outside its framing. Outside configuration mode a read with
+// nothing queued is a printer status block.
 #include "Simulators/DockPrinter/DockPrinter.h"
 
 #include <cstdint>
@@ -12,6 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     const std::size_t chunk = data[0] == 0 ? size : data[0];
     auto dock = std::make_shared<Simulators::DockPrinter>();
+    dock->SetOutputFolder("");  // no files from fuzzing
     dock->OnAttached();
     std::vector<BYTE> out;
     std::vector<BYTE> buffer(512);
@@ -21,8 +24,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (dock->Write(data + at, n, written) != ERROR_SUCCESS || written != n) std::abort();
         for (;;) {
             DWORD got = 0;
+            const bool statusRead = dock->PendingTransfers() == 0 && !dock->InConfigMode();
             if (dock->Read(buffer.data(), static_cast<DWORD>(buffer.size()), got) != ERROR_SUCCESS) std::abort();
             if (got == 0) break;
+            if (statusRead) {
+                // The status block, whole, with a state the engine can be in.
+                const BYTE state = buffer[0];
+                if (got != 12 || (state & (state - 1)) != 0 || state > 32) std::abort();
+                break;
+            }
             out.insert(out.end(), buffer.begin(), buffer.begin() + got);
         }
     }

@@ -575,11 +575,12 @@ TEST_F(PrinterReader, ShippedDescriptionDescribesTheFamily) {
     ASSERT_TRUE(LoadPrinterConfig(PathText(PrinterTest::DataFolder() / "ORV.xml"), printers));
     ASSERT_EQ(printers.size(), 4u);
     const char* const names[] = {"Glimmer Dock", "Glimmer Dock Wireless", "Glimmer Photo 4", "Glimmer Photo 6 Studio"};
+    const int productIds[] = {0x410F, 0x4104, 0x410A, 0x410B};
     for (std::size_t i = 0; i < printers.size(); ++i) {
         SCOPED_TRACE(i);
         const PrinterConfig& p = printers[i];
         EXPECT_EQ(p.vendorId, 0x3B7D);
-        EXPECT_EQ(p.productId, static_cast<int>(i + 1));
+        EXPECT_EQ(p.productId, productIds[i]);
         EXPECT_EQ(p.productName, names[i]);
         EXPECT_FALSE(p.papers.empty());
         ASSERT_FALSE(p.connections.empty());

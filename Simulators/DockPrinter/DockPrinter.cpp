@@ -1,8 +1,11 @@
 #include "Simulators/DockPrinter/DockPrinter.h"
 
 #include "Platform/Machine.h"
+#include "Platform/Paths.h"
+#include "Simulators/DockPrinter/Png.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace Simulators {
@@ -64,9 +67,10 @@ std::string DockPrinter::DefaultDeviceId() {
 }
 
 DockPrinter::DockPrinter(const Platform::UsbPrinterIdentity& identity, Dock::PrinterState state)
-    : UsbPrinterModel(identity), state_(std::move(state)) {
-    SetDeviceId(DefaultDeviceId());
-}
+    : UsbPrinterModel(identity),
+      state_(std::move(state)),
+      outputFolder_(Platform::MachineRoot() + "/printed"),
+      deviceIdBase_(DefaultDeviceId()) {}
 
 DockPrinter::~DockPrinter() = default;
 
@@ -129,6 +133,7 @@ void DockPrinter::OnDetached() {
         toHost_.clear();
         ++generation_;
         state_.configMode = false;
+        engine_.PowerOff();
     }
     changed_.notify_all();
 }
@@ -158,6 +163,13 @@ DWORD DockPrinter::Read(BYTE* buffer, DWORD length, DWORD& read) {
     if (readFailure_) return *std::exchange(readFailure_, std::nullopt);
     if (length == 0) return ERROR_SUCCESS;
     const Milliseconds limit = clock.Now() + answerWaitLimit_;
+    // Outside configuration mode a read with nothing queued is the printer's
+    // status read: it gets the status block as it stands now.
+    if (toHost_.empty() && !state_.configMode) {
+        const auto status = engine_.StatusBlock(clock.Now());
+        auto fault = TakeFault(kStatus);
+        Answer(fault ? &*fault : nullptr, std::vector<BYTE>(status.begin(), status.end()), false);
+    }
     for (;;) {
         // Nothing queued: the dock has nothing to say and says so at once.
         if (toHost_.empty()) return ERROR_SUCCESS;
@@ -198,36 +210,57 @@ DWORD DockPrinter::Read(BYTE* buffer, DWORD length, DWORD& read) {
 void DockPrinter::OnHostWrite(const BYTE* data, DWORD length) {
     {
         std::lock_guard lock(mutex_);
-        transcript_.push_back({Direction::ToPrinter, std::vector<BYTE>(data, data + length)});
+        const bool printData =
+            !state_.configMode && input_.empty() && (engine_.InPage() || (length > 0 && data[0] == Dock::kPrintPrefix));
+        if (recordPrintData_ || !printData)
+            transcript_.push_back({Direction::ToPrinter, std::vector<BYTE>(data, data + length)});
         // A silent answer lasts until the host tries something else.
         if (std::erase_if(toHost_, [](const Transfer& t) { return t.untilNextWrite; }) > 0) ++generation_;
-        input_.insert(input_.end(), data, data + length);
-        ProcessInput();
+        // A malformed print stream is dropped to the end of its write.
+        engine_.StartOfWrite(data, length);
+        if (input_.empty()) {
+            const std::size_t used = Route(data, length);
+            input_.assign(data + used, data + length);
+        } else {
+            input_.insert(input_.end(), data, data + length);
+            const std::size_t used = Route(input_.data(), input_.size());
+            input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(used));
+        }
+        WritePages();
     }
     changed_.notify_all();
 }
 
-// Cuts the input into blocks and bodies. Called with the lock held.
-void DockPrinter::ProcessInput() {
+// Cuts the input into blocks and bodies, and hands print data to the
+// engine. Returns how much was used; the rest waits for more bytes. Called
+// with the lock held.
+std::size_t DockPrinter::Route(const BYTE* data, std::size_t size) {
+    std::size_t at = 0;
+    const Milliseconds now = Platform::GetClock().Now();
     for (;;) {
         if (bodyExpected_) {
-            if (input_.size() < *bodyExpected_) return;
-            std::string body(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(*bodyExpected_));
-            input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(*bodyExpected_));
+            if (size - at < *bodyExpected_) return at;
+            std::string body(reinterpret_cast<const char*>(data + at), *bodyExpected_);
+            at += *bodyExpected_;
             bodyExpected_.reset();
             HandleRequest(std::move(body));
             continue;
         }
-        if (input_.empty()) return;
-        if (input_[0] != kPrefix) {
-            FramingError("Not a block: " + Hex(input_.data(), input_.size()));
-            return;
+        if (at == size) return at;
+        if (!state_.configMode && (engine_.InPage() || engine_.Discarding() || data[at] == Dock::kPrintPrefix)) {
+            const std::size_t used = engine_.Feed(data + at, size - at, now);
+            at += used;
+            if (used > 0) continue;
         }
-        if (input_.size() < kBlockSize) return;
-        const BYTE* block = input_.data();
+        if (data[at] != kPrefix) {
+            FramingError("Not a block: " + Hex(data + at, size - at));
+            return size;
+        }
+        if (size - at < kBlockSize) return at;
+        const BYTE* block = data + at;
         if (IsModeBlock(block, kEnterCode) || IsModeBlock(block, kLeaveCode)) {
             const bool enter = block[1] == kEnterCode;
-            input_.erase(input_.begin(), input_.begin() + kBlockSize);
+            at += kBlockSize;
             ++(enter ? counters_.enters : counters_.leaves);
             if (enter && dropQueuedOnEnter_) {
                 toHost_.clear();
@@ -253,14 +286,14 @@ void DockPrinter::ProcessInput() {
                                        static_cast<std::size_t>(block[7]) << 24;
             if (length > kMaxRequestBody) {
                 FramingError("Request body of " + std::to_string(length) + " bytes announced");
-                return;
+                return size;
             }
-            input_.erase(input_.begin(), input_.begin() + kBlockSize);
+            at += kBlockSize;
             bodyExpected_ = length;
             continue;
         }
         FramingError("Unknown block: " + Hex(block, kBlockSize));
-        return;
+        return size;
     }
 }
 
@@ -268,7 +301,6 @@ void DockPrinter::ProcessInput() {
 void DockPrinter::FramingError(std::string what) {
     ++counters_.framingErrors;
     framingErrors_.push_back(std::move(what));
-    input_.clear();
     bodyExpected_.reset();
     if (framingErrorStatus_) Answer(nullptr, StatusBlock(*framingErrorStatus_, 0, {}), true);
 }
@@ -574,11 +606,194 @@ void DockPrinter::ClearHistory() {
     requests_.clear();
     framingErrors_.clear();
     counters_ = {};
+    engine_.ClearHistory();
 }
 
 std::size_t DockPrinter::PendingTransfers() const {
     std::lock_guard lock(mutex_);
     return toHost_.size();
+}
+
+// ---- Printing ----
+
+std::string DockPrinter::DeviceId() const {
+    std::lock_guard lock(mutex_);
+    if (deviceIdBase_.empty() || !dynamicDeviceId_) return deviceIdBase_;
+    std::string id = deviceIdBase_;
+    for (const auto& [key, value] : deviceIdFields_) id += key + ":" + value + ";";
+    const auto status = engine_.Status(Platform::GetClock().Now());
+    id += "PUR:" + std::to_string(status.media) + ";PRB:" + (status.busy ? "1" : "0") + ";";
+    return id;
+}
+
+void DockPrinter::SetDeviceIdBase(std::string id, bool dynamic) {
+    std::lock_guard lock(mutex_);
+    deviceIdBase_ = std::move(id);
+    dynamicDeviceId_ = dynamic;
+}
+
+void DockPrinter::SetDeviceIdField(const std::string& key, const std::string& value) {
+    std::lock_guard lock(mutex_);
+    if (value.empty())
+        deviceIdFields_.erase(key);
+    else
+        deviceIdFields_[key] = value;
+}
+
+// The printing class driver's device-id control: the id as text, without a
+// length prefix.
+DWORD DockPrinter::Control(DWORD code, const BYTE* in, DWORD inLength, BYTE* out, DWORD outLength, DWORD& returned) {
+    returned = 0;
+    if (code != IOCTL_USBPRINT_GET_1284_ID)
+        return UsbPrinterModel::Control(code, in, inLength, out, outLength, returned);
+    {
+        std::lock_guard lock(mutex_);
+        if (!connected_) return ERROR_DEVICE_NOT_CONNECTED;
+    }
+    const std::string id = DeviceId();
+    if (id.empty()) return ERROR_INVALID_FUNCTION;
+    if (out == nullptr || outLength < id.size()) return ERROR_INSUFFICIENT_BUFFER;
+    std::memcpy(out, id.data(), id.size());
+    returned = static_cast<DWORD>(id.size());
+    return ERROR_SUCCESS;
+}
+
+Dock::EngineStatus DockPrinter::PrinterStatus() const {
+    std::lock_guard lock(mutex_);
+    return engine_.Status(Platform::GetClock().Now());
+}
+
+std::array<BYTE, Dock::kStatusBlockSize> DockPrinter::PrinterStatusBlock() const {
+    std::lock_guard lock(mutex_);
+    return engine_.StatusBlock(Platform::GetClock().Now());
+}
+
+void DockPrinter::ChangeStatus(const Dock::StatusChange& change) {
+    {
+        std::lock_guard lock(mutex_);
+        const Milliseconds now = Platform::GetClock().Now();
+        engine_.Settle(now);
+        engine_.Apply(change, now);
+    }
+    changed_.notify_all();
+}
+
+void DockPrinter::SetPrinterError(std::uint16_t error, std::optional<Milliseconds> clearsAfter) {
+    ChangeStatus({.error = error, .lastsFor = clearsAfter});
+}
+
+void DockPrinter::ClearPrinterError() {
+    ChangeStatus({.error = 0, .flag = false});
+}
+
+void DockPrinter::SetBusy(bool busy) {
+    ChangeStatus({.busy = busy});
+}
+
+void DockPrinter::SetMediaRemaining(int count) {
+    ChangeStatus({.media = count});
+}
+
+void DockPrinter::PinState(BYTE state) {
+    ChangeStatus({.pinState = state});
+}
+
+void DockPrinter::ReleaseState() {
+    ChangeStatus({.releaseState = true});
+}
+
+void DockPrinter::Script(Dock::Moment when, Dock::StatusChange change) {
+    std::lock_guard lock(mutex_);
+    engine_.Script(when, std::move(change));
+}
+
+void DockPrinter::ClearScript() {
+    std::lock_guard lock(mutex_);
+    engine_.ClearScript();
+}
+
+void DockPrinter::SetPassTimes(Milliseconds pass, Milliseconds finish) {
+    std::lock_guard lock(mutex_);
+    engine_.SetPassTimes(pass, finish);
+}
+
+void DockPrinter::SetOutputFolder(std::string folder) {
+    std::lock_guard lock(mutex_);
+    outputFolder_ = std::move(folder);
+}
+
+std::string DockPrinter::OutputFolder() const {
+    std::lock_guard lock(mutex_);
+    return outputFolder_;
+}
+
+// Writes the files of the pages that came out. Called with the lock held,
+// so a page's file exists once the write that finished it returns.
+void DockPrinter::WritePages() {
+    for (std::size_t index : engine_.TakeNewPages()) {
+        Dock::PrintedPage& page = engine_.Pages()[index];
+        if (outputFolder_.empty()) continue;
+        char name[32];
+        std::snprintf(name, sizeof name, "page-%04u.png", page.number);
+        const std::string path = outputFolder_ + "/" + name;
+        try {
+            WritePng(path, RgbImage{page.width, page.height, page.rgb});
+            page.file = path;
+        } catch (const std::exception& e) {
+            engine_.RecordError(e.what());
+        }
+    }
+}
+
+std::vector<Dock::PrintedPage> DockPrinter::PrintedPages() const {
+    std::lock_guard lock(mutex_);
+    return engine_.Pages();
+}
+
+std::size_t DockPrinter::PrintedPageCount() const {
+    std::lock_guard lock(mutex_);
+    return engine_.Pages().size();
+}
+
+unsigned DockPrinter::SheetsPrinted() const {
+    std::lock_guard lock(mutex_);
+    return engine_.Sheets();
+}
+
+std::vector<Dock::PageReception> DockPrinter::PageReceptions() const {
+    std::lock_guard lock(mutex_);
+    return engine_.Receptions();
+}
+
+std::vector<Dock::StreamError> DockPrinter::PrintErrors() const {
+    std::lock_guard lock(mutex_);
+    return engine_.Errors();
+}
+
+std::vector<Dock::GateViolation> DockPrinter::GateViolations() const {
+    std::lock_guard lock(mutex_);
+    return engine_.Violations();
+}
+
+std::uint64_t DockPrinter::PrintBytesReceived() const {
+    std::lock_guard lock(mutex_);
+    return engine_.Received();
+}
+
+std::uint64_t DockPrinter::PrintBytesDropped() const {
+    std::lock_guard lock(mutex_);
+    return engine_.Dropped();
+}
+
+bool DockPrinter::WaitForSheets(unsigned count, Milliseconds timeout) {
+    auto& clock = Platform::GetClock();
+    std::unique_lock lock(mutex_);
+    return clock.WaitUntil(lock, changed_, clock.Now() + timeout, [&] { return engine_.Sheets() >= count; });
+}
+
+void DockPrinter::SetRecordPrintData(bool on) {
+    std::lock_guard lock(mutex_);
+    recordPrintData_ = on;
 }
 
 }  // namespace Simulators

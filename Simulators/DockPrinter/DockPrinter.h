@@ -5,6 +5,12 @@
 // printer's state, offers fault knobs for every way a printer has been
 // seen to misbehave, and records every byte in both directions.
 //
+// Outside configuration mode it is also the printer: print data (blocks
+// that start with 0x30) goes to its print engine, which checks the stream,
+// prints each page as a PNG file and keeps it in memory; a read with
+// nothing else queued answers the 12-byte printer status block; the device
+// id carries the media count (PUR) and the busy flag (PRB).
+//
 //   auto dock = std::make_shared<Simulators::DockPrinter>();
 //   dock->Attach(hostController.rootHub, 1);
 //   ... the host opens dock->PrintingInterfacePath() and talks ...
@@ -15,7 +21,9 @@
 #include "Platform/Usb.h"
 #include "Simulators/DockPrinter/DockCommands.h"
 #include "Simulators/DockPrinter/DockState.h"
+#include "Simulators/DockPrinter/PrintEngine.h"
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -41,6 +49,8 @@ public:
     // Names under which faults for the two mode blocks are set.
     static constexpr const char* kEnter = "ENTER";
     static constexpr const char* kLeave = "LEAVE";
+    // Name under which faults for the printer status block are set.
+    static constexpr const char* kStatus = "STATUS";
 
     // How one answer (a status block with its body, or a mode confirmation)
     // goes wrong. Faults are set per command name (or kEnter/kLeave).
@@ -152,11 +162,65 @@ public:
     std::vector<ReceivedRequest> Requests() const;
     std::vector<std::string> FramingErrors() const;
     Counters GetCounters() const;
-    void ClearHistory();  // transcript, requests, framing errors and counters
+    // Transcript, requests, framing errors and counters; also the printed
+    // pages (numbering starts again at 1), receptions, stream errors, gate
+    // violations and sheet and byte counts.
+    void ClearHistory();
     // Transfers queued for the host and not read yet.
     std::size_t PendingTransfers() const;
 
+    // ---- Printing ----
+    // The device id as the dock answers it now: the fixed part, the extra
+    // fields, then "PUR:" with the media count and "PRB:" with the busy flag.
+    std::string DeviceId() const;
+    // Replaces the fixed part (DefaultDeviceId()); empty makes the control
+    // fail. With dynamic off, exactly this text is answered.
+    void SetDeviceIdBase(std::string id, bool dynamic = true);
+    // The plain model's setter, kept meaningful here: exactly this text.
+    void SetDeviceId(std::string raw) { SetDeviceIdBase(std::move(raw), false); }
+    // Fields added after the fixed part, in key order ("PHD", "CCP", "TSZ",
+    // "CSZ", "CID" ...); an empty value removes the field.
+    void SetDeviceIdField(const std::string& key, const std::string& value);
+
+    Dock::EngineStatus PrinterStatus() const;
+    std::array<BYTE, Dock::kStatusBlockSize> PrinterStatusBlock() const;
+    // Changes the condition now: error value, flag, busy, media count,
+    // a pinned state; with lastsFor it is taken back later on the clock.
+    void ChangeStatus(const Dock::StatusChange& change);
+    void SetPrinterError(std::uint16_t error, std::optional<Platform::Milliseconds> clearsAfter = std::nullopt);
+    void ClearPrinterError();
+    void SetBusy(bool busy);
+    void SetMediaRemaining(int count);
+    void PinState(BYTE state);  // reported instead of the engine's own (plane gates, invalid states)
+    void ReleaseState();
+    // A change at a point of a job or a time on the machine clock, e.g.
+    //   dock->Script({.plane = 2, .bytes = 1000}, {.error = 1, .lastsFor = Milliseconds(3000)});
+    void Script(Dock::Moment when, Dock::StatusChange change);
+    void ClearScript();
+    // How long each colour pass and the finish of a sheet take (0 by default).
+    void SetPassTimes(Platform::Milliseconds pass, Platform::Milliseconds finish);
+    // Folder of the PNG files, page-0001.png on (default <MachineRoot>/printed);
+    // empty: no files.
+    void SetOutputFolder(std::string folder);
+    std::string OutputFolder() const;
+
+    std::vector<Dock::PrintedPage> PrintedPages() const;
+    std::size_t PrintedPageCount() const;
+    unsigned SheetsPrinted() const;  // every copy counts
+    std::vector<Dock::PageReception> PageReceptions() const;
+    std::vector<Dock::StreamError> PrintErrors() const;
+    std::vector<Dock::GateViolation> GateViolations() const;
+    std::uint64_t PrintBytesReceived() const;
+    std::uint64_t PrintBytesDropped() const;  // while in error or after a malformed head
+    // Waits on the machine clock until so many sheets came out; false on
+    // time-out.
+    bool WaitForSheets(unsigned count, Platform::Milliseconds timeout);
+    // Whether print data is kept in the transcript (on by default; a long
+    // job holds megabytes per page there).
+    void SetRecordPrintData(bool on);
+
     // UsbPrinterModel
+    DWORD Control(DWORD code, const BYTE* in, DWORD inLength, BYTE* out, DWORD outLength, DWORD& returned) override;
     DWORD Write(const BYTE* data, DWORD length, DWORD& written) override;
     DWORD Read(BYTE* buffer, DWORD length, DWORD& read) override;
     void OnAttached() override;
@@ -176,7 +240,8 @@ private:
         bool untilNextWrite = false;  // a silent answer: gone when the host writes again
     };
 
-    void ProcessInput();
+    std::size_t Route(const BYTE* data, std::size_t size);
+    void WritePages();
     void Answer(const Fault* fault, std::vector<BYTE> block, bool blocking);
     void HandleRequest(std::string body);
     std::optional<Fault> TakeFault(const std::string& key);
@@ -194,6 +259,14 @@ private:
     bool dropQueuedOnEnter_ = false;
     std::optional<std::pair<DWORD, DWORD>> writeFailure_;
     std::optional<DWORD> readFailure_;
+
+    mutable Dock::PrintEngine engine_;  // reading the status settles timed passes
+    std::string outputFolder_;
+    std::string deviceIdBase_;
+    bool dynamicDeviceId_ = true;
+    std::map<std::string, std::string> deviceIdFields_;
+    bool recordPrintData_ = true;
+    std::vector<std::string> fileErrors_;
 
     std::vector<BYTE> input_;
     std::optional<std::size_t> bodyExpected_;

@@ -20,6 +20,7 @@ namespace {
 const Bytes kEnterBlock{0x37, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 const Bytes kLeaveBlock{0x37, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 const Bytes kConfirmation{0x37, 0x01, 0x08, 0x00, 0, 0, 0, 0, 0, 0, 0, 0};
+const Bytes kIdleStatus{0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 Bytes Header(std::size_t length) {
     return {0x37,
@@ -154,12 +155,13 @@ TEST_F(DockPrinterTest, SitsOnTheBusAsACompositePrinterAndReportsItsDeviceId) {
     char id[1024] = {};
     DWORD got = 0;
     ASSERT_TRUE(DeviceIoControl(handle_, IOCTL_USBPRINT_GET_1284_ID, id, sizeof id, id, sizeof id, &got, nullptr));
-    EXPECT_EQ(std::string(id, got), DockPrinter::DefaultDeviceId());
+    // The fixed part, then the media count and the busy flag.
+    EXPECT_EQ(std::string(id, got), DockPrinter::DefaultDeviceId() + "PUR:50;PRB:0;");
 }
 
-TEST_F(DockPrinterTest, ConfirmsModeBlocksEveryTimeInOneReadAndIsOtherwiseSilentAtOnce) {
+TEST_F(DockPrinterTest, ConfirmsModeBlocksEveryTimeInOneReadAndOtherwiseAnswersThePrinterStatusAtOnce) {
     const auto before = clock_->Now();
-    EXPECT_TRUE(ReadOnce().empty());
+    EXPECT_EQ(ReadOnce(), kIdleStatus);
     EXPECT_EQ(clock_->Now(), before);  // no wait when nothing is queued
     Enter();
     EXPECT_TRUE(dock_->InConfigMode());
@@ -167,7 +169,7 @@ TEST_F(DockPrinterTest, ConfirmsModeBlocksEveryTimeInOneReadAndIsOtherwiseSilent
     Send(kLeaveBlock);
     EXPECT_EQ(ReadOnce(12), kConfirmation);
     EXPECT_FALSE(dock_->InConfigMode());
-    EXPECT_TRUE(ReadOnce().empty());
+    EXPECT_EQ(ReadOnce(), kIdleStatus);
     EXPECT_EQ(clock_->Now(), before);
     const auto counters = dock_->GetCounters();
     EXPECT_EQ(counters.enters, 2u);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -366,6 +367,9 @@ bool XercesXMLParser::ParseFile(const I8NStringT<char16_t*, Win32StringMgr>& pat
 }
 
 bool XercesXMLParser::ParseDiskFile(const std::string& diskPath, XercesXMLParsingState* documentState) {
+    // Only regular files: Xerces leaks when asked to read a folder.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(diskPath, error)) return false;
     std::unique_ptr<xercesc::LocalFileInputSource> source;
     try {
         const xercesc::TranscodeFromStr widePath(reinterpret_cast<const XMLByte*>(diskPath.data()), diskPath.size(),
