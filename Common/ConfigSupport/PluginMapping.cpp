@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "Common/Headers/PrinterDescription.h"
 #include "Tessary/StrToL.h"
 #include "Tessary/TSException.h"
 #include "Tessary/xerces-xmlparser/XercesXMLParser.h"
@@ -44,6 +45,11 @@ Tessary::XercesXMLParsingState* PDConfigDocState::StartElement(const std::string
         return new Tessary::XMLStringSetState(&current_->name);
     }
     return nullptr;
+}
+
+Tessary::I8NString GetPluginMappingPath() {
+    const std::u16string installPath = GetInstallPath();
+    return Tessary::I8NString(installPath.c_str(), installPath.size()) + Tessary::I8NString("\\WinPluginMapping.xml");
 }
 
 bool LoadPluginMapping(const Tessary::I8NString& path, PluginMap& plugins) {

@@ -39,6 +39,9 @@ private:
     PluginData* current_ = nullptr;  // the entry of the last printer read
 };
 
+// Install directory + "\WinPluginMapping.xml".
+Tessary::I8NString GetPluginMappingPath();
+
 // Replaces plugins with the mapping read from the document at path. False
 // when the document cannot be read or breaks a rule; the entries read
 // before the fault stay.

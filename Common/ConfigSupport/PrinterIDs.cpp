@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "Common/Headers/PrinterDescription.h"
 #include "Tessary/StrToL.h"
 #include "Tessary/TSException.h"
 #include "Tessary/xerces-xmlparser/XercesXMLParser.h"
@@ -80,6 +81,11 @@ private:
 XercesXMLParsingState* PrinterIDsDocumentState::StartElement(const std::string& name, const Attributes&) {
     if (name == "ids") return new IdsState(manufacturers_, models_);
     return nullptr;
+}
+
+Tessary::I8NString GetPrinterIDsPath() {
+    const std::u16string installPath = GetInstallPath();
+    return Tessary::I8NString(installPath.c_str(), installPath.size()) + Tessary::I8NString("\\ORVIDs.xml");
 }
 
 bool LoadPrinterIDs(const Tessary::I8NString& path, PrinterIDMap& manufacturers, PrinterIDMap& models) {

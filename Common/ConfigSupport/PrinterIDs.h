@@ -24,6 +24,9 @@ private:
     PrinterIDMap& models_;
 };
 
+// Install directory + "\ORVIDs.xml".
+Tessary::I8NString GetPrinterIDsPath();
+
 // Replaces both maps with the document's entries: manufacturer name ->
 // vendor id, model name -> product id. False when the document cannot be
 // read or breaks a rule; the entries read before the fault stay.

@@ -33,6 +33,10 @@ bool LookupPrinterByDeviceNames(const Tessary::I8NString& descriptionPath, const
                                      static_cast<unsigned>(product->second), out);
 }
 
+bool IdentifyPrinterFromDeviceID(const char* id) {
+    return IdentifyPrinterFromDeviceID(id, GetPrinterConfigPath(), GetPrinterIDsPath());
+}
+
 bool IdentifyPrinterFromDeviceID(const char* id, const Tessary::I8NString& descriptionPath,
                                  const Tessary::I8NString& idsPath) {
     DeviceID1284 deviceId;

@@ -11,6 +11,10 @@
 // checked before it is configured.
 extern const char* const BaseDockModelName;
 
+// Where the installation keeps them: the printer description and the
+// printer-id document of the install directory.
+bool IdentifyPrinterFromDeviceID(const char* id);
+
 // The printer description record of the printer that reports these 1284
 // names: the names give the USB ids through the printer-id document, the
 // ids give the record. False when either document fails to load or a name

@@ -2,14 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <boost/lexical_cast.hpp>
 
+#include "Common/ConfigSupport/PluginMapping.h"
+#include "Common/ConfigSupport/PrinterIDs.h"
 #include "Common/ConfigSupport/ReaderTestSupport.h"
 #include "Common/NetConfig/API/PrinterDevice.h"
 #include "Platform/Machine.h"
+#include "Platform/Registry.h"
 
 namespace {
 
@@ -115,6 +122,63 @@ TEST(Identification, LookupByDeviceNames) {
     const Tessary::I8NString missing(folder.Path() + "/ORV.xml");
     EXPECT_FALSE(LookupPrinterByDeviceNames(missing, kIds, "Velmo", "Glimmer Dock", untouched));
     EXPECT_EQ(untouched.productId, -1);
+}
+
+// ---- The installed documents ----
+
+std::u16string Units(const Tessary::I8NString& text) {
+    return std::u16string(text.c_str(), text.length());
+}
+
+// A machine whose drives lie in a scratch folder, with our documents in the
+// folder the registry names.
+class InstalledDocuments : public ::testing::Test {
+protected:
+    InstalledDocuments() : root_("identification-machine") {
+        if (const char* root = ::getenv("VELMO_MACHINE_ROOT")) previousRoot_ = root;
+        ::setenv("VELMO_MACHINE_ROOT", root_.Path().c_str(), 1);
+        const auto folder = std::filesystem::path(root_.Path()) / "c" / "Program Files" / "Velmo";
+        std::filesystem::create_directories(folder);
+        for (const char* file : {"ORV.xml", "ORVIDs.xml", "WinPluginMapping.xml"})
+            std::filesystem::copy_file(std::filesystem::path(VELMO_SOURCE_DIR) / "data" / file, folder / file);
+    }
+    ~InstalledDocuments() override {
+        if (previousRoot_) {
+            ::setenv("VELMO_MACHINE_ROOT", previousRoot_->c_str(), 1);
+        } else {
+            ::unsetenv("VELMO_MACHINE_ROOT");
+        }
+    }
+    void SetInstallPath(std::u16string_view path) {
+        Platform::GetMachine().Registry().SetString(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Velmo\\HV7300", u"InstallPath",
+                                                    path);
+    }
+
+    Platform::ScopedFreshMachine machine_;
+    ScratchFolder root_;
+    std::optional<std::string> previousRoot_;
+};
+
+TEST_F(InstalledDocuments, FoundThroughTheInstallPath) {
+    SetInstallPath(u"C:\\Program Files\\Velmo");
+    EXPECT_EQ(Units(GetPrinterIDsPath()), u"C:\\Program Files\\Velmo\\ORVIDs.xml");
+    EXPECT_EQ(Units(GetPluginMappingPath()), u"C:\\Program Files\\Velmo\\WinPluginMapping.xml");
+
+    EXPECT_TRUE(IdentifyPrinterFromDeviceID("MFG:Velmo;MDL:Glimmer Dock;VER:3.01;"));
+    EXPECT_FALSE(IdentifyPrinterFromDeviceID("MFG:Velmo;MDL:Glimmer Photo 4;VER:3.01;"));
+
+    PluginMap plugins;
+    ASSERT_TRUE(LoadPluginMapping(GetPluginMappingPath(), plugins));
+    ASSERT_EQ(plugins.size(), 3u);
+    EXPECT_EQ(plugins[PluginKey(0x3B7D, 0x0001)].name, "Dessmar");
+    EXPECT_EQ(plugins[PluginKey(0x3B7D, 0x0004)].name, "Corrani");
+}
+
+TEST_F(InstalledDocuments, NoInstallPath) {
+    EXPECT_EQ(Units(GetPrinterIDsPath()), u"\\ORVIDs.xml");
+    EXPECT_FALSE(IdentifyPrinterFromDeviceID("MFG:Velmo;MDL:Glimmer Dock;VER:3.01;"));
+    PluginMap plugins;
+    EXPECT_FALSE(LoadPluginMapping(GetPluginMappingPath(), plugins));
 }
 
 }  // namespace
