@@ -102,7 +102,7 @@ TEST(Identification, LookupByDeviceNames) {
     PrinterConfig printer;
     ASSERT_TRUE(LookupPrinterByDeviceNames(kDescription, kIds, "Velmo", "Glimmer Photo 6 Studio", printer));
     EXPECT_EQ(printer.vendorId, 0x3B7D);
-    EXPECT_EQ(printer.productId, 0x0004);
+    EXPECT_EQ(printer.productId, 0x410B);
     EXPECT_EQ(printer.productName, "Glimmer Photo 6 Studio");
 
     PrinterConfig untouched;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Common/ConfigSupport/DeviceID1284.h"
+#include "Common/ConfigSupport/PrinterIDs.h"
 #include "Common/ConfigSupport/PrinterIdentification.h"
 #include "Common/Headers/PrinterDescription.h"
 #include "Platform/Registry.h"
@@ -68,11 +69,6 @@ void CopyNarrow(const char* text, char* buffer, unsigned size) {
     const std::size_t n = std::min<std::size_t>(std::strlen(text), size - 1);
     std::memcpy(buffer, text, n);
     buffer[n] = '\0';
-}
-
-Tessary::I8NString GetPrinterIDsPath() {
-    const std::u16string path = GetInstallPath() + u"\\ORVIDs.xml";
-    return Tessary::WideToI8NString(path.c_str());
 }
 
 }  // namespace
