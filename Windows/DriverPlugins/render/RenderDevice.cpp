@@ -1,0 +1,344 @@
+#include "RenderDevice.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "Common/ConfigSupport/DeviceID1284.h"
+#include "Common/Headers/PrinterConfig.h"
+#include "Common/Headers/PrinterDescription.h"
+#include "Common/Headers/RodizuzUzezProperties.h"
+#include "PrivateDevMode.h"
+#include "Tessary/TSException.h"
+#include "Tessary/i8n/UTFConversion.h"
+
+namespace {
+
+constexpr unsigned kDeviceIdBytes = 255;
+constexpr unsigned kPaperDeviceIdBytes = 450;
+constexpr DWORD kPrinterInfoFirstTry = 84;
+constexpr SHORT kPaperWidthKind0 = 1056;
+constexpr SHORT kPaperWidthKind1 = 931;
+
+// atoi of a device id number, as a 16-bit value.
+int Atoi16(const std::string* text) {
+    if (text == nullptr) return 0;
+    const char* p = text->c_str();
+    while (*p == ' ' || *p == '\t') ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    long long value = 0;
+    while (*p >= '0' && *p <= '9') {
+        value = std::min<long long>(value * 10 + (*p++ - '0'), static_cast<long long>(INT_MAX) + 1);
+    }
+    if (negative) value = -value;
+    value = std::clamp<long long>(value, INT_MIN, INT_MAX);
+    return static_cast<std::int16_t>(static_cast<int>(value));
+}
+
+RenderDevice* DeviceOf(DHPDEV device) {
+    return device == nullptr ? nullptr : static_cast<RenderDevice*>(device->pdevOEM);
+}
+
+RenderDevice* DeviceOf(SURFOBJ* surface) {
+    return surface == nullptr ? nullptr : DeviceOf(surface->dhpdev);
+}
+
+PFN DriverOwn(RenderDevice* device, ULONG index) {
+    if (device == nullptr) return nullptr;
+    for (ULONG slot = 0; slot < kHookCount; ++slot)
+        if (kHookIndexes[slot] == index) return device->driverFunctions[slot];
+    return nullptr;
+}
+
+PrivateDevMode SettingsOf(PDEVOBJ device) {
+    if (device == nullptr || device->pOEMDM == nullptr) {
+        PrivateDevMode none;
+        none.ccFilter[0] = '\0';
+        return none;
+    }
+    return PrivateDevMode::Read(static_cast<const BYTE*>(device->pOEMDM));
+}
+
+bool IsUsbPort(HANDLE printer) {
+    BYTE buffer[2048] = {};
+    DWORD type = 0, needed = 0;
+    if (GetPrinterDataExW(printer, u"\\", u"Port", &type, buffer, sizeof buffer - 2, &needed) != ERROR_SUCCESS)
+        return false;
+    const auto unit = [&](int i) { return static_cast<char16_t>(buffer[2 * i] | (buffer[2 * i + 1] << 8)); };
+    return unit(0) == u'U' && unit(1) == u'S' && unit(2) == u'B';
+}
+
+std::string Narrow(const std::u16string& text) {
+    return Tessary::UTF16ToUTF8String(text.c_str(), static_cast<int>(text.size()));
+}
+
+// Steps of the filter set-up that can fail leave the device without one.
+void LoadFilter(RenderDevice& device, const WCHAR* printerName, const PrivateDevMode& settings) {
+    const std::u16string install = GetInstallPath();
+    const std::vector<char16_t> filterName = Tessary::ToWideVector(settings.ccFilter);
+    const std::u16string libraryPath = install + u"\\" + std::u16string(filterName.data());
+    std::string dataPath = Narrow(install) + "\\";
+
+    RodizuzUzezProperties queue(printerName);
+    PrinterConfig model;
+    if (!queue.IdentifyPrinter(model)) return;
+    char id[kDeviceIdBytes];
+    if (queue.GetDeviceID(id, sizeof id) != 0) return;
+    DeviceID1284 deviceId;
+    if (!deviceId.Parse(id)) return;
+
+    HeadDefinition head;
+    try {
+        const std::string* headId = deviceId.Field(DeviceID1284::PHD);
+        head = headId != nullptr ? model.GetHead(*headId) : model.GetDefaultHead();
+    } catch (const Tessary::TSException&) {
+        return;
+    }
+    const int mediaCode = Atoi16(deviceId.Field(DeviceID1284::CID));
+    std::pair<int, int> donorMedia{-1, -1};
+    if (const auto found = model.donorMediaMappings.find(mediaCode); found != model.donorMediaMappings.end())
+        donorMedia = found->second;
+    try {
+        const auto module = std::find_if(head.luts.begin(), head.luts.end(), [&](const LutModule& lut) {
+            return lut.lutRef == settings.ccFilterData && lut.donor == donorMedia.first &&
+                   lut.media == donorMedia.second;
+        });
+        const LutModule lut = module != head.luts.end() ? *module : head.GetLut(settings.ccFilterData);
+        dataPath += lut.name + ".tli";
+    } catch (const Tessary::TSException&) {
+        // No such table: the filter gets the folder alone.
+    }
+
+    HMODULE library = LoadLibraryW(libraryPath.c_str());
+    if (library == nullptr) return;
+    auto getFilter = reinterpret_cast<GetFilterFunction>(GetProcAddress(library, "GetFilter"));
+    ColourFilter* filter = getFilter != nullptr ? getFilter() : nullptr;
+    if (filter == nullptr) {
+        FreeLibrary(library);
+        return;
+    }
+    device.filterLibrary = library;
+    device.filter = filter;
+    device.filterDataPath = dataPath;
+    filter->LoadData(dataPath.c_str(), static_cast<int>(dataPath.size()));
+}
+
+void CopyPrinterName(HANDLE printer, PWSTR name) {
+    std::vector<BYTE> buffer(kPrinterInfoFirstTry);
+    DWORD needed = 0;
+    if (!GetPrinterW(printer, 2, buffer.data(), static_cast<DWORD>(buffer.size()), &needed)) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return;
+        buffer.assign(needed + 1, 0);
+        if (!GetPrinterW(printer, 2, buffer.data(), static_cast<DWORD>(buffer.size()), &needed)) return;
+    }
+    PRINTER_INFO_2W info;
+    std::memcpy(&info, buffer.data(), sizeof info);
+    if (info.pPrinterName == nullptr) return;
+    std::size_t n = 0;
+    while (n < PRINTER_NAME_BUFFER_UNITS - 1 && info.pPrinterName[n] != 0) {
+        name[n] = info.pPrinterName[n];
+        ++n;
+    }
+    name[n] = 0;
+}
+
+// ---- Hooks ----
+
+BOOL HookStartDoc(SURFOBJ* surface, LPWSTR documentName, DWORD jobId) {
+    try {
+        RenderDevice* device = DeviceOf(surface);
+        if (device == nullptr) return FALSE;
+        PDEVOBJ driverDevice = surface->dhpdev;
+        if (surface->pvBits != nullptr) std::memset(surface->pvBits, 0xFF, surface->cjBits);
+
+        RodizuzUzezProperties queue(driverDevice->hPrinter);
+        PrinterConfig model;
+        const bool rotated = queue.IdentifyPrinter(model) && model.rotate == 2 && IsUsbPort(driverDevice->hPrinter);
+        const DEVMODEW* settings = driverDevice->pPublicDM;
+        const bool landscape = settings != nullptr && settings->dmOrientation == DMORIENT_LANDSCAPE;
+        int kind = 0;
+        if (settings != nullptr && settings->dmPaperWidth == kPaperWidthKind0) {
+            kind = 0;
+        } else if (settings != nullptr && settings->dmPaperWidth == kPaperWidthKind1) {
+            kind = 1;
+        } else {
+            char id[kPaperDeviceIdBytes];
+            DeviceID1284 deviceId;
+            if (queue.GetDeviceID(id, sizeof id) == 0 && deviceId.Parse(id))
+                kind = Atoi16(deviceId.Field(DeviceID1284::TSZ)) == 2 ? 1 : 0;
+        }
+        device->planes.SetOrientation(landscape, rotated);
+        device->planes.Allocate(kind);
+        auto own = reinterpret_cast<PFN_DrvStartDoc>(DriverOwn(device, INDEX_DrvStartDoc));
+        return own != nullptr ? own(surface, documentName, jobId) : TRUE;
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+BOOL HookEndDoc(SURFOBJ* surface, FLONG flags) {
+    auto own = reinterpret_cast<PFN_DrvEndDoc>(DriverOwn(DeviceOf(surface), INDEX_DrvEndDoc));
+    return own != nullptr ? own(surface, flags) : TRUE;
+}
+
+BOOL HookStartPage(SURFOBJ* surface) {
+    RenderDevice* device = DeviceOf(surface);
+    if (device == nullptr) return FALSE;
+    device->planes.StartPage();
+    auto own = reinterpret_cast<PFN_DrvStartPage>(DriverOwn(device, INDEX_DrvStartPage));
+    return own != nullptr ? own(surface) : TRUE;
+}
+
+BOOL HookSendPage(SURFOBJ* surface) {
+    try {
+        RenderDevice* device = DeviceOf(surface);
+        if (device == nullptr) return FALSE;
+        if (device->planes.HasPlanes() && surface->iBitmapFormat == BMF_24BPP && surface->pvScan0 != nullptr) {
+            // The stride may be negative (bottom-up) and may include padding.
+            const LONG stride = surface->lDelta;
+            const std::size_t bytes = std::min<std::size_t>(static_cast<std::size_t>(std::abs(stride)),
+                                                            static_cast<std::size_t>(surface->sizlBitmap.cx) * 3);
+            auto* scan = static_cast<BYTE*>(surface->pvScan0);
+            for (LONG r = 0; r < surface->sizlBitmap.cy; ++r) {
+                BYTE* row = scan + static_cast<std::ptrdiff_t>(r) * stride;
+                if (device->filter != nullptr) device->filter->FilterRow(row, static_cast<int>(bytes), 24);
+                device->planes.AddRow(row, bytes);
+            }
+        }
+        return SendRenderedPage(surface->dhpdev);
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+BOOL HookNextBand(SURFOBJ* surface, POINTL* origin) {
+    try {
+        auto own = reinterpret_cast<PFN_DrvNextBand>(DriverOwn(DeviceOf(surface), INDEX_DrvNextBand));
+        if (own == nullptr) return FALSE;
+        const BOOL result = own(surface, origin);
+        if (result && origin != nullptr && origin->x == -1 && origin->y == -1) return SendRenderedPage(surface->dhpdev);
+        return result;
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+BOOL HookStartBanding(SURFOBJ* surface, POINTL* origin) {
+    auto own = reinterpret_cast<PFN_DrvStartBanding>(DriverOwn(DeviceOf(surface), INDEX_DrvStartBanding));
+    return own != nullptr ? own(surface, origin) : FALSE;
+}
+
+ULONG HookEscape(SURFOBJ* surface, ULONG escape, ULONG inSize, PVOID in, ULONG outSize, PVOID out) {
+    auto own = reinterpret_cast<PFN_DrvEscape>(DriverOwn(DeviceOf(surface), INDEX_DrvEscape));
+    return own != nullptr ? own(surface, escape, inSize, in, outSize, out) : 0;
+}
+
+BOOL HookRealizeBrush(PVOID, SURFOBJ*, SURFOBJ*, SURFOBJ*, PVOID, ULONG) {
+    return FALSE;
+}
+
+template <ULONG Slot>
+LONG_PTR HookPassThrough(PVOID first, PVOID a1, PVOID a2, PVOID a3, PVOID a4, PVOID a5, PVOID a6, PVOID a7, PVOID a8,
+                         PVOID a9, PVOID a10, PVOID a11, PVOID a12) {
+    constexpr ULONG index = kHookIndexes[Slot];
+    if (first == nullptr) return 0;
+    const DHPDEV driverDevice =
+        DdiTakesDevice(index) ? static_cast<DHPDEV>(first) : static_cast<SURFOBJ*>(first)->dhpdev;
+    RenderDevice* device = DeviceOf(driverDevice);
+    if (device == nullptr || device->driverFunctions[Slot] == nullptr) return 0;
+    auto own = reinterpret_cast<PFN_DrvPassThrough>(device->driverFunctions[Slot]);
+    return own(first, a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12);
+}
+
+template <ULONG... Slots>
+void FillPassThroughs(DRVFN* table, std::integer_sequence<ULONG, Slots...>) {
+    ((table[Slots + 8] = DRVFN{kHookIndexes[Slots + 8], reinterpret_cast<PFN>(&HookPassThrough<Slots + 8>)}), ...);
+}
+
+}  // namespace
+
+RenderDevice::~RenderDevice() {
+    planes.Release();
+    if (filterLibrary != nullptr) FreeLibrary(filterLibrary);
+    if (helper != nullptr) helper->Release();
+}
+
+DRVFN* RenderHookTable() {
+    static DRVFN table[kHookCount] = {
+        {INDEX_DrvEscape, reinterpret_cast<PFN>(&HookEscape)},
+        {INDEX_DrvStartDoc, reinterpret_cast<PFN>(&HookStartDoc)},
+        {INDEX_DrvEndDoc, reinterpret_cast<PFN>(&HookEndDoc)},
+        {INDEX_DrvStartPage, reinterpret_cast<PFN>(&HookStartPage)},
+        {INDEX_DrvSendPage, reinterpret_cast<PFN>(&HookSendPage)},
+        {INDEX_DrvNextBand, reinterpret_cast<PFN>(&HookNextBand)},
+        {INDEX_DrvStartBanding, reinterpret_cast<PFN>(&HookStartBanding)},
+        {INDEX_DrvRealizeBrush, reinterpret_cast<PFN>(&HookRealizeBrush)},
+    };
+    static const bool filled = [] {
+        FillPassThroughs(table, std::make_integer_sequence<ULONG, kHookCount - 8>{});
+        return true;
+    }();
+    (void)filled;
+    return table;
+}
+
+RenderDevice* CreateRenderDevice(PDEVOBJ driverDevice, PWSTR printerName, const DRVENABLEDATA* driver,
+                                 IPrintOemDriverUni* helper) {
+    if (driverDevice == nullptr || printerName == nullptr || driver == nullptr || printerName[0] == 0) return nullptr;
+    CopyPrinterName(driverDevice->hPrinter, printerName);
+    auto device = std::make_unique<RenderDevice>();
+    for (ULONG slot = 0; slot < kHookCount; ++slot) {
+        for (ULONG i = 0; i < driver->c && driver->pdrvfn != nullptr; ++i) {
+            if (driver->pdrvfn[i].iFunc == kHookIndexes[slot]) {
+                device->driverFunctions[slot] = driver->pdrvfn[i].pfn;
+                break;
+            }
+        }
+    }
+    if (helper != nullptr) {
+        helper->AddRef();
+        device->helper = helper;
+    }
+    const PrivateDevMode settings = SettingsOf(driverDevice);
+    if (settings.ccFilter[0] != '\0') {
+        try {
+            LoadFilter(*device, printerName, settings);
+        } catch (const Tessary::TSException&) {
+        } catch (const std::exception&) {
+        } catch (...) {
+            // Whatever the outside library threw: print without it.
+        }
+    }
+    return device.release();
+}
+
+void DeleteRenderDevice(RenderDevice* device) {
+    delete device;
+}
+
+HRESULT FilterGraphicsRow(PDEVOBJ driverDevice, PBYTE row, DWORD bytes) {
+    RenderDevice* device = DeviceOf(driverDevice);
+    if (device == nullptr || !device->planes.HasPlanes() || row == nullptr) return S_FALSE;
+    if (device->filter != nullptr) device->filter->FilterRow(row, static_cast<int>(bytes), 24);
+    device->planes.AddRow(row, bytes);
+    return S_OK;
+}
+
+BOOL SendRenderedPage(PDEVOBJ driverDevice) {
+    RenderDevice* device = DeviceOf(driverDevice);
+    if (device == nullptr || device->helper == nullptr) return FALSE;
+    const int copies = driverDevice->pPublicDM != nullptr ? driverDevice->pPublicDM->dmCopies : 1;
+    const DWORD pin = SettingsOf(driverDevice).pin;
+    IPrintOemDriverUni* helper = device->helper;
+    const auto write = [&](const BYTE* data, std::size_t size) {
+        DWORD written = 0;
+        const HRESULT result =
+            helper->DrvWriteSpoolBuf(driverDevice, const_cast<BYTE*>(data), static_cast<DWORD>(size), &written);
+        return SUCCEEDED(result) && written == size;
+    };
+    return device->planes.Send(write, copies, pin) ? TRUE : FALSE;
+}
