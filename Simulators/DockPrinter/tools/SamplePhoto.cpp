@@ -2,9 +2,11 @@
 // with a row of colour patches along the bottom, at the printer's 300 dots
 // per inch. The default size is the dock's 6x4 inch sheet with its bleed,
 // turned to landscape (1856x1248), so the printed planes hold it pixel for
-// pixel.
+// pixel. A name ending in ".ppm" gives the binary pixmap the driver host
+// reads; any other name a PNG file.
 //
-//   samplephoto out.png [width height]
+//   samplephoto out.png|out.ppm [width height]
+#include "Platform/DriverHost.h"
 #include "Simulators/DockPrinter/Png.h"
 
 #include <algorithm>
@@ -80,7 +82,7 @@ Simulators::RgbImage Draw(std::uint32_t width, std::uint32_t height) {
 
 int main(int argc, char** argv) {
     if (argc != 2 && argc != 4) {
-        std::fprintf(stderr, "usage: %s out.png [width height]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s out.png|out.ppm [width height]\n", argv[0]);
         return 2;
     }
     std::uint32_t width = 1856, height = 1248;
@@ -93,7 +95,15 @@ int main(int argc, char** argv) {
         }
     }
     try {
-        Simulators::WritePng(argv[1], Draw(width, height));
+        const std::string out = argv[1];
+        const Simulators::RgbImage image = Draw(width, height);
+        if (out.size() > 4 && out.ends_with(".ppm")) {
+            Platform::PageImage page(static_cast<int>(width), static_cast<int>(height));
+            page.rgb = image.rgb;
+            Platform::SavePpm(page, out);
+        } else {
+            Simulators::WritePng(out, image);
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
