@@ -28,6 +28,29 @@ std::optional<Milliseconds> DeadlineAfter(std::optional<Milliseconds> timeout) {
     return Now() + *timeout;
 }
 
+// Moves `size` bytes with `io(offset, length)`, one send or receive call at a
+// time. A non-blocking call that would block waits with `wait()` when
+// `canWait`; anything else that moves nothing means the peer is gone.
+template <class Io, class Wait>
+IoStatus TransferAll(std::size_t size, bool canWait, Io&& io, Wait&& wait) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = io(done, size - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && canWait && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const IoStatus waited = wait();
+            if (waited != IoStatus::Ok) return waited;
+            continue;
+        }
+        return IoStatus::Closed;
+    }
+    return IoStatus::Ok;
+}
+
 }  // namespace
 
 Socket::~Socket() {
@@ -85,25 +108,13 @@ IoStatus Socket::WaitFor(short events, std::optional<Milliseconds> deadline, Mil
 }
 
 IoStatus Socket::SendAll(const void* data, std::size_t size, std::optional<Milliseconds> timeout, Milliseconds step) {
-    const auto* p = static_cast<const std::uint8_t*>(data);
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
     const auto deadline = DeadlineAfter(timeout);
     const int flags = MSG_NOSIGNAL | (deadline ? MSG_DONTWAIT : 0);
-    while (size > 0) {
-        const ssize_t n = ::send(fd_, p, size, flags);
-        if (n > 0) {
-            p += n;
-            size -= static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && deadline && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const IoStatus waited = WaitFor(POLLOUT, deadline, step);
-            if (waited != IoStatus::Ok) return waited;
-            continue;
-        }
-        return IoStatus::Closed;
-    }
-    return IoStatus::Ok;
+    return TransferAll(
+        size, deadline.has_value(),
+        [&](std::size_t offset, std::size_t length) { return ::send(fd_, bytes + offset, length, flags); },
+        [&] { return WaitFor(POLLOUT, deadline, step); });
 }
 
 IoStatus Socket::SendVector(const iovec* buffers, std::size_t count, std::size_t& sent) {
@@ -132,25 +143,13 @@ IoStatus Socket::SendVector(const iovec* buffers, std::size_t count, std::size_t
 }
 
 IoStatus Socket::RecvAll(void* data, std::size_t size, std::optional<Milliseconds> timeout, Milliseconds step) {
-    auto* p = static_cast<std::uint8_t*>(data);
+    auto* bytes = static_cast<std::uint8_t*>(data);
     const auto deadline = DeadlineAfter(timeout);
     const int flags = deadline ? MSG_DONTWAIT : MSG_WAITALL;
-    while (size > 0) {
-        const ssize_t n = ::recv(fd_, p, size, flags);
-        if (n > 0) {
-            p += n;
-            size -= static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && deadline && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const IoStatus waited = WaitFor(POLLIN, deadline, step);
-            if (waited != IoStatus::Ok) return waited;
-            continue;
-        }
-        return IoStatus::Closed;
-    }
-    return IoStatus::Ok;
+    return TransferAll(
+        size, deadline.has_value(),
+        [&](std::size_t offset, std::size_t length) { return ::recv(fd_, bytes + offset, length, flags); },
+        [&] { return WaitFor(POLLIN, deadline, step); });
 }
 
 IoStatus Socket::Discard(std::uint64_t size, std::optional<Milliseconds> timeout, Milliseconds step) {

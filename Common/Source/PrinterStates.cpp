@@ -408,7 +408,7 @@ public:
         return nullptr;
     }
 
-    // A spec that names nothing is dropped.
+    // A file-name spec that names nothing is dropped.
     void EndElement() override {
         if (!spec_.prefix.empty() || !spec_.extension.empty()) head_->firmwareNameSpecs.push_back(spec_);
         SelfDestruct();

@@ -329,7 +329,7 @@ TEST_F(PrinterReader, RichDocumentIsReadFieldByField) {
         EXPECT_EQ(h2.luts[i].media, expectedLuts[i].media);
     }
     EXPECT_EQ(p.GetDefaultHead().GetLut("natural", 3, 7).name, "h2_sticker");
-    // The spec naming nothing is dropped; version-format defaults to 1 and
+    // The file-name spec naming nothing is dropped; version-format defaults to 1 and
     // reads text without a number as 0.
     ASSERT_EQ(h2.firmwareNameSpecs.size(), 3u);
     EXPECT_EQ(h2.firmwareNameSpecs[0].prefix, "GD_");

@@ -1,6 +1,8 @@
 #include "Platform/HtmlHelp.h"
 #include "Platform/Paths.h"
 
+#include "ScopedEnv.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,28 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class EnvOverride {
-public:
-    EnvOverride(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value != nullptr) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~EnvOverride() {
-        if (old_) {
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
+using Platform::Testing::EnvOverride;
 
 TEST(HtmlHelp, ReplacedHandlerSeesEveryCallAndMayFail) {
     struct Call {

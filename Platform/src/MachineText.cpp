@@ -1,6 +1,7 @@
 // Text forms of the machine kept on disk (see Platform/MachineFile.h).
 #include "Platform/MachineFile.h"
 
+#include "TextEscapes.h"
 #include "Utf.h"
 
 #include <array>
@@ -132,58 +133,33 @@ public:
     std::u16string Quoted(const char* what) {
         if (Peek() != '"') Fail(std::string("expected ") + what + " in double quotes");
         ++pos_;
-        std::u16string out;
-        std::size_t run = pos_;  // plain bytes not yet decoded
-        auto flush = [&] {
-            auto decoded = Utf8ToUtf16(text_.substr(run, pos_ - run));
-            if (!decoded) Fail(std::string(what) + " is not valid UTF-8");
-            out += *decoded;
+        auto extra = [&](char escape, std::u16string& out) {
+            if (escape == '0') {
+                out.push_back(u'\0');
+            } else if (escape == 'u') {
+                const auto unit = ParseHexDigits(text_, pos_, 4);
+                if (!unit) Fail("\\u needs 4 hex digits");
+                out.push_back(static_cast<char16_t>(*unit));
+                pos_ += 4;
+            } else {
+                return false;
+            }
+            return true;
         };
-        for (;;) {
-            if (pos_ >= text_.size()) Fail(std::string(what) + " has no closing quote");
-            const auto c = static_cast<unsigned char>(text_[pos_]);
-            if (c == '"') {
-                flush();
-                ++pos_;
-                return out;
+        auto fail = [&](QuotedTextFault fault, char escape) {
+            switch (fault) {
+                case QuotedTextFault::NotUtf8:
+                    Fail(std::string(what) + " is not valid UTF-8");
+                case QuotedTextFault::NoClosingQuote:
+                    Fail(std::string(what) + " has no closing quote");
+                case QuotedTextFault::ControlCharacter:
+                    Fail(std::string("control character in ") + what + " (escape it)");
+                case QuotedTextFault::UnknownEscape:
+                    break;
             }
-            if ((c < 0x20 && c != '\t') || c == 0x7F)
-                Fail(std::string("control character in ") + what + " (escape it)");
-            if (c != '\\') {
-                ++pos_;
-                continue;
-            }
-            flush();
-            ++pos_;
-            if (pos_ >= text_.size()) Fail(std::string(what) + " has no closing quote");
-            const char escape = text_[pos_++];
-            switch (escape) {
-                case '\\':
-                    out.push_back(u'\\');
-                    break;
-                case '"':
-                    out.push_back(u'"');
-                    break;
-                case 'n':
-                    out.push_back(u'\n');
-                    break;
-                case 'r':
-                    out.push_back(u'\r');
-                    break;
-                case 't':
-                    out.push_back(u'\t');
-                    break;
-                case '0':
-                    out.push_back(u'\0');
-                    break;
-                case 'u':
-                    out.push_back(static_cast<char16_t>(HexDigits(4)));
-                    break;
-                default:
-                    Fail(std::string("unknown escape \\") + escape + " in " + what);
-            }
-            run = pos_;
-        }
+            Fail(std::string("unknown escape \\") + escape + " in " + what);
+        };
+        return DecodeQuotedText(text_, pos_, extra, fail);
     }
 
     std::vector<BYTE> HexBytes() {
@@ -204,15 +180,6 @@ public:
     }
 
 private:
-    unsigned HexDigits(std::size_t count) {
-        if (text_.size() - pos_ < count) Fail("\\u needs 4 hex digits");
-        unsigned value = 0;
-        const auto result = std::from_chars(text_.data() + pos_, text_.data() + pos_ + count, value, 16);
-        if (result.ec != std::errc() || result.ptr != text_.data() + pos_ + count) Fail("\\u needs 4 hex digits");
-        pos_ += count;
-        return value;
-    }
-
     std::string_view text_;
     const std::string& source_;
     std::size_t number_;

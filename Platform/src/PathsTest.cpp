@@ -1,5 +1,7 @@
 #include "Platform/Paths.h"
 
+#include "ScopedEnv.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,29 +10,7 @@
 
 namespace {
 
-// Sets or clears an environment variable for one test and puts it back.
-class EnvOverride {
-public:
-    EnvOverride(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value != nullptr) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~EnvOverride() {
-        if (old_) {
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
+using Platform::Testing::EnvOverride;
 
 TEST(Paths, MachineRootComesFromEnvironmentWithFallbacks) {
     {

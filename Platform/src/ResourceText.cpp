@@ -1,5 +1,6 @@
 #include "Platform/Resource.h"
 
+#include "TextEscapes.h"
 #include "Utf.h"
 
 #include <fstream>
@@ -44,83 +45,35 @@ public:
         return static_cast<UINT>(value);
     }
 
-    unsigned Hex(std::size_t digits) {
-        if (line_.size() - pos_ < digits) Fail("escape needs " + std::to_string(digits) + " hex digits");
-        unsigned value = 0;
-        for (std::size_t k = 0; k < digits; ++k) {
-            const char c = line_[pos_++];
-            unsigned digit;
-            if (c >= '0' && c <= '9') {
-                digit = static_cast<unsigned>(c - '0');
-            } else if (c >= 'a' && c <= 'f') {
-                digit = static_cast<unsigned>(c - 'a' + 10);
-            } else if (c >= 'A' && c <= 'F') {
-                digit = static_cast<unsigned>(c - 'A' + 10);
-            } else {
-                Fail("escape needs " + std::to_string(digits) + " hex digits");
-            }
-            value = value * 16 + digit;
-        }
-        return value;
-    }
-
     std::u16string QuotedText() {
         if (AtEnd() || Peek() != '"') Fail("expected a quoted text");
         ++pos_;
-        std::u16string out;
-        std::size_t runStart = pos_;  // plain bytes not yet decoded
-        auto flush = [&] {
-            auto decoded = Utf8ToUtf16(line_.substr(runStart, pos_ - runStart));
-            if (!decoded) Fail("text is not valid UTF-8");
-            out += *decoded;
+        auto extra = [&](char escape, std::u16string& out) {
+            if (escape != 'u' && escape != 'U') return false;
+            const std::size_t digits = escape == 'u' ? 4 : 8;
+            const auto cp = ParseHexDigits(line_, pos_, digits);
+            if (!cp) Fail("escape needs " + std::to_string(digits) + " hex digits");
+            pos_ += digits;
+            if (*cp == 0 || *cp > 0x10FFFF || (*cp >= 0xD800 && *cp <= 0xDFFF)) {
+                Fail("escape names no valid character");
+            }
+            AppendUtf16(out, static_cast<char32_t>(*cp));
+            return true;
         };
-        for (;;) {
-            if (AtEnd()) Fail("text has no closing quote");
-            const auto c = static_cast<unsigned char>(Peek());
-            if (c == '"') {
-                flush();
-                ++pos_;
-                break;
+        auto fail = [&](QuotedTextFault fault, char escape) {
+            switch (fault) {
+                case QuotedTextFault::NotUtf8:
+                    Fail("text is not valid UTF-8");
+                case QuotedTextFault::NoClosingQuote:
+                    Fail("text has no closing quote");
+                case QuotedTextFault::ControlCharacter:
+                    Fail("control character in text (use an escape)");
+                case QuotedTextFault::UnknownEscape:
+                    break;
             }
-            if ((c < 0x20 && c != '\t') || c == 0x7F) Fail("control character in text (use an escape)");
-            if (c != '\\') {
-                ++pos_;
-                continue;
-            }
-            flush();
-            ++pos_;
-            if (AtEnd()) Fail("text has no closing quote");
-            const char escape = line_[pos_++];
-            switch (escape) {
-                case '\\':
-                    out.push_back(u'\\');
-                    break;
-                case '"':
-                    out.push_back(u'"');
-                    break;
-                case 'n':
-                    out.push_back(u'\n');
-                    break;
-                case 'r':
-                    out.push_back(u'\r');
-                    break;
-                case 't':
-                    out.push_back(u'\t');
-                    break;
-                case 'u':
-                case 'U': {
-                    const unsigned cp = Hex(escape == 'u' ? 4 : 8);
-                    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-                        Fail("escape names no valid character");
-                    }
-                    AppendUtf16(out, static_cast<char32_t>(cp));
-                    break;
-                }
-                default:
-                    Fail(std::string("unknown escape \\") + escape);
-            }
-            runStart = pos_;
-        }
+            Fail(std::string("unknown escape \\") + escape);
+        };
+        auto out = DecodeQuotedText(line_, pos_, extra, fail);
         if (out.size() > kMaxTextUnits) Fail("text longer than 65535 UTF-16 units");
         return out;
     }

@@ -426,15 +426,6 @@ void PrintSpooler::SetLanguageMonitor(std::u16string_view printer, LanguageMonit
     }
 }
 
-namespace {
-
-template <class Info>
-void FillSubmitted(Info& info) {
-    info.Submitted = SYSTEMTIME{2026, 1, 4, 1, 0, 0, 0, 0};
-}
-
-}  // namespace
-
 BOOL PrintSpooler::GetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {
     if (needed == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     std::lock_guard lock(state_->mutex);
@@ -453,51 +444,40 @@ BOOL PrintSpooler::GetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffe
         const std::u16string text = job.statusText.value_or(u"");
         std::size_t strings = TextBytes(job.printer) + TextBytes(machine) + TextBytes(job.user) +
                               TextBytes(job.document) + TextBytes(datatype) + (job.statusText ? TextBytes(text) : 0);
-        if (level == 1) {
-            const std::size_t total = sizeof(JOB_INFO_1W) + strings;
+        // Both levels lay out the same head and tail; `middle` puts the
+        // level's own strings between them, in the order they are sized.
+        auto reply = [&](auto info, std::size_t strings, auto&& middle) -> DWORD {
+            const std::size_t total = sizeof info + strings;
             *needed = static_cast<DWORD>(total);
             if (buffer == nullptr || size < total) return ERROR_INSUFFICIENT_BUFFER;
-            JOB_INFO_1W info{};
             StringArea area(buffer, sizeof info);
             info.JobId = job.id;
             info.pPrinterName = area.Put(job.printer);
             info.pMachineName = area.Put(machine);
             info.pUserName = area.Put(job.user);
             info.pDocument = area.Put(job.document);
-            info.pDatatype = area.Put(datatype);
+            middle(info, area);
             info.pStatus = job.statusText ? area.Put(text) : nullptr;
             info.Status = job.status;
             info.Priority = 1;
             info.TotalPages = job.totalPages;
             info.PagesPrinted = job.pagesPrinted;
-            FillSubmitted(info);
+            info.Submitted = SYSTEMTIME{2026, 1, 4, 1, 0, 0, 0, 0};
             std::memcpy(buffer, &info, sizeof info);
             return ERROR_SUCCESS;
+        };
+        if (level == 1) {
+            return reply(JOB_INFO_1W{}, strings,
+                         [&](JOB_INFO_1W& info, StringArea& area) { info.pDatatype = area.Put(datatype); });
         }
         if (level == 2) {
             strings += TextBytes(job.user) + TextBytes(queue->printProcessor) + TextBytes(queue->driver);
-            const std::size_t total = sizeof(JOB_INFO_2W) + strings;
-            *needed = static_cast<DWORD>(total);
-            if (buffer == nullptr || size < total) return ERROR_INSUFFICIENT_BUFFER;
-            JOB_INFO_2W info{};
-            StringArea area(buffer, sizeof info);
-            info.JobId = job.id;
-            info.pPrinterName = area.Put(job.printer);
-            info.pMachineName = area.Put(machine);
-            info.pUserName = area.Put(job.user);
-            info.pDocument = area.Put(job.document);
-            info.pNotifyName = area.Put(job.user);
-            info.pDatatype = area.Put(datatype);
-            info.pPrintProcessor = area.Put(queue->printProcessor);
-            info.pDriverName = area.Put(queue->driver);
-            info.pStatus = job.statusText ? area.Put(text) : nullptr;
-            info.Status = job.status;
-            info.Priority = 1;
-            info.TotalPages = job.totalPages;
-            info.PagesPrinted = job.pagesPrinted;
-            FillSubmitted(info);
-            std::memcpy(buffer, &info, sizeof info);
-            return ERROR_SUCCESS;
+            return reply(JOB_INFO_2W{}, strings, [&](JOB_INFO_2W& info, StringArea& area) {
+                info.pNotifyName = area.Put(job.user);
+                info.pDatatype = area.Put(datatype);
+                info.pPrintProcessor = area.Put(queue->printProcessor);
+                info.pDriverName = area.Put(queue->driver);
+            });
         }
         return ERROR_INVALID_LEVEL;
     });

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "Platform/Machine.h"
 #include "Platform/Paths.h"
 #include "Platform/Registry.h"
@@ -40,7 +42,7 @@ class MachineFixture : public ::testing::Test {
 protected:
     MachineFixture() {
         install_ = std::filesystem::temp_directory_path() /
-                   ("velmo-plugin-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                   ("velmo-plugin-" + std::to_string(::getpid()) + "-" +
                     std::to_string(reinterpret_cast<std::uintptr_t>(this)));
         std::filesystem::create_directories(install_);
         const std::filesystem::path data = std::filesystem::path(VELMO_SOURCE_DIR) / "data";

@@ -26,12 +26,15 @@ HRESULT Fail(DWORD error) {
     return E_FAIL;
 }
 
-class RenderPlugin final : public IPrintOemUni {
+// Reference counting and QueryInterface for an object that answers for
+// IUnknown and one interface; its last Release deletes it as an `Object`.
+template <class Object, class Interface, const IID& kInterfaceId>
+class ComObject : public Interface {
 public:
     HRESULT QueryInterface(REFIID iid, void** object) override {
         if (object == nullptr) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IPrintOemUni) {
-            *object = static_cast<IPrintOemUni*>(this);
+        if (iid == IID_IUnknown || iid == kInterfaceId) {
+            *object = static_cast<Interface*>(this);
             AddRef();
             return S_OK;
         }
@@ -41,10 +44,19 @@ public:
     ULONG AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
     ULONG Release() override {
         const LONG left = InterlockedDecrement(&references_);
-        if (left == 0) delete this;
+        if (left == 0) delete static_cast<Object*>(this);
         return static_cast<ULONG>(left);
     }
 
+protected:
+    ~ComObject() = default;
+
+private:
+    LONG references_ = 1;
+};
+
+class RenderPlugin final : public ComObject<RenderPlugin, IPrintOemUni, IID_IPrintOemUni> {
+public:
     HRESULT GetInfo(DWORD mode, PVOID buffer, DWORD size, PDWORD needed) override {
         if (needed == nullptr) return Fail(ERROR_INVALID_PARAMETER);
         *needed = sizeof(DWORD);
@@ -143,34 +155,18 @@ public:
     HRESULT TTYGetInfo(PDEVOBJ, DWORD, PVOID, DWORD, DWORD*) override { return E_NOTIMPL; }
 
 private:
+    friend ComObject;
     ~RenderPlugin() {
         if (helper_ != nullptr) helper_->Release();
     }
 
-    LONG references_ = 1;
     IPrintOemDriverUni* helper_ = nullptr;
 };
 
-class RenderPluginFactory final : public IClassFactory {
+class RenderPluginFactory final : public ComObject<RenderPluginFactory, IClassFactory, IID_IClassFactory> {
 public:
     RenderPluginFactory() { InterlockedIncrement(&liveFactories); }
 
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    ULONG Release() override {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
     HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
@@ -190,9 +186,8 @@ public:
     }
 
 private:
+    friend ComObject;
     ~RenderPluginFactory() { InterlockedDecrement(&liveFactories); }
-
-    LONG references_ = 1;
 };
 
 }  // namespace
