@@ -511,21 +511,22 @@ void MonitorPort::OnFatalError(WORD error) {
     if (!WaitSemaphore()) return;
     JobTracker* tracker = Current();
     if (tracker != nullptr) {
-        if (auto text = LoadText(ErrorStringId(error))) {
-            if ((error & kHoldBit) == 0) {
-                JobPrinter printer(PrinterName());
-                std::vector<BYTE> record = printer.ReadJob(tracker->jobId, 2);
-                if (record.size() >= sizeof(JOB_INFO_2W)) {
-                    JOB_INFO_2W info;
-                    std::memcpy(&info, record.data(), sizeof info);
-                    info.Status = ErrorJobStatus(error);
-                    info.pStatus = text->data();
-                    SetJobW(printer.Handle(), tracker->jobId, 2, reinterpret_cast<LPBYTE>(&info), 0);
-                }
-                for (DWORD step = 0; step < kFatalDisplaySteps; ++step) Sleep(kHoldMilliseconds);
+        // The job goes even when the error's text cannot be loaded; a job
+        // held for ever would block the queue.
+        auto text = LoadText(ErrorStringId(error));
+        if ((error & kHoldBit) == 0) {
+            JobPrinter printer(PrinterName());
+            std::vector<BYTE> record = printer.ReadJob(tracker->jobId, 2);
+            if (record.size() >= sizeof(JOB_INFO_2W)) {
+                JOB_INFO_2W info;
+                std::memcpy(&info, record.data(), sizeof info);
+                info.Status = ErrorJobStatus(error);
+                info.pStatus = text ? text->data() : nullptr;
+                SetJobW(printer.Handle(), tracker->jobId, 2, reinterpret_cast<LPBYTE>(&info), 0);
             }
-            UpdateJob(tracker->jobId, std::nullopt, JOB_CONTROL_DELETE);
+            for (DWORD step = 0; step < kFatalDisplaySteps; ++step) Sleep(kHoldMilliseconds);
         }
+        UpdateJob(tracker->jobId, std::nullopt, JOB_CONTROL_DELETE);
     }
     ReleaseSemaphore();
 }

@@ -245,6 +245,16 @@ TEST_F(MonitorPortTest, FatalErrorShowsItsTextThenDeletesTheJob) {
     EXPECT_EQ(changes[1].command, JOB_CONTROL_DELETE);
 }
 
+TEST_F(MonitorPortTest, FatalErrorDeletesTheJobEvenWithoutItsText) {
+    DropResourceLibrary();
+    Start(job);
+    Poll(2, 2);
+    EXPECT_FALSE(Platform::GetMachine().Spooler().FindJob(job));
+    const auto changes = Changes();
+    ASSERT_FALSE(changes.empty());
+    EXPECT_EQ(changes.back().command, JOB_CONTROL_DELETE);
+}
+
 TEST_F(MonitorPortTest, FatalErrorWithTheHoldBitDeletesAtOnce) {
     Start(job);
     const DWORD before = Now();

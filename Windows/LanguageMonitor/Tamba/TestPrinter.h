@@ -177,6 +177,11 @@ protected:
     }
     static DWORD Now() { return GetTickCount(); }
     static std::vector<Platform::JobChange> Changes() { return Platform::GetMachine().Spooler().JobChanges(); }
+    // As on a machine whose language library is missing.
+    void DropResourceLibrary() {
+        resources_.Reset();
+        ResourceDLL::Reset();
+    }
 
     std::shared_ptr<Platform::ManualClock> clock = std::make_shared<Platform::ManualClock>();
     Platform::ScopedClock scopedClock{clock};
