@@ -23,8 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (now->state > 32 || (now->error != kMediaError && (now->error & ~kErrorMask) != 0)) std::abort();
         const PollActions actions = EvaluatePoll(remembered, *now);
         if (actions.recoverableError && actions.fatalError) std::abort();
-        if (actions.recoverableError != (now->error != 0 && now->error != remembered.error &&
-                                         IsRecoverableError(now->error))) {
+        if (actions.recoverableError !=
+            (now->error != 0 && now->error != remembered.error && IsRecoverableError(now->error))) {
             std::abort();
         }
         if (actions.errorCleared && (now->error != 0 || !IsRecoverableError(remembered.error))) std::abort();

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>

@@ -274,7 +274,7 @@ TEST(XercesXMLParserTest, ParseFileReadsFilesAndGivesNoCallsForAMissingOne) {
     EXPECT_FALSE(parser.ParseFile(I8NString(u"/no/such/dir/x.xml"), &document));
     EXPECT_FALSE(parser.ParseFile("", &document));
     EXPECT_FALSE(parser.ParseFile(std::string("\xFF\xFE.xml"), &document));  // not UTF-8
-    EXPECT_FALSE(parser.ParseFile(dir.string(), &document));                  // a folder
+    EXPECT_FALSE(parser.ParseFile(dir.string(), &document));                 // a folder
     EXPECT_TRUE(grammar.log.empty());
     std::filesystem::remove_all(dir);
 }

@@ -34,12 +34,12 @@ struct MONITOR {
     BOOL (*pfnAddPortEx)(LPWSTR name, DWORD level, LPBYTE buffer, LPWSTR monitorName);
     BOOL (*pfnConfigurePort)(LPWSTR name, HWND window, LPWSTR portName);
     BOOL (*pfnDeletePort)(LPWSTR name, HWND window, LPWSTR portName);
-    BOOL (*pfnGetPrinterDataFromPort)
+    BOOL(*pfnGetPrinterDataFromPort)
     (HANDLE port, DWORD controlId, LPWSTR valueName, LPWSTR inBuffer, DWORD inSize, LPWSTR outBuffer, DWORD outSize,
      LPDWORD returned);
     BOOL (*pfnSetPortTimeOuts)(HANDLE port, void* timeouts, DWORD reserved);
     BOOL (*pfnXcvOpenPort)(LPCWSTR object, ACCESS_MASK access, PHANDLE xcv);
-    DWORD (*pfnXcvDataPort)
+    DWORD(*pfnXcvDataPort)
     (HANDLE xcv, LPCWSTR dataName, LPBYTE in, DWORD inSize, LPBYTE out, DWORD outSize, LPDWORD needed);
     BOOL (*pfnXcvClosePort)(HANDLE xcv);
 };

@@ -41,9 +41,8 @@ inline std::u16string Wide(const std::string& ascii) {
 class MachineFixture : public ::testing::Test {
 protected:
     MachineFixture() {
-        install_ = std::filesystem::temp_directory_path() /
-                   ("velmo-plugin-" + std::to_string(::getpid()) + "-" +
-                    std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        install_ = std::filesystem::temp_directory_path() / ("velmo-plugin-" + std::to_string(::getpid()) + "-" +
+                                                             std::to_string(reinterpret_cast<std::uintptr_t>(this)));
         std::filesystem::create_directories(install_);
         const std::filesystem::path data = std::filesystem::path(VELMO_SOURCE_DIR) / "data";
         std::filesystem::copy_file(data / "ORV.xml", install_ / "ORV.xml");
