@@ -19,6 +19,7 @@
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include "DocumentWriter.h"
 #include "PrinterDescription.h"
 #include "Tessary/xerces-xmlparser/XercesXMLParser.h"
 
@@ -27,48 +28,8 @@ namespace {
 constexpr int kModels = 100;
 constexpr int kPapers = 40;
 
-// Writes an indented document, one element to a line, as a maintained file is.
-class Writer {
-public:
-    using Attributes = std::vector<std::pair<std::string, std::string>>;
-
-    void Open(const std::string& name, const Attributes& attributes = {}) {
-        StartTag(name, attributes);
-        xml_ += ">\n";
-        open_.push_back(name);
-    }
-    void Leaf(const std::string& name, const Attributes& attributes = {}) {
-        StartTag(name, attributes);
-        xml_ += "/>\n";
-    }
-    void Text(const std::string& name, const std::string& text, const Attributes& attributes = {}) {
-        StartTag(name, attributes);
-        xml_ += ">" + text + "</" + name + ">\n";
-    }
-    void Close() {
-        const std::string name = open_.back();
-        open_.pop_back();
-        xml_.append(2 * open_.size(), ' ');
-        xml_ += "</" + name + ">\n";
-    }
-    const std::string& Xml() const { return xml_; }
-
-private:
-    void StartTag(const std::string& name, const Attributes& attributes) {
-        xml_.append(2 * open_.size(), ' ');
-        xml_ += "<" + name;
-        for (const auto& [key, value] : attributes) xml_ += " " + key + "=\"" + value + "\"";
-    }
-
-    std::string xml_ = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    std::vector<std::string> open_;
-};
-
-std::string Decimal(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", value);
-    return text;
-}
+using BenchDocuments::Decimal;
+using BenchDocuments::Writer;
 
 // prefix followed by the number. (Written out: GCC 12 warns wrongly about
 // "text" + std::to_string(n) at -O3.)

@@ -14,6 +14,7 @@
 #include <xercesc/parsers/SAXParser.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
 
+#include "DocumentWriter.h"
 #include "Tessary/StrToL.h"
 #include "Tessary/xerces-xmlparser/XercesXMLParser.h"
 
@@ -43,55 +44,12 @@ std::string MakeResponse() {
     return xml;
 }
 
-// Writes an indented document, one element to a line, as a description file
-// kept by hand would be.
-class Writer {
-public:
-    using Attributes = std::vector<std::pair<std::string, std::string>>;
-
-    explicit Writer(std::string prolog) : xml_(std::move(prolog)) {}
-
-    void Open(const std::string& name, const Attributes& attributes = {}) {
-        StartTag(name, attributes, false);
-        xml_ += ">\n";
-        open_.push_back(name);
-    }
-    void Leaf(const std::string& name, const Attributes& attributes = {}) {
-        StartTag(name, attributes, false);
-        xml_ += "/>\n";
-    }
-    void Text(const std::string& name, const std::string& text, const Attributes& attributes = {}) {
-        StartTag(name, attributes, false);
-        xml_ += ">" + text + "</" + name + ">\n";
-    }
-    void Close() {
-        const std::string name = open_.back();
-        open_.pop_back();
-        xml_.append(2 * open_.size(), ' ');
-        xml_ += "</" + name + ">\n";
-    }
-    const std::string& Xml() const { return xml_; }
-
-private:
-    void StartTag(const std::string& name, const Attributes& attributes, bool) {
-        xml_.append(2 * open_.size(), ' ');
-        xml_ += "<" + name;
-        for (const auto& [key, value] : attributes) xml_ += " " + key + "=\"" + value + "\"";
-    }
-
-    std::string xml_;
-    std::vector<std::string> open_;
-};
-
-std::string Decimal(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", value);
-    return text;
-}
+using BenchDocuments::Decimal;
+using BenchDocuments::Writer;
 
 std::string MakeDescription() {
     using std::to_string;
-    Writer w("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+    Writer w;
     w.Open("printing", {{"version", "2"}});
     w.Open("papers");
     for (int p = 0; p < 500; ++p) {
