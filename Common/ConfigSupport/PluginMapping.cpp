@@ -53,14 +53,12 @@ Tessary::I8NString GetPluginMappingPath() {
 }
 
 bool LoadPluginMapping(const Tessary::I8NString& path, PluginMap& plugins) {
-    try {
-        plugins.clear();
-        PDConfigDocState document(plugins);
-        Tessary::XercesXMLParser parser;
-        return parser.ParseFile(path, &document);
-    } catch (const Tessary::TSException&) {
-        return false;
-    } catch (const std::exception&) {
-        return false;
-    }
+    return Tessary::CatchAtBorder<bool>(
+        [&] {
+            plugins.clear();
+            PDConfigDocState document(plugins);
+            Tessary::XercesXMLParser parser;
+            return parser.ParseFile(path, &document);
+        },
+        [](const char*) { return false; });
 }

@@ -89,15 +89,13 @@ Tessary::I8NString GetPrinterIDsPath() {
 }
 
 bool LoadPrinterIDs(const Tessary::I8NString& path, PrinterIDMap& manufacturers, PrinterIDMap& models) {
-    try {
-        manufacturers.clear();
-        models.clear();
-        PrinterIDsDocumentState document(manufacturers, models);
-        Tessary::XercesXMLParser parser;
-        return parser.ParseFile(path, &document);
-    } catch (const Tessary::TSException&) {
-        return false;
-    } catch (const std::exception&) {
-        return false;
-    }
+    return Tessary::CatchAtBorder<bool>(
+        [&] {
+            manufacturers.clear();
+            models.clear();
+            PrinterIDsDocumentState document(manufacturers, models);
+            Tessary::XercesXMLParser parser;
+            return parser.ParseFile(path, &document);
+        },
+        [](const char*) { return false; });
 }
