@@ -8,6 +8,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace Platform::detail {
 
@@ -33,6 +34,22 @@ struct IoctlFault {
     unsigned skip = 0;
 };
 
+// What a node is told to get wrong; the control codes and the node type
+// only matter on controllers and hubs.
+struct NodeFaults {
+    std::vector<IoctlFault> ioctls;
+    DWORD openError = ERROR_SUCCESS;
+    std::optional<USB_HUB_NODE> nodeType;
+};
+
+struct CallFault {
+    DeviceCall call{};
+    DWORD error = 0;
+    std::optional<DWORD> size;  // misreports this size instead of failing
+    unsigned skip = 0;
+    unsigned times = 0;  // DeviceManager::kEveryCall: no end
+};
+
 struct Node;
 
 struct Port {
@@ -55,10 +72,10 @@ struct Node {
     std::vector<DeviceInterface> interfaces;
     std::shared_ptr<UsbDeviceModel> model;  // USB devices and their functions
     std::shared_ptr<Attachment> attachment = std::make_shared<Attachment>();
-    // Hubs (root and external) have ports; controllers and hubs have faults.
+    // Hubs (root and external) have ports.
     std::vector<Port> ports;
     bool isHub = false;
-    std::vector<IoctlFault> faults;
+    NodeFaults faults;
 };
 
 struct DeviceInfoList {
@@ -77,8 +94,11 @@ struct DeviceState {
     unsigned controllers = 0;
     unsigned printerPorts = 0;
     USHORT nextAddress = 1;
+    std::vector<CallFault> callFaults;
 
     // All with the mutex held.
+    // Counts a call and returns the fault due on it, if any.
+    const CallFault* FaultOn(DeviceCall call);
     std::shared_ptr<Node> Find(DEVINST devinst) const;
     std::shared_ptr<Node> FindByInstanceId(const std::u16string& instanceId) const;
     // The interface whose link matches the path without its prefix (any case).

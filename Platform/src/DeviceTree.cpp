@@ -57,6 +57,19 @@ std::shared_ptr<Node> DeviceState::FindInterface(const std::u16string& link, con
     return nullptr;
 }
 
+const CallFault* DeviceState::FaultOn(DeviceCall call) {
+    for (auto& fault : callFaults) {
+        if (fault.call != call || fault.times == 0) continue;
+        if (fault.skip > 0) {
+            --fault.skip;
+            return nullptr;
+        }
+        if (fault.times != DeviceManager::kEveryCall) --fault.times;
+        return &fault;
+    }
+    return nullptr;
+}
+
 DeviceInfoList* DeviceState::FindList(HDEVINFO list) {
     auto it = lists.find(reinterpret_cast<std::uintptr_t>(list));
     return it == lists.end() ? nullptr : &it->second;
@@ -222,7 +235,7 @@ public:
             node->present = true;
             node->attachment = std::make_shared<Attachment>();
             node->interfaces.clear();
-            node->faults.clear();
+            node->faults = {};
         } else {
             node = std::make_shared<Node>();
             node->devinst = s_.nextDevinst++;
@@ -314,6 +327,7 @@ void DeviceManager::Reset() {
         for (auto& [devinst, node] : s.nodes) node->attachment->connected = false;
         s.nodes.clear();
         s.lists.clear();
+        s.callFaults.clear();
         s.driverKeyCounters.clear();
         s.nextDevinst = 1;
         s.controllers = 0;
@@ -474,12 +488,40 @@ void DeviceManager::FailIoctl(DEVINST node, DWORD code, DWORD error, unsigned af
     std::lock_guard lock(state_->mutex);
     auto target = state_->Find(node);
     if (!target) throw std::invalid_argument("no such device node");
-    target->faults.push_back({code, error, afterCalls});
+    target->faults.ioctls.push_back({code, error, afterCalls});
+}
+
+void DeviceManager::FailCall(DeviceCall call, DWORD error, unsigned afterCalls, unsigned times) {
+    std::lock_guard lock(state_->mutex);
+    state_->callFaults.push_back({call, error, std::nullopt, afterCalls, times});
+}
+
+void DeviceManager::MisreportSize(DeviceCall call, DWORD size) {
+    if (call != DeviceCall::SetupDiGetDeviceInterfaceDetail && call != DeviceCall::SetupDiGetDeviceRegistryProperty &&
+        call != DeviceCall::CM_Get_Device_ID_Size)
+        throw std::invalid_argument("the call reports no size");
+    std::lock_guard lock(state_->mutex);
+    state_->callFaults.push_back({call, ERROR_SUCCESS, size, 0, kEveryCall});
+}
+
+void DeviceManager::FailOpen(DEVINST node, DWORD error) {
+    std::lock_guard lock(state_->mutex);
+    auto target = state_->Find(node);
+    if (!target) throw std::invalid_argument("no such device node");
+    target->faults.openError = error;
+}
+
+void DeviceManager::ReportNodeType(DEVINST hub, USB_HUB_NODE type) {
+    std::lock_guard lock(state_->mutex);
+    auto target = state_->Find(hub);
+    if (!target || !target->isHub) throw std::invalid_argument("not a hub");
+    target->faults.nodeType = type;
 }
 
 void DeviceManager::ClearFaults() {
     std::lock_guard lock(state_->mutex);
-    for (auto& [devinst, node] : state_->nodes) node->faults.clear();
+    for (auto& [devinst, node] : state_->nodes) node->faults = {};
+    state_->callFaults.clear();
 }
 
 std::size_t DeviceManager::OpenDeviceInfoListCount() const {

@@ -92,6 +92,10 @@ HANDLE OpenDevicePath(const std::u16string& name, DWORD access, DWORD dispositio
             SetLastError(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
+        if (node->faults.openError != ERROR_SUCCESS) {
+            SetLastError(node->faults.openError);
+            return INVALID_HANDLE_VALUE;
+        }
         attachment = node->attachment;
         model = node->model;
         channel = itf->channel;

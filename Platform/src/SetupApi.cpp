@@ -56,6 +56,10 @@ HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND, DW
     const std::u16string filter = enumerator != nullptr ? std::u16string(enumerator) : std::u16string();
     auto& s = Devices();
     std::lock_guard lock(s.mutex);
+    if (const auto* fault = s.FaultOn(DeviceCall::SetupDiGetClassDevs)) {
+        SetLastError(fault->error);
+        return INVALID_HANDLE_VALUE;
+    }
     DeviceInfoList list;
     for (const auto& [devinst, node] : s.nodes) {
         if ((flags & DIGCF_PRESENT) && !node->present) continue;
@@ -89,6 +93,7 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO list) {
 BOOL SetupDiEnumDeviceInfo(HDEVINFO list, DWORD index, PSP_DEVINFO_DATA data) {
     auto& s = Devices();
     std::lock_guard lock(s.mutex);
+    if (const auto* fault = s.FaultOn(DeviceCall::SetupDiEnumDeviceInfo)) return Fail(fault->error);
     auto* l = s.FindList(list);
     if (l == nullptr) return Fail(ERROR_INVALID_HANDLE);
     if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) return Fail(ERROR_INVALID_USER_BUFFER);
@@ -101,6 +106,7 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO list, PSP_DEVINFO_DATA device, const G
                                  PSP_DEVICE_INTERFACE_DATA data) {
     auto& s = Devices();
     std::lock_guard lock(s.mutex);
+    if (const auto* fault = s.FaultOn(DeviceCall::SetupDiEnumDeviceInterfaces)) return Fail(fault->error);
     auto* l = s.FindList(list);
     if (l == nullptr) return Fail(ERROR_INVALID_HANDLE);
     if (interfaceClass == nullptr) return Fail(ERROR_INVALID_PARAMETER);
@@ -132,6 +138,8 @@ BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO list, PSP_DEVICE_INTERFACE_DATA i
                                       PSP_DEVINFO_DATA device) {
     auto& s = Devices();
     std::lock_guard lock(s.mutex);
+    const CallFault* fault = s.FaultOn(DeviceCall::SetupDiGetDeviceInterfaceDetail);
+    if (fault != nullptr && !fault->size) return Fail(fault->error);
     auto* l = s.FindList(list);
     if (l == nullptr) return Fail(ERROR_INVALID_HANDLE);
     if (interfaceData == nullptr || interfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA))
@@ -152,7 +160,7 @@ BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO list, PSP_DEVICE_INTERFACE_DATA i
     const std::u16string path = u"\\\\?\\" + ToLowerAscii(found->link);
     const std::size_t pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
     const DWORD needed = static_cast<DWORD>(pathOffset + (path.size() + 1) * sizeof(WCHAR));
-    if (requiredSize != nullptr) *requiredSize = needed;
+    if (requiredSize != nullptr) *requiredSize = fault != nullptr ? *fault->size : needed;
     if (detail == nullptr) return Fail(detailSize == 0 ? ERROR_INSUFFICIENT_BUFFER : ERROR_INVALID_USER_BUFFER);
     if (detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return Fail(ERROR_INVALID_USER_BUFFER);
     if (detailSize < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
@@ -165,6 +173,8 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO list, PSP_DEVINFO_DATA device, D
                                        BYTE* buffer, DWORD bufferSize, DWORD* requiredSize) {
     auto& s = Devices();
     std::lock_guard lock(s.mutex);
+    const CallFault* fault = s.FaultOn(DeviceCall::SetupDiGetDeviceRegistryProperty);
+    if (fault != nullptr && !fault->size) return Fail(fault->error);
     auto* l = s.FindList(list);
     if (l == nullptr) return Fail(ERROR_INVALID_HANDLE);
     auto node = NodeOfRecord(*l, device);
@@ -193,7 +203,7 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO list, PSP_DEVINFO_DATA device, D
     if (value.empty()) return Fail(ERROR_INVALID_DATA);
     value.push_back(u'\0');
     const DWORD needed = static_cast<DWORD>(value.size() * sizeof(WCHAR));
-    if (requiredSize != nullptr) *requiredSize = needed;
+    if (requiredSize != nullptr) *requiredSize = fault != nullptr ? *fault->size : needed;
     if (buffer == nullptr && bufferSize != 0) return Fail(ERROR_INVALID_PARAMETER);
     if (bufferSize < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
     std::memcpy(buffer, value.data(), needed);
@@ -204,6 +214,7 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO list, PSP_DEVINFO_DATA device, D
 BOOL SetupDiOpenDeviceInfoW(HDEVINFO list, PCWSTR instanceId, HWND, DWORD, PSP_DEVINFO_DATA device) {
     auto& s = Devices();
     std::lock_guard lock(s.mutex);
+    if (const auto* fault = s.FaultOn(DeviceCall::SetupDiOpenDeviceInfo)) return Fail(fault->error);
     auto* l = s.FindList(list);
     if (l == nullptr) return Fail(ERROR_INVALID_HANDLE);
     if (instanceId == nullptr) return Fail(ERROR_INVALID_PARAMETER);
@@ -224,6 +235,7 @@ CONFIGRET CM_Get_Parent(PDEVINST parent, DEVINST device, ULONG flags) {
     if (flags != 0) return CR_INVALID_FLAG;
     auto& s = Devices();
     std::lock_guard lock(s.mutex);
+    if (const auto* fault = s.FaultOn(DeviceCall::CM_Get_Parent)) return fault->error;
     auto node = s.Find(device);
     if (!node) return CR_INVALID_DEVNODE;
     auto up = node->parent.lock();
@@ -238,9 +250,11 @@ CONFIGRET CM_Get_Device_ID_Size(PULONG length, DEVINST device, ULONG flags) {
     if (flags != 0) return CR_INVALID_FLAG;
     auto& s = Devices();
     std::lock_guard lock(s.mutex);
+    const CallFault* fault = s.FaultOn(DeviceCall::CM_Get_Device_ID_Size);
+    if (fault != nullptr && !fault->size) return fault->error;
     auto node = s.Find(device);
     if (!node) return CR_INVALID_DEVNODE;
-    *length = static_cast<ULONG>(node->instanceId.size());
+    *length = fault != nullptr ? *fault->size : static_cast<ULONG>(node->instanceId.size());
     return CR_SUCCESS;
 }
 
@@ -249,6 +263,7 @@ CONFIGRET CM_Get_Device_IDW(DEVINST device, PWSTR buffer, ULONG bufferLength, UL
     if (flags != 0) return CR_INVALID_FLAG;
     auto& s = Devices();
     std::lock_guard lock(s.mutex);
+    if (const auto* fault = s.FaultOn(DeviceCall::CM_Get_Device_ID)) return fault->error;
     auto node = s.Find(device);
     if (!node) return CR_INVALID_DEVNODE;
     const auto& id = node->instanceId;

@@ -45,7 +45,7 @@ const Port* PortFor(const Node& hub, ULONG index, DWORD& error) {
 DWORD NodeInformation(const Node& hub, BYTE* out, DWORD outSize, DWORD& returned) {
     if (outSize < sizeof(USB_NODE_INFORMATION)) return ERROR_INSUFFICIENT_BUFFER;
     USB_NODE_INFORMATION info{};
-    info.NodeType = UsbHub;
+    info.NodeType = hub.faults.nodeType.value_or(UsbHub);
     auto& d = info.u.HubInformation.HubDescriptor;
     const auto ports = static_cast<unsigned>(hub.ports.size());
     d.bDescriptorLength = static_cast<UCHAR>(7 + 2 * ((ports + 1 + 7) / 8));
@@ -123,7 +123,7 @@ DWORD HubIoControl(const std::shared_ptr<Node>& node, Channel channel, DWORD cod
     returned = 0;
     auto& s = GetMachine().Devices().State();
     std::lock_guard lock(s.mutex);
-    for (auto& fault : node->faults) {
+    for (auto& fault : node->faults.ioctls) {
         if (fault.code != code) continue;
         if (fault.skip > 0) {
             --fault.skip;

@@ -33,6 +33,19 @@ struct HostControllerNodes {
     DEVINST rootHub = 0;
 };
 
+// The SetupAPI and configuration-manager calls a fault can be put on.
+enum class DeviceCall {
+    SetupDiGetClassDevs,
+    SetupDiEnumDeviceInfo,
+    SetupDiEnumDeviceInterfaces,
+    SetupDiGetDeviceInterfaceDetail,
+    SetupDiGetDeviceRegistryProperty,
+    SetupDiOpenDeviceInfo,
+    CM_Get_Parent,
+    CM_Get_Device_ID_Size,
+    CM_Get_Device_ID,
+};
+
 struct UsbAttachOptions {
     bool hasDriver = true;  // false: no driver was ever installed for it
     USB_CONNECTION_STATUS status = DeviceConnected;
@@ -66,9 +79,25 @@ public:
     // nodes stay as non-present nodes. An empty port is left alone.
     void Detach(DEVINST hub, unsigned port);
 
-    // Fault knob: the control code on that controller or hub fails with
-    // error after afterCalls more successful calls, until ClearFaults.
+    // Fault knobs; each holds until ClearFaults (or until the node is
+    // attached again).
+    static constexpr unsigned kEveryCall = ~0u;
+    // The control code on that controller or hub fails with error after
+    // afterCalls more successful calls.
     void FailIoctl(DEVINST node, DWORD code, DWORD error = ERROR_GEN_FAILURE, unsigned afterCalls = 0);
+    // The call fails with error (a Win32 error, or a CONFIGRET for the CM_
+    // calls) after afterCalls more calls, for `times` calls. Calls that fail
+    // by design, such as a size query, count too.
+    void FailCall(DeviceCall call, DWORD error, unsigned afterCalls = 0, unsigned times = kEveryCall);
+    // The call reports size as the size its answer needs, while buffers are
+    // still checked against the true size. Only for the calls that report a
+    // size: SetupDiGetDeviceInterfaceDetail, SetupDiGetDeviceRegistryProperty
+    // and CM_Get_Device_ID_Size.
+    void MisreportSize(DeviceCall call, DWORD size);
+    // CreateFileW of any interface of the node fails with error.
+    void FailOpen(DEVINST node, DWORD error = ERROR_ACCESS_DENIED);
+    // The hub answers IOCTL_USB_GET_NODE_INFORMATION as a node of that type.
+    void ReportNodeType(DEVINST hub, USB_HUB_NODE type);
     void ClearFaults();
 
     // Inspection.
