@@ -16,17 +16,23 @@ using USB::ScopedHandle;
 
 namespace {
 
-// No name the hub driver or SetupAPI reports comes near this; a larger
-// size is treated as an allocation that cannot be made.
+// No name or id the hub driver, SetupAPI or the configuration manager
+// reports comes near this; a larger size is treated as an allocation that
+// cannot be made.
 constexpr std::size_t kMaxRecordSize = 0x20000;
 
-std::vector<BYTE> AllocateRecord(std::size_t size) {
-    if (size > kMaxRecordSize) TS_THROW(TSRuntimeError, "Allocation failed");
+template <class Unit>
+std::vector<Unit> Allocate(std::size_t count, const char* failure) {
+    if (count > kMaxRecordSize / sizeof(Unit)) TS_THROW(TSRuntimeError, failure);
     try {
-        return std::vector<BYTE>(size, 0);
+        return std::vector<Unit>(count, Unit{});
     } catch (const std::bad_alloc&) {
-        TS_THROW(TSRuntimeError, "Allocation failed");
+        TS_THROW(TSRuntimeError, failure);
     }
+}
+
+std::vector<BYTE> AllocateRecord(std::size_t size) {
+    return Allocate<BYTE>(size, "Allocation failed");
 }
 
 // The zero-ended UTF-16 text at offset of a record the callee filled up to
@@ -401,13 +407,9 @@ std::string FindChildDevicePathByDriverKeyName(const std::string& driverKeyName)
         ULONG length = 0;
         if (CM_Get_Device_ID_Size(&length, parent, 0) != CR_SUCCESS || length == 0)
             TS_THROW(TSRuntimeError, "CM_Get_Device_ID_Size failed");
-        std::vector<WCHAR> id;
-        try {
-            id.assign(length + 1, 0);
-        } catch (const std::bad_alloc&) {
-            TS_THROW(TSRuntimeError, "allocation failed");
-        }
-        if (CM_Get_Device_IDW(parent, id.data(), length + 1, 0) != CR_SUCCESS)
+        // Counted in size_t: a reported length of 0xFFFFFFFF must not wrap.
+        std::vector<WCHAR> id = Allocate<WCHAR>(std::size_t{length} + 1, "allocation failed");
+        if (CM_Get_Device_IDW(parent, id.data(), static_cast<ULONG>(id.size()), 0) != CR_SUCCESS)
             TS_THROW(TSRuntimeError, "CM_Get_Device_ID failed");
         SP_DEVINFO_DATA parentData{};
         parentData.cbSize = sizeof parentData;
