@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
+#include <ostream>
 #include <thread>
 
 using namespace Platform;
@@ -311,54 +311,237 @@ TEST_F(UsbWalkTest, WalksRunOnSeveralThreadsAtOnce) {
     EXPECT_EQ(opened.load(), 80);
 }
 
-TEST_F(UsbWalkTest, FailingHubCallsThrowTheirTextAndReleaseEverything) {
-    struct Case {
-        std::function<void()> arm;
-        const char* text;
-    };
-    const DEVINST controller = a_.controller;
-    const DEVINST h2 = h2_;
-    const std::vector<Case> cases = {
-        {[&] { devices().FailIoctl(h2, IOCTL_USB_GET_NODE_CONNECTION_INFORMATION); },
-         "DeviceIoControl get connection info failed"},
-        {[&] { devices().FailIoctl(controller, IOCTL_USB_GET_ROOT_HUB_NAME); },
-         "DeviceIoControl get root hub name size failed"},
-        {[&] { devices().FailIoctl(controller, IOCTL_USB_GET_ROOT_HUB_NAME, ERROR_GEN_FAILURE, 1); },
-         "DeviceIoControl get root hub name failed"},
-        {[&] { devices().FailIoctl(h2, IOCTL_USB_GET_NODE_INFORMATION); }, "DeviceIoControl get node info failed"},
-        {[&] { devices().FailIoctl(h1_, IOCTL_USB_GET_NODE_CONNECTION_NAME); },
-         "DeviceIoControl get connection name size failed"},
-        {[&] { devices().FailIoctl(h1_, IOCTL_USB_GET_NODE_CONNECTION_NAME, ERROR_GEN_FAILURE, 1); },
-         "DeviceIoControl get connection name failed"},
-        {[&] { devices().FailIoctl(h2, IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME); },
-         "DeviceIoControl get driver key name size failed"},
-        {[&] { devices().FailIoctl(h2, IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME, ERROR_GEN_FAILURE, 1); },
-         "DeviceIoControl get driver key name failed"},
-        {[&] { devices().FailIoctl(h2, IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION); },
-         "DeviceIoControl get descriptor size failed"},
-        {[&] { devices().FailIoctl(h2, IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION, ERROR_GEN_FAILURE, 1); },
-         "DeviceIoControl get descriptor failed"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        c.arm();
-        DeviceOnHubMatchedVidPid model(kVendor, kModel);
-        try {
-            First<PrinterInfoResult>(model);
-            ADD_FAILURE() << "no exception";
-        } catch (const Tessary::TSRuntimeError& e) {
-            EXPECT_STREQ(e.what(), c.text);
-            EXPECT_TRUE(e.File().ends_with("USBUtils.cpp"));
-        }
-        ExpectNothingOpen();
-        devices().ClearFaults();
-    }
-    // The open functions throw for a failing walk rather than report "not found".
-    devices().FailIoctl(h2, IOCTL_USB_GET_NODE_CONNECTION_INFORMATION);
-    std::uint32_t out = 0, in = 0;
-    EXPECT_THROW(OpenUSBPrinter(kVendor, kModel, "", out, in), Tessary::TSRuntimeError);
-    ExpectNothingOpen();
+// ---- Failures of the walk and the lookups, one row each ----
+
+// The nodes of UsbWalkTest's tree that faults are put on.
+struct FaultTargets {
+    DEVINST controller;  // controller A
+    DEVINST h1, h2;
+    DEVINST p1Printing;  // the node with P1's printing interface
+};
+
+enum class Lookup {
+    Walk,         // first PrinterInfoResult of the model: P1, on H2
+    OpenPrinter,  // OpenUSBPrinter of the model: P1's printing interface
+    DevicePath,   // FindDevicePathByDriverKeyName of P2
+    ChildPath,    // FindChildDevicePathByDriverKeyName of P2
+};
+
+enum class Outcome { Found, NotFound, RuntimeError, LogicError };
+
+struct FaultCase {
+    const char* name;
+    void (*arm)(DeviceManager&, const FaultTargets&);
+    Lookup lookup;
+    Outcome outcome;
+    const char* text = "";  // of the exception
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
 }
+
+constexpr DWORD kHugeSize = 0x40000000;
+
+const FaultCase kFaultCases[] = {
+    // The walk's device-information list of host controllers.
+    {"ControllerListNotMade",
+     [](DeviceManager& d, const FaultTargets&) {
+         d.FailCall(DeviceCall::SetupDiGetClassDevs, ERROR_NOT_ENOUGH_MEMORY);
+     },
+     Lookup::Walk, Outcome::RuntimeError, "SetupDiGetClassDevs failed"},
+    {"ControllerNotEnumerated",
+     [](DeviceManager& d, const FaultTargets&) { d.FailCall(DeviceCall::SetupDiEnumDeviceInfo, ERROR_GEN_FAILURE); },
+     Lookup::Walk, Outcome::RuntimeError, "setupDiEnumDeviceInfo failed"},
+    {"ControllerInterfaceNotEnumerated",
+     [](DeviceManager& d, const FaultTargets&) {
+         d.FailCall(DeviceCall::SetupDiEnumDeviceInterfaces, ERROR_GEN_FAILURE);
+     },
+     Lookup::Walk, Outcome::RuntimeError, "SetupDiEnumDeviceInterfaces failed"},
+    {"ControllerPathSizeNotReported",
+     [](DeviceManager& d, const FaultTargets&) {
+         d.FailCall(DeviceCall::SetupDiGetDeviceInterfaceDetail, ERROR_GEN_FAILURE);
+     },
+     Lookup::Walk, Outcome::RuntimeError, "SetupDiGetDeviceInterfaceDetail failed"},
+    {"ControllerPathNotRead",
+     [](DeviceManager& d, const FaultTargets&) {
+         d.FailCall(DeviceCall::SetupDiGetDeviceInterfaceDetail, ERROR_GEN_FAILURE, 1);
+     },
+     Lookup::Walk, Outcome::RuntimeError, "SetupDiGetDeviceInterfaceDetail failed"},
+    {"ControllerPathTooLargeToAllocate",
+     [](DeviceManager& d, const FaultTargets&) {
+         d.MisreportSize(DeviceCall::SetupDiGetDeviceInterfaceDetail, kHugeSize);
+     },
+     Lookup::Walk, Outcome::RuntimeError, "Allocation failed"},
+    // The controller and its root hub name.
+    {"ControllerNotOpened", [](DeviceManager& d, const FaultTargets& t) { d.FailOpen(t.controller); }, Lookup::Walk,
+     Outcome::RuntimeError, "CreateFile failed"},
+    {"RootHubNameSizeNotAnswered",
+     [](DeviceManager& d, const FaultTargets& t) { d.FailIoctl(t.controller, IOCTL_USB_GET_ROOT_HUB_NAME); },
+     Lookup::Walk, Outcome::RuntimeError, "DeviceIoControl get root hub name size failed"},
+    {"RootHubNameNotAnswered",
+     [](DeviceManager& d, const FaultTargets& t) {
+         d.FailIoctl(t.controller, IOCTL_USB_GET_ROOT_HUB_NAME, ERROR_GEN_FAILURE, 1);
+     },
+     Lookup::Walk, Outcome::RuntimeError, "DeviceIoControl get root hub name failed"},
+    // A hub two levels down, with the controller, root hub and H1 open above it.
+    {"HubNotOpened", [](DeviceManager& d, const FaultTargets& t) { d.FailOpen(t.h2); }, Lookup::Walk,
+     Outcome::RuntimeError, "CreateFile failed"},
+    {"HubNodeInfoNotAnswered",
+     [](DeviceManager& d, const FaultTargets& t) { d.FailIoctl(t.h2, IOCTL_USB_GET_NODE_INFORMATION); }, Lookup::Walk,
+     Outcome::RuntimeError, "DeviceIoControl get node info failed"},
+    {"HubIsACompositeParent", [](DeviceManager& d, const FaultTargets& t) { d.ReportNodeType(t.h2, UsbMIParent); },
+     Lookup::Walk, Outcome::LogicError, "Not a USB hub"},
+    {"ConnectionInfoNotAnswered",
+     [](DeviceManager& d, const FaultTargets& t) { d.FailIoctl(t.h2, IOCTL_USB_GET_NODE_CONNECTION_INFORMATION); },
+     Lookup::Walk, Outcome::RuntimeError, "DeviceIoControl get connection info failed"},
+    {"ConnectionNameSizeNotAnswered",
+     [](DeviceManager& d, const FaultTargets& t) { d.FailIoctl(t.h1, IOCTL_USB_GET_NODE_CONNECTION_NAME); },
+     Lookup::Walk, Outcome::RuntimeError, "DeviceIoControl get connection name size failed"},
+    {"ConnectionNameNotAnswered",
+     [](DeviceManager& d, const FaultTargets& t) {
+         d.FailIoctl(t.h1, IOCTL_USB_GET_NODE_CONNECTION_NAME, ERROR_GEN_FAILURE, 1);
+     },
+     Lookup::Walk, Outcome::RuntimeError, "DeviceIoControl get connection name failed"},
+    // Reading the matching device.
+    {"DriverKeyNameSizeNotAnswered",
+     [](DeviceManager& d, const FaultTargets& t) { d.FailIoctl(t.h2, IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME); },
+     Lookup::Walk, Outcome::RuntimeError, "DeviceIoControl get driver key name size failed"},
+    {"DriverKeyNameNotAnswered",
+     [](DeviceManager& d, const FaultTargets& t) {
+         d.FailIoctl(t.h2, IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME, ERROR_GEN_FAILURE, 1);
+     },
+     Lookup::Walk, Outcome::RuntimeError, "DeviceIoControl get driver key name failed"},
+    {"DescriptorSizeNotAnswered",
+     [](DeviceManager& d, const FaultTargets& t) { d.FailIoctl(t.h2, IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION); },
+     Lookup::Walk, Outcome::RuntimeError, "DeviceIoControl get descriptor size failed"},
+    {"DescriptorNotAnswered",
+     [](DeviceManager& d, const FaultTargets& t) {
+         d.FailIoctl(t.h2, IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION, ERROR_GEN_FAILURE, 1);
+     },
+     Lookup::Walk, Outcome::RuntimeError, "DeviceIoControl get descriptor failed"},
+    // The open functions throw for a failing walk rather than report "not
+    // found", and report a printer they cannot open as not found.
+    {"OpenWithFailingWalk",
+     [](DeviceManager& d, const FaultTargets& t) { d.FailIoctl(t.h2, IOCTL_USB_GET_NODE_CONNECTION_INFORMATION); },
+     Lookup::OpenPrinter, Outcome::RuntimeError, "DeviceIoControl get connection info failed"},
+    {"OpenOfPrinterRefused", [](DeviceManager& d, const FaultTargets& t) { d.FailOpen(t.p1Printing); },
+     Lookup::OpenPrinter, Outcome::NotFound},
+    // Finding a device's path by its driver key.
+    {"DriverKeySizeNotReported",
+     [](DeviceManager& d, const FaultTargets&) {
+         d.FailCall(DeviceCall::SetupDiGetDeviceRegistryProperty, ERROR_GEN_FAILURE);
+     },
+     Lookup::DevicePath, Outcome::RuntimeError, "SetupDiGetDeviceRegistryProperty failed"},
+    {"DriverKeyNotRead",
+     [](DeviceManager& d, const FaultTargets&) {
+         d.FailCall(DeviceCall::SetupDiGetDeviceRegistryProperty, ERROR_GEN_FAILURE, 1);
+     },
+     Lookup::DevicePath, Outcome::RuntimeError, "SetupDiGetDeviceRegistryProperty failed"},
+    {"DriverKeyTooLargeToAllocate",
+     [](DeviceManager& d, const FaultTargets&) {
+         d.MisreportSize(DeviceCall::SetupDiGetDeviceRegistryProperty, kHugeSize);
+     },
+     Lookup::DevicePath, Outcome::RuntimeError, "Allocation failed"},
+    {"DeviceInterfaceNotEnumerated",
+     [](DeviceManager& d, const FaultTargets&) {
+         d.FailCall(DeviceCall::SetupDiEnumDeviceInterfaces, ERROR_GEN_FAILURE);
+     },
+     Lookup::DevicePath, Outcome::RuntimeError, "SetupDiEnumDeviceInterfaces failed"},
+    // Finding a printing interface by its parent's driver key.
+    {"PrintingListNotMade",
+     [](DeviceManager& d, const FaultTargets&) {
+         d.FailCall(DeviceCall::SetupDiGetClassDevs, ERROR_NOT_ENOUGH_MEMORY, 1);
+     },
+     Lookup::ChildPath, Outcome::RuntimeError, "SetupDiGetClassDevs failed"},
+    {"ParentOfFirstPrinterUnknown",
+     [](DeviceManager& d, const FaultTargets&) { d.FailCall(DeviceCall::CM_Get_Parent, CR_NO_SUCH_DEVNODE, 0, 1); },
+     Lookup::ChildPath, Outcome::Found},
+    {"ParentOfEveryPrinterUnknown",
+     [](DeviceManager& d, const FaultTargets&) { d.FailCall(DeviceCall::CM_Get_Parent, CR_NO_SUCH_DEVNODE); },
+     Lookup::ChildPath, Outcome::NotFound},
+    {"ParentIdSizeNotReported",
+     [](DeviceManager& d, const FaultTargets&) { d.FailCall(DeviceCall::CM_Get_Device_ID_Size, CR_INVALID_DEVNODE); },
+     Lookup::ChildPath, Outcome::RuntimeError, "CM_Get_Device_ID_Size failed"},
+    {"ParentIdSizeZero",
+     [](DeviceManager& d, const FaultTargets&) { d.MisreportSize(DeviceCall::CM_Get_Device_ID_Size, 0); },
+     Lookup::ChildPath, Outcome::RuntimeError, "CM_Get_Device_ID_Size failed"},
+    {"ParentIdTooLargeToAllocate",
+     [](DeviceManager& d, const FaultTargets&) { d.MisreportSize(DeviceCall::CM_Get_Device_ID_Size, kHugeSize); },
+     Lookup::ChildPath, Outcome::RuntimeError, "allocation failed"},
+    {"ParentIdSizeMaximal",
+     [](DeviceManager& d, const FaultTargets&) { d.MisreportSize(DeviceCall::CM_Get_Device_ID_Size, 0xFFFFFFFF); },
+     Lookup::ChildPath, Outcome::RuntimeError, "allocation failed"},
+    {"ParentIdNotRead",
+     [](DeviceManager& d, const FaultTargets&) { d.FailCall(DeviceCall::CM_Get_Device_ID, CR_INVALID_DEVNODE); },
+     Lookup::ChildPath, Outcome::RuntimeError, "CM_Get_Device_ID failed"},
+    {"ParentNotOpenedInDeviceList",
+     [](DeviceManager& d, const FaultTargets&) {
+         d.FailCall(DeviceCall::SetupDiOpenDeviceInfo, ERROR_NO_SUCH_DEVINST);
+     },
+     Lookup::ChildPath, Outcome::RuntimeError, "SetupDiOpenDeviceInfo failed"},
+    {"PrintingPathNotRead",
+     [](DeviceManager& d, const FaultTargets&) {
+         d.FailCall(DeviceCall::SetupDiGetDeviceInterfaceDetail, ERROR_GEN_FAILURE, 1);
+     },
+     Lookup::ChildPath, Outcome::RuntimeError, "SetupDiGetDeviceInterfaceDetail failed"},
+};
+
+class UsbWalkFaultTest : public UsbWalkTest, public ::testing::WithParamInterface<FaultCase> {
+protected:
+    // The lookup's answer: a driver key, a path, or "open" for a handle.
+    std::string Run(Lookup lookup) {
+        switch (lookup) {
+            case Lookup::Walk: {
+                DeviceOnHubMatchedVidPid model(kVendor, kModel);
+                return First<PrinterInfoResult>(model).driverKeyName;
+            }
+            case Lookup::OpenPrinter: {
+                std::uint32_t out = 0, in = 0;
+                HANDLE printer = OpenUSBPrinter(kVendor, kModel, "", out, in);
+                if (printer == INVALID_HANDLE_VALUE) return {};
+                CloseHandle(printer);
+                return "open";
+            }
+            case Lookup::DevicePath:
+                return FindDevicePathByDriverKeyName(Key(p2_));
+            case Lookup::ChildPath:
+                return FindChildDevicePathByDriverKeyName(Key(p2_));
+        }
+        return {};
+    }
+};
+
+TEST_P(UsbWalkFaultTest, ThrowsItsTextOrSkipsAndLeavesNothingOpen) {
+    const FaultCase& c = GetParam();
+    const std::string found = Run(c.lookup);  // with no fault armed
+    ASSERT_FALSE(found.empty());
+    const std::size_t handles = OpenHandleCount();
+    c.arm(devices(), {a_.controller, h1_, h2_, devices().PrintingFunction(p1_)});
+    try {
+        const std::string result = Run(c.lookup);
+        if (c.outcome == Outcome::Found)
+            EXPECT_EQ(result, found);
+        else if (c.outcome == Outcome::NotFound)
+            EXPECT_EQ(result, "");
+        else
+            ADD_FAILURE() << "no exception, answered \"" << result << "\"";
+    } catch (const Tessary::TSException& e) {
+        EXPECT_STREQ(e.what(), c.text);
+        EXPECT_TRUE(e.File().ends_with("USBUtils.cpp")) << e.File();
+        if (c.outcome == Outcome::RuntimeError)
+            EXPECT_NE(dynamic_cast<const Tessary::TSRuntimeError*>(&e), nullptr);
+        else if (c.outcome == Outcome::LogicError)
+            EXPECT_NE(dynamic_cast<const Tessary::TSLogicError*>(&e), nullptr);
+        else
+            ADD_FAILURE() << "unexpected exception";
+    }
+    ExpectNothingOpen();
+    EXPECT_EQ(OpenHandleCount(), handles);
+}
+
+INSTANTIATE_TEST_SUITE_P(HubWalk, UsbWalkFaultTest, ::testing::ValuesIn(kFaultCases),
+                         [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 TEST_F(UsbWalkTest, NullHubHandleIsRefused) {
     EXPECT_THROW(GetDescriptorLength(nullptr, 1, 3, 1), Tessary::TSInvalidArgument);
