@@ -63,15 +63,6 @@ PrivateDevMode SettingsOf(PDEVOBJ device) {
     return PrivateDevMode::Read(static_cast<const BYTE*>(device->pOEMDM));
 }
 
-bool IsUsbPort(HANDLE printer) {
-    BYTE buffer[2048] = {};
-    DWORD type = 0, needed = 0;
-    if (GetPrinterDataExW(printer, u"\\", u"Port", &type, buffer, sizeof buffer - 2, &needed) != ERROR_SUCCESS)
-        return false;
-    const auto unit = [&](int i) { return static_cast<char16_t>(buffer[2 * i] | (buffer[2 * i + 1] << 8)); };
-    return unit(0) == u'U' && unit(1) == u'S' && unit(2) == u'B';
-}
-
 std::string Narrow(const std::u16string& text) {
     return Tessary::UTF16ToUTF8String(text.c_str(), static_cast<int>(text.size()));
 }
@@ -157,7 +148,9 @@ BOOL HookStartDoc(SURFOBJ* surface, LPWSTR documentName, DWORD jobId) {
 
         RodizuzUzezProperties queue(driverDevice->hPrinter);
         PrinterConfig model;
-        const bool rotated = queue.IdentifyPrinter(model) && model.rotate == 2 && IsUsbPort(driverDevice->hPrinter);
+        // The queue's own port test, so that every part of the system agrees
+        // on which queues are on USB (one whose port cannot be read is).
+        const bool rotated = queue.IdentifyPrinter(model) && model.rotate == 2 && !queue.IsNetworkPort();
         const DEVMODEW* settings = driverDevice->pPublicDM;
         const bool landscape = settings != nullptr && settings->dmOrientation == DMORIENT_LANDSCAPE;
         int kind = 0;
