@@ -6,6 +6,7 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <type_traits>
 
 namespace Platform {
 
@@ -189,12 +190,44 @@ struct DriverFunctions {
         Count(s->dhpdev, INDEX_DrvRealizeBrush);
         return TRUE;
     }
-    template <ULONG Index>
-    static LONG_PTR PassThrough(PVOID first, PVOID, PVOID, PVOID, PVOID, PVOID, PVOID, PVOID, PVOID, PVOID, PVOID,
-                                PVOID, PVOID) {
-        const DHPDEV device = DdiTakesDevice(Index) ? static_cast<DHPDEV>(first) : static_cast<SURFOBJ*>(first)->dhpdev;
-        Count(device, Index);
-        return TRUE;
+    static DHPDEV DeviceOf(SURFOBJ* s) { return s == nullptr ? nullptr : s->dhpdev; }
+    static DHPDEV DeviceOf(DHPDEV device) { return device; }
+    // An argument's bits, widened without sign.
+    template <typename T>
+    static std::uintptr_t Bits(T value) {
+        if constexpr (std::is_pointer_v<T>) {
+            return reinterpret_cast<std::uintptr_t>(value);
+        } else {
+            return static_cast<std::uintptr_t>(static_cast<std::make_unsigned_t<T>>(value));
+        }
+    }
+    // Every other function counts its call, keeps its arguments and answers
+    // success (a null pointer where it returns one).
+    template <ULONG Index, typename Result, typename First, typename... Rest>
+    static Result Recorded(First first, Rest... rest) {
+        if (DriverHost* host = HostOf(DeviceOf(first))) {
+            ++host->calls_[Index];
+            host->arguments_[Index] = {Bits(first), Bits(rest)...};
+        }
+        if constexpr (std::is_pointer_v<Result>) {
+            return nullptr;
+        } else {
+            return Result{1};
+        }
+    }
+    template <ULONG Index, typename Result, typename First, typename... Rest>
+    static PFN RecordedFunction(Result (*)(First, Rest...)) {
+        return reinterpret_cast<PFN>(&Recorded<Index, Result, First, Rest...>);
+    }
+    // Without a surface only the escape query comes; of the font escapes
+    // this driver knows that query alone.
+    static ULONG FontManagement(SURFOBJ* s, FONTOBJ* font, ULONG mode, ULONG inSize, PVOID in, ULONG outSize,
+                                PVOID out) {
+        if (s != nullptr) return Recorded<INDEX_DrvFontManagement, ULONG>(s, font, mode, inSize, in, outSize, out);
+        if (mode != QUERYESCSUPPORT || in == nullptr || inSize < sizeof(ULONG)) return 0;
+        ULONG escape = 0;
+        std::memcpy(&escape, in, sizeof escape);
+        return escape == QUERYESCSUPPORT ? 1 : 0;
     }
 };
 
@@ -216,31 +249,32 @@ PFN DriverHost::DriverFunction(ULONG index) {
             return reinterpret_cast<PFN>(&DriverFunctions::Escape);
         case INDEX_DrvRealizeBrush:
             return reinterpret_cast<PFN>(&DriverFunctions::RealizeBrush);
-#define VELMO_PASS(i) \
-    case i:           \
-        return reinterpret_cast<PFN>(&DriverFunctions::PassThrough<i>);
-            VELMO_PASS(INDEX_DrvDitherColor)
-            VELMO_PASS(INDEX_DrvStrokePath)
-            VELMO_PASS(INDEX_DrvFillPath)
-            VELMO_PASS(INDEX_DrvStrokeAndFillPath)
-            VELMO_PASS(INDEX_DrvPaint)
-            VELMO_PASS(INDEX_DrvBitBlt)
-            VELMO_PASS(INDEX_DrvCopyBits)
-            VELMO_PASS(INDEX_DrvStretchBlt)
-            VELMO_PASS(INDEX_DrvTextOut)
-            VELMO_PASS(INDEX_DrvQueryFont)
-            VELMO_PASS(INDEX_DrvQueryFontTree)
-            VELMO_PASS(INDEX_DrvQueryFontData)
-            VELMO_PASS(INDEX_DrvLineTo)
-            VELMO_PASS(INDEX_DrvGetGlyphMode)
-            VELMO_PASS(INDEX_DrvFontManagement)
-            VELMO_PASS(INDEX_DrvQueryAdvanceWidths)
-            VELMO_PASS(INDEX_DrvGradientFill)
-            VELMO_PASS(INDEX_DrvStretchBltROP)
-            VELMO_PASS(INDEX_DrvPlgBlt)
-            VELMO_PASS(INDEX_DrvAlphaBlend)
-            VELMO_PASS(INDEX_DrvTransparentBlt)
-#undef VELMO_PASS
+        case INDEX_DrvFontManagement:
+            return reinterpret_cast<PFN>(&DriverFunctions::FontManagement);
+#define VELMO_RECORDED(name) \
+    case INDEX_##name:       \
+        return DriverFunctions::RecordedFunction<INDEX_##name>(PFN_##name{});
+            VELMO_RECORDED(DrvDitherColor)
+            VELMO_RECORDED(DrvStrokePath)
+            VELMO_RECORDED(DrvFillPath)
+            VELMO_RECORDED(DrvStrokeAndFillPath)
+            VELMO_RECORDED(DrvPaint)
+            VELMO_RECORDED(DrvBitBlt)
+            VELMO_RECORDED(DrvCopyBits)
+            VELMO_RECORDED(DrvStretchBlt)
+            VELMO_RECORDED(DrvTextOut)
+            VELMO_RECORDED(DrvQueryFont)
+            VELMO_RECORDED(DrvQueryFontTree)
+            VELMO_RECORDED(DrvQueryFontData)
+            VELMO_RECORDED(DrvLineTo)
+            VELMO_RECORDED(DrvGetGlyphMode)
+            VELMO_RECORDED(DrvQueryAdvanceWidths)
+            VELMO_RECORDED(DrvGradientFill)
+            VELMO_RECORDED(DrvStretchBltROP)
+            VELMO_RECORDED(DrvPlgBlt)
+            VELMO_RECORDED(DrvAlphaBlend)
+            VELMO_RECORDED(DrvTransparentBlt)
+#undef VELMO_RECORDED
         default:
             return nullptr;
     }
@@ -325,6 +359,11 @@ void DriverHost::Close() {
 int DriverHost::DriverCalls(ULONG index) const {
     const auto found = calls_.find(index);
     return found == calls_.end() ? 0 : found->second;
+}
+
+std::vector<std::uintptr_t> DriverHost::DriverArguments(ULONG index) const {
+    const auto found = arguments_.find(index);
+    return found == arguments_.end() ? std::vector<std::uintptr_t>{} : found->second;
 }
 
 PFN DriverHost::Hooked(ULONG index) const {

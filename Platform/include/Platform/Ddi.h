@@ -144,7 +144,32 @@ constexpr ULONG INDEX_DrvPlgBlt = 70;
 constexpr ULONG INDEX_DrvAlphaBlend = 71;
 constexpr ULONG INDEX_DrvTransparentBlt = 74;
 
-// Signatures of the functions a plug-in handles itself.
+// What the drawing and font functions pass by pointer. The plug-ins and the
+// driver host only hand these on, so their contents are not declared.
+struct RECTL;
+struct POINTFIX;
+struct CLIPOBJ;
+struct XLATEOBJ;
+struct BRUSHOBJ;
+struct STROBJ;
+struct FONTOBJ;
+struct PATHOBJ;
+struct XFORMOBJ;
+struct LINEATTRS;
+struct COLORADJUSTMENT;
+struct GLYPHDATA;
+struct IFIMETRICS;
+struct BLENDOBJ;
+struct TRIVERTEX;
+using MIX = ULONG;
+using ROP4 = ULONG;
+using HGLYPH = ULONG;
+
+// DrvFontManagement's query whether an escape is supported; it comes
+// without a surface, the escape number at the input.
+constexpr ULONG QUERYESCSUPPORT = 8;
+
+// The driver functions a plug-in can hook, each in its own type.
 using PFN_DrvStartDoc = BOOL (*)(SURFOBJ* surface, LPWSTR documentName, DWORD jobId);
 using PFN_DrvEndDoc = BOOL (*)(SURFOBJ* surface, FLONG flags);
 using PFN_DrvStartPage = BOOL (*)(SURFOBJ* surface);
@@ -154,17 +179,94 @@ using PFN_DrvNextBand = BOOL (*)(SURFOBJ* surface, POINTL* origin);
 using PFN_DrvEscape = ULONG (*)(SURFOBJ* surface, ULONG escape, ULONG inSize, PVOID in, ULONG outSize, PVOID out);
 using PFN_DrvRealizeBrush = BOOL (*)(PVOID brush, SURFOBJ* target, SURFOBJ* pattern, SURFOBJ* mask, PVOID translate,
                                      ULONG hatch);
-// Every other drawing and font function is passed through unchanged, so
-// one opaque form serves them all: the first argument is the surface (or,
-// for the font and colour queries, the driver's device), then up to twelve
-// further arguments.
-using PFN_DrvPassThrough = LONG_PTR (*)(PVOID first, PVOID a1, PVOID a2, PVOID a3, PVOID a4, PVOID a5, PVOID a6,
-                                        PVOID a7, PVOID a8, PVOID a9, PVOID a10, PVOID a11, PVOID a12);
-// Functions whose first argument is the driver's device rather than a surface.
-constexpr bool DdiTakesDevice(ULONG index) {
-    return index == INDEX_DrvDitherColor || index == INDEX_DrvQueryFont || index == INDEX_DrvQueryFontTree ||
-           index == INDEX_DrvQueryFontData || index == INDEX_DrvQueryAdvanceWidths || index == INDEX_DrvGetGlyphMode;
-}
+using PFN_DrvDitherColor = ULONG (*)(DHPDEV device, ULONG mode, ULONG rgb, ULONG* indexes);
+using PFN_DrvCopyBits = BOOL (*)(SURFOBJ* target, SURFOBJ* source, CLIPOBJ* clip, XLATEOBJ* translate,
+                                 RECTL* targetRect, POINTL* sourceOrigin);
+using PFN_DrvBitBlt = BOOL (*)(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, XLATEOBJ* translate,
+                               RECTL* targetRect, POINTL* sourceOrigin, POINTL* maskOrigin, BRUSHOBJ* brush,
+                               POINTL* brushOrigin, ROP4 rop);
+using PFN_DrvStretchBlt = BOOL (*)(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, XLATEOBJ* translate,
+                                   COLORADJUSTMENT* adjustment, POINTL* halftoneOrigin, RECTL* targetRect,
+                                   RECTL* sourceRect, POINTL* maskOrigin, ULONG mode);
+using PFN_DrvTextOut = BOOL (*)(SURFOBJ* surface, STROBJ* text, FONTOBJ* font, CLIPOBJ* clip, RECTL* extra,
+                                RECTL* opaqueRect, BRUSHOBJ* foreground, BRUSHOBJ* opaque, POINTL* brushOrigin,
+                                MIX mix);
+using PFN_DrvStrokePath = BOOL (*)(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip, XFORMOBJ* transform, BRUSHOBJ* brush,
+                                   POINTL* brushOrigin, LINEATTRS* line, MIX mix);
+using PFN_DrvFillPath = BOOL (*)(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip, BRUSHOBJ* brush, POINTL* brushOrigin,
+                                 MIX mix, FLONG options);
+using PFN_DrvStrokeAndFillPath = BOOL (*)(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip, XFORMOBJ* transform,
+                                          BRUSHOBJ* stroke, LINEATTRS* line, BRUSHOBJ* fill, POINTL* brushOrigin,
+                                          MIX fillMix, FLONG options);
+using PFN_DrvPaint = BOOL (*)(SURFOBJ* surface, CLIPOBJ* clip, BRUSHOBJ* brush, POINTL* brushOrigin, MIX mix);
+using PFN_DrvLineTo = BOOL (*)(SURFOBJ* surface, CLIPOBJ* clip, BRUSHOBJ* brush, LONG x1, LONG y1, LONG x2, LONG y2,
+                               RECTL* bounds, MIX mix);
+using PFN_DrvQueryFont = IFIMETRICS* (*)(DHPDEV device, ULONG_PTR file, ULONG face, ULONG_PTR* id);
+using PFN_DrvQueryFontTree = PVOID (*)(DHPDEV device, ULONG_PTR file, ULONG face, ULONG mode, ULONG_PTR* id);
+using PFN_DrvQueryFontData = LONG (*)(DHPDEV device, FONTOBJ* font, ULONG mode, HGLYPH glyph, GLYPHDATA* data,
+                                      PVOID buffer, ULONG size);
+using PFN_DrvQueryAdvanceWidths = BOOL (*)(DHPDEV device, FONTOBJ* font, ULONG mode, HGLYPH* glyphs, PVOID widths,
+                                           ULONG count);
+// The surface is null for QUERYESCSUPPORT.
+using PFN_DrvFontManagement = ULONG (*)(SURFOBJ* surface, FONTOBJ* font, ULONG mode, ULONG inSize, PVOID in,
+                                        ULONG outSize, PVOID out);
+using PFN_DrvGetGlyphMode = ULONG (*)(DHPDEV device, FONTOBJ* font);
+using PFN_DrvStretchBltROP = BOOL (*)(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip,
+                                      XLATEOBJ* translate, COLORADJUSTMENT* adjustment, POINTL* halftoneOrigin,
+                                      RECTL* targetRect, RECTL* sourceRect, POINTL* maskOrigin, ULONG mode,
+                                      BRUSHOBJ* brush, ROP4 rop);
+using PFN_DrvPlgBlt = BOOL (*)(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, XLATEOBJ* translate,
+                               COLORADJUSTMENT* adjustment, POINTL* brushOrigin, POINTFIX* corners, RECTL* sourceRect,
+                               POINTL* maskOrigin, ULONG mode);
+using PFN_DrvTransparentBlt = BOOL (*)(SURFOBJ* target, SURFOBJ* source, CLIPOBJ* clip, XLATEOBJ* translate,
+                                       RECTL* targetRect, RECTL* sourceRect, ULONG transparentColour, ULONG reserved);
+using PFN_DrvAlphaBlend = BOOL (*)(SURFOBJ* target, SURFOBJ* source, CLIPOBJ* clip, XLATEOBJ* translate,
+                                   RECTL* targetRect, RECTL* sourceRect, BLENDOBJ* blend);
+using PFN_DrvGradientFill = BOOL (*)(SURFOBJ* target, CLIPOBJ* clip, XLATEOBJ* translate, TRIVERTEX* vertices,
+                                     ULONG vertexCount, PVOID mesh, ULONG meshCount, RECTL* extents,
+                                     POINTL* ditherOrigin, ULONG mode);
+
+// The type of the function behind a function index: a table entry's PFN is
+// called only after a cast to this.
+template <ULONG Index>
+struct DdiFunction;
+#define VELMO_DDI_FUNCTION(name)       \
+    template <>                        \
+    struct DdiFunction<INDEX_##name> { \
+        using type = PFN_##name;       \
+    };
+VELMO_DDI_FUNCTION(DrvStartDoc)
+VELMO_DDI_FUNCTION(DrvEndDoc)
+VELMO_DDI_FUNCTION(DrvStartPage)
+VELMO_DDI_FUNCTION(DrvSendPage)
+VELMO_DDI_FUNCTION(DrvStartBanding)
+VELMO_DDI_FUNCTION(DrvNextBand)
+VELMO_DDI_FUNCTION(DrvEscape)
+VELMO_DDI_FUNCTION(DrvRealizeBrush)
+VELMO_DDI_FUNCTION(DrvDitherColor)
+VELMO_DDI_FUNCTION(DrvCopyBits)
+VELMO_DDI_FUNCTION(DrvBitBlt)
+VELMO_DDI_FUNCTION(DrvStretchBlt)
+VELMO_DDI_FUNCTION(DrvTextOut)
+VELMO_DDI_FUNCTION(DrvStrokePath)
+VELMO_DDI_FUNCTION(DrvFillPath)
+VELMO_DDI_FUNCTION(DrvStrokeAndFillPath)
+VELMO_DDI_FUNCTION(DrvPaint)
+VELMO_DDI_FUNCTION(DrvLineTo)
+VELMO_DDI_FUNCTION(DrvQueryFont)
+VELMO_DDI_FUNCTION(DrvQueryFontTree)
+VELMO_DDI_FUNCTION(DrvQueryFontData)
+VELMO_DDI_FUNCTION(DrvQueryAdvanceWidths)
+VELMO_DDI_FUNCTION(DrvFontManagement)
+VELMO_DDI_FUNCTION(DrvGetGlyphMode)
+VELMO_DDI_FUNCTION(DrvStretchBltROP)
+VELMO_DDI_FUNCTION(DrvPlgBlt)
+VELMO_DDI_FUNCTION(DrvTransparentBlt)
+VELMO_DDI_FUNCTION(DrvAlphaBlend)
+VELMO_DDI_FUNCTION(DrvGradientFill)
+#undef VELMO_DDI_FUNCTION
+template <ULONG Index>
+using DdiFunctionType = typename DdiFunction<Index>::type;
 
 // Capacity of the printer name buffer handed to EnablePDEV, with its zero.
 constexpr DWORD PRINTER_NAME_BUFFER_UNITS = 256;

@@ -9,6 +9,7 @@
 #include "Platform/Ddi.h"
 
 #include <array>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -96,6 +97,10 @@ public:
 
     // Calls of the driver's own functions, by function index.
     int DriverCalls(ULONG index) const;
+    // The arguments of the last call of one of the driver's drawing and font
+    // functions (not the page functions), each as its bits widened without
+    // sign.
+    std::vector<std::uintptr_t> DriverArguments(ULONG index) const;
 
     // The driver's own implementation of one function (for the plug-in's
     // hook table to forward to).
@@ -120,6 +125,7 @@ private:
     std::vector<BYTE> privateSettings_;
     std::vector<DRVFN> driverTable_;
     std::map<ULONG, int> calls_;
+    std::map<ULONG, std::vector<std::uintptr_t>> arguments_;
     // Band feeding state.
     const PageImage* bandImage_ = nullptr;
     int bandTop_ = 0;

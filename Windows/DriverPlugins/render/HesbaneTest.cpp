@@ -2,7 +2,11 @@
 // host stand-in, printing page images into the spool stream.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 
 #include "Platform/DriverHost.h"
 #include "PluginTestSupport.h"
@@ -123,11 +127,17 @@ TEST_F(HesbaneTest, PrinterThatTurnsPagesOnUsb) {
     const PageImage image = TestImage(20, 12);
     ExpectPrinted(Print({image}, PublicSettings()).at(0), image, false, true);
     ExpectPrinted(Print({image}, PublicSettings(DMORIENT_LANDSCAPE)).at(0), image, true, true);
-    // On a network port the page is not turned.
-    Spooler().RemovePrinter(kQueue);
-    Spooler().AddPrinter(kQueue, u"IP_10.0.0.9", u"Velmo Glimmer Driver");
-    SetDeviceId("MFG:Velmo;MDL:Glimmer Photo 4;VER:5.0;");
-    ExpectPrinted(Print({image}, PublicSettings()).at(0), image, false, false);
+    // On a network port the page is not turned; a queue whose port cannot
+    // be read (its name does not fit the 2048 bytes it is read into) counts
+    // as on USB, as it does everywhere else.
+    const auto onPort = [&](std::u16string_view port) {
+        Spooler().RemovePrinter(kQueue);
+        Spooler().AddPrinter(kQueue, port, u"Velmo Glimmer Driver");
+        SetDeviceId("MFG:Velmo;MDL:Glimmer Photo 4;VER:5.0;");
+        return Print({image}, PublicSettings()).at(0);
+    };
+    ExpectPrinted(onPort(u"IP_10.0.0.9"), image, false, false);
+    ExpectPrinted(onPort(u"IP_" + std::u16string(1021, u'9')), image, false, true);
 }
 
 TEST_F(HesbaneTest, PaperKindCopiesAndPin) {
@@ -290,27 +300,89 @@ TEST_F(HesbaneTest, PluginInterface) {
     for (ULONG i = 0; i < hooks.c; ++i) EXPECT_EQ(hooks.pdrvfn[i].iFunc, kHookIndexes[i]);
 }
 
+// An argument value that shows when a call loses or moves it: pointers
+// with high bits set, numbers with the top bit set.
+template <typename T>
+T Marker(std::uintptr_t position) {
+    if constexpr (std::is_pointer_v<T>) {
+        return reinterpret_cast<T>((std::uintptr_t{0xC0DE} << 32) + position * 16);
+    } else {
+        return static_cast<T>((std::uint64_t{0xC0DE} << 32) | (0x80000000u + position));
+    }
+}
+
+template <typename... T, std::size_t... Positions>
+std::tuple<T...> Markers(std::index_sequence<Positions...>) {
+    return {Marker<T>(Positions + 1)...};
+}
+
+template <typename T>
+std::uintptr_t Bits(T value) {
+    if constexpr (std::is_pointer_v<T>) {
+        return reinterpret_cast<std::uintptr_t>(value);
+    } else {
+        return static_cast<std::uintptr_t>(static_cast<std::make_unsigned_t<T>>(value));
+    }
+}
+
+// Calls a hook through the function's own type with marker arguments after
+// the surface or device, and checks that the driver got exactly those.
+template <ULONG Index, typename Result, typename First, typename... Rest>
+void ExpectForwarded(PFN hook, DriverHost& host, SURFOBJ& surface, Result (*)(First, Rest...)) {
+    SCOPED_TRACE(testing::Message() << "function " << Index);
+    First first;
+    if constexpr (std::is_same_v<First, SURFOBJ*>) {
+        first = &surface;
+    } else {
+        first = host.Device();
+    }
+    const std::tuple<Rest...> rest = Markers<Rest...>(std::index_sequence_for<Rest...>{});
+    const Result result = std::apply(
+        [&](Rest... arguments) { return reinterpret_cast<Result (*)(First, Rest...)>(hook)(first, arguments...); },
+        rest);
+    EXPECT_EQ(host.DriverCalls(Index), 1);
+    const std::vector<std::uintptr_t> expected = std::apply(
+        [&](Rest... arguments) {
+            return std::vector<std::uintptr_t>{Bits(first), Bits(arguments)...};
+        },
+        rest);
+    EXPECT_EQ(host.DriverArguments(Index), expected);
+    if constexpr (!std::is_pointer_v<Result>) {
+        EXPECT_EQ(result, Result{1});
+    }
+}
+
 TEST_F(HesbaneTest, HooksForwardToTheDriver) {
     ASSERT_EQ(host.Open(kQueue, PublicSettings()), S_OK);
     DRVENABLEDATA hooks{};
     host.Plugin()->EnableDriver(DRIVER_VERSION_HOOKS, sizeof hooks, &hooks);
     SURFOBJ surface{};
     surface.dhpdev = host.Device();
-    for (ULONG i = 8; i < hooks.c; ++i) {
-        const ULONG index = hooks.pdrvfn[i].iFunc;
-        auto hook = reinterpret_cast<PFN_DrvPassThrough>(hooks.pdrvfn[i].pfn);
-        void* first = DdiTakesDevice(index) ? static_cast<void*>(host.Device()) : &surface;
-        EXPECT_EQ(hook(first, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       nullptr, nullptr),
-                  TRUE);
-        EXPECT_EQ(host.DriverCalls(index), 1) << "function " << index;
+    [&]<ULONG... Slots>(std::integer_sequence<ULONG, Slots...>) {
+        (ExpectForwarded<kHookIndexes[Slots + 8]>(hooks.pdrvfn[Slots + 8].pfn, host, surface,
+                                                  DdiFunctionType<kHookIndexes[Slots + 8]>{}),
+         ...);
     }
+    (std::make_integer_sequence<ULONG, kHookCount - 8>{});
     auto brush = reinterpret_cast<PFN_DrvRealizeBrush>(hooks.pdrvfn[7].pfn);
     EXPECT_FALSE(brush(nullptr, &surface, nullptr, nullptr, nullptr, 0));
     EXPECT_EQ(host.DriverCalls(INDEX_DrvRealizeBrush), 0);
     auto escape = reinterpret_cast<PFN_DrvEscape>(hooks.pdrvfn[0].pfn);
     escape(&surface, 1, 0, nullptr, 0, nullptr);
     EXPECT_EQ(host.DriverCalls(INDEX_DrvEscape), 1);
+
+    // The escape query comes without a surface; the driver answers it.
+    auto fonts = reinterpret_cast<PFN_DrvFontManagement>(hooks.pdrvfn[22].pfn);
+    ASSERT_EQ(hooks.pdrvfn[22].iFunc, INDEX_DrvFontManagement);
+    ULONG asked = QUERYESCSUPPORT;
+    EXPECT_EQ(fonts(nullptr, nullptr, QUERYESCSUPPORT, sizeof asked, &asked, 0, nullptr), 1u);
+    asked = 0x7777;
+    EXPECT_EQ(fonts(nullptr, nullptr, QUERYESCSUPPORT, sizeof asked, &asked, 0, nullptr), 0u);
+    // A drawing call without a surface has no device to go to.
+    auto paint = reinterpret_cast<PFN_DrvPaint>(hooks.pdrvfn[16].pfn);
+    ASSERT_EQ(hooks.pdrvfn[16].iFunc, INDEX_DrvPaint);
+    EXPECT_FALSE(paint(nullptr, nullptr, nullptr, nullptr, 0));
+    EXPECT_EQ(host.DriverCalls(INDEX_DrvPaint), 1);
 }
 
 TEST_F(HesbaneTest, DeviceNeedsANameAndTheDriverTable) {

@@ -1,10 +1,12 @@
 #include "RenderDevice.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "Common/ConfigSupport/DeviceID1284.h"
@@ -47,12 +49,26 @@ RenderDevice* DeviceOf(SURFOBJ* surface) {
     return surface == nullptr ? nullptr : DeviceOf(surface->dhpdev);
 }
 
-PFN DriverOwn(RenderDevice* device, ULONG index) {
-    if (device == nullptr) return nullptr;
-    for (ULONG slot = 0; slot < kHookCount; ++slot)
-        if (kHookIndexes[slot] == index) return device->driverFunctions[slot];
-    return nullptr;
+// The hook table's slot of a function index.
+constexpr ULONG SlotOf(ULONG index) {
+    ULONG slot = 0;
+    while (slot < kHookCount && kHookIndexes[slot] != index) ++slot;
+    return slot;
 }
+
+// The driver's own function for a hooked index, in its own type; null
+// without a device or when the driver has none.
+template <ULONG Index>
+DdiFunctionType<Index> DriverOwn(const RenderDevice* device) {
+    constexpr ULONG slot = SlotOf(Index);
+    static_assert(slot < kHookCount, "not a hooked function");
+    return device == nullptr ? nullptr : reinterpret_cast<DdiFunctionType<Index>>(device->driverFunctions[slot]);
+}
+
+// The driver's own DrvFontManagement for the queries that come without a
+// surface, and so without a device to find it by. Every device of the
+// process has it from the one driver that loads the plug-in.
+std::atomic<PFN_DrvFontManagement> g_driverFontManagement{nullptr};
 
 PrivateDevMode SettingsOf(PDEVOBJ device) {
     if (device == nullptr || device->pOEMDM == nullptr) {
@@ -61,15 +77,6 @@ PrivateDevMode SettingsOf(PDEVOBJ device) {
         return none;
     }
     return PrivateDevMode::Read(static_cast<const BYTE*>(device->pOEMDM));
-}
-
-bool IsUsbPort(HANDLE printer) {
-    BYTE buffer[2048] = {};
-    DWORD type = 0, needed = 0;
-    if (GetPrinterDataExW(printer, u"\\", u"Port", &type, buffer, sizeof buffer - 2, &needed) != ERROR_SUCCESS)
-        return false;
-    const auto unit = [&](int i) { return static_cast<char16_t>(buffer[2 * i] | (buffer[2 * i + 1] << 8)); };
-    return unit(0) == u'U' && unit(1) == u'S' && unit(2) == u'B';
 }
 
 std::string Narrow(const std::u16string& text) {
@@ -157,7 +164,9 @@ BOOL HookStartDoc(SURFOBJ* surface, LPWSTR documentName, DWORD jobId) {
 
         RodizuzUzezProperties queue(driverDevice->hPrinter);
         PrinterConfig model;
-        const bool rotated = queue.IdentifyPrinter(model) && model.rotate == 2 && IsUsbPort(driverDevice->hPrinter);
+        // The queue's own port test, so that every part of the system agrees
+        // on which queues are on USB (one whose port cannot be read is).
+        const bool rotated = queue.IdentifyPrinter(model) && model.rotate == 2 && !queue.IsNetworkPort();
         const DEVMODEW* settings = driverDevice->pPublicDM;
         const bool landscape = settings != nullptr && settings->dmOrientation == DMORIENT_LANDSCAPE;
         int kind = 0;
@@ -173,7 +182,7 @@ BOOL HookStartDoc(SURFOBJ* surface, LPWSTR documentName, DWORD jobId) {
         }
         device->planes.SetOrientation(landscape, rotated);
         device->planes.Allocate(kind);
-        auto own = reinterpret_cast<PFN_DrvStartDoc>(DriverOwn(device, INDEX_DrvStartDoc));
+        const auto own = DriverOwn<INDEX_DrvStartDoc>(device);
         return own != nullptr ? own(surface, documentName, jobId) : TRUE;
     } catch (...) {
         return FALSE;
@@ -181,7 +190,7 @@ BOOL HookStartDoc(SURFOBJ* surface, LPWSTR documentName, DWORD jobId) {
 }
 
 BOOL HookEndDoc(SURFOBJ* surface, FLONG flags) {
-    auto own = reinterpret_cast<PFN_DrvEndDoc>(DriverOwn(DeviceOf(surface), INDEX_DrvEndDoc));
+    const auto own = DriverOwn<INDEX_DrvEndDoc>(DeviceOf(surface));
     return own != nullptr ? own(surface, flags) : TRUE;
 }
 
@@ -189,7 +198,7 @@ BOOL HookStartPage(SURFOBJ* surface) {
     RenderDevice* device = DeviceOf(surface);
     if (device == nullptr) return FALSE;
     device->planes.StartPage();
-    auto own = reinterpret_cast<PFN_DrvStartPage>(DriverOwn(device, INDEX_DrvStartPage));
+    const auto own = DriverOwn<INDEX_DrvStartPage>(device);
     return own != nullptr ? own(surface) : TRUE;
 }
 
@@ -217,7 +226,7 @@ BOOL HookSendPage(SURFOBJ* surface) {
 
 BOOL HookNextBand(SURFOBJ* surface, POINTL* origin) {
     try {
-        auto own = reinterpret_cast<PFN_DrvNextBand>(DriverOwn(DeviceOf(surface), INDEX_DrvNextBand));
+        const auto own = DriverOwn<INDEX_DrvNextBand>(DeviceOf(surface));
         if (own == nullptr) return FALSE;
         const BOOL result = own(surface, origin);
         if (result && origin != nullptr && origin->x == -1 && origin->y == -1) return SendRenderedPage(surface->dhpdev);
@@ -228,12 +237,12 @@ BOOL HookNextBand(SURFOBJ* surface, POINTL* origin) {
 }
 
 BOOL HookStartBanding(SURFOBJ* surface, POINTL* origin) {
-    auto own = reinterpret_cast<PFN_DrvStartBanding>(DriverOwn(DeviceOf(surface), INDEX_DrvStartBanding));
+    const auto own = DriverOwn<INDEX_DrvStartBanding>(DeviceOf(surface));
     return own != nullptr ? own(surface, origin) : FALSE;
 }
 
 ULONG HookEscape(SURFOBJ* surface, ULONG escape, ULONG inSize, PVOID in, ULONG outSize, PVOID out) {
-    auto own = reinterpret_cast<PFN_DrvEscape>(DriverOwn(DeviceOf(surface), INDEX_DrvEscape));
+    const auto own = DriverOwn<INDEX_DrvEscape>(DeviceOf(surface));
     return own != nullptr ? own(surface, escape, inSize, in, outSize, out) : 0;
 }
 
@@ -241,22 +250,45 @@ BOOL HookRealizeBrush(PVOID, SURFOBJ*, SURFOBJ*, SURFOBJ*, PVOID, ULONG) {
     return FALSE;
 }
 
+ULONG HookFontManagement(SURFOBJ* surface, FONTOBJ* font, ULONG mode, ULONG inSize, PVOID in, ULONG outSize,
+                         PVOID out) {
+    const PFN_DrvFontManagement own =
+        surface != nullptr ? DriverOwn<INDEX_DrvFontManagement>(DeviceOf(surface)) : g_driverFontManagement.load();
+    return own != nullptr ? own(surface, font, mode, inSize, in, outSize, out) : 0;
+}
+
+// Hands a call on unchanged to the driver's own function, found through the
+// device of its first argument (a surface, or the driver's device).
+template <ULONG Index, typename Result, typename First, typename... Rest>
+Result Forward(First first, Rest... rest) {
+    const auto own = DriverOwn<Index>(DeviceOf(first));
+    return own != nullptr ? own(first, rest...) : Result{};
+}
+
+template <ULONG Index>
+DRVFN Entry(DdiFunctionType<Index> hook) {
+    return DRVFN{Index, reinterpret_cast<PFN>(hook)};
+}
+
+// The forwarder in the function's own type, which the argument only names.
+template <ULONG Index, typename Result, typename First, typename... Rest>
+DRVFN ForwardingEntry(Result (*)(First, Rest...)) {
+    return Entry<Index>(&Forward<Index, Result, First, Rest...>);
+}
+
 template <ULONG Slot>
-LONG_PTR HookPassThrough(PVOID first, PVOID a1, PVOID a2, PVOID a3, PVOID a4, PVOID a5, PVOID a6, PVOID a7, PVOID a8,
-                         PVOID a9, PVOID a10, PVOID a11, PVOID a12) {
+DRVFN HookEntry() {
     constexpr ULONG index = kHookIndexes[Slot];
-    if (first == nullptr) return 0;
-    const DHPDEV driverDevice =
-        DdiTakesDevice(index) ? static_cast<DHPDEV>(first) : static_cast<SURFOBJ*>(first)->dhpdev;
-    RenderDevice* device = DeviceOf(driverDevice);
-    if (device == nullptr || device->driverFunctions[Slot] == nullptr) return 0;
-    auto own = reinterpret_cast<PFN_DrvPassThrough>(device->driverFunctions[Slot]);
-    return own(first, a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12);
+    if constexpr (index == INDEX_DrvFontManagement) {
+        return Entry<index>(&HookFontManagement);
+    } else {
+        return ForwardingEntry<index>(DdiFunctionType<index>{});
+    }
 }
 
 template <ULONG... Slots>
-void FillPassThroughs(DRVFN* table, std::integer_sequence<ULONG, Slots...>) {
-    ((table[Slots + 8] = DRVFN{kHookIndexes[Slots + 8], reinterpret_cast<PFN>(&HookPassThrough<Slots + 8>)}), ...);
+void FillForwarders(DRVFN* table, std::integer_sequence<ULONG, Slots...>) {
+    ((table[Slots + 8] = HookEntry<Slots + 8>()), ...);
 }
 
 }  // namespace
@@ -269,17 +301,17 @@ RenderDevice::~RenderDevice() {
 
 DRVFN* RenderHookTable() {
     static DRVFN table[kHookCount] = {
-        {INDEX_DrvEscape, reinterpret_cast<PFN>(&HookEscape)},
-        {INDEX_DrvStartDoc, reinterpret_cast<PFN>(&HookStartDoc)},
-        {INDEX_DrvEndDoc, reinterpret_cast<PFN>(&HookEndDoc)},
-        {INDEX_DrvStartPage, reinterpret_cast<PFN>(&HookStartPage)},
-        {INDEX_DrvSendPage, reinterpret_cast<PFN>(&HookSendPage)},
-        {INDEX_DrvNextBand, reinterpret_cast<PFN>(&HookNextBand)},
-        {INDEX_DrvStartBanding, reinterpret_cast<PFN>(&HookStartBanding)},
-        {INDEX_DrvRealizeBrush, reinterpret_cast<PFN>(&HookRealizeBrush)},
+        Entry<INDEX_DrvEscape>(&HookEscape),
+        Entry<INDEX_DrvStartDoc>(&HookStartDoc),
+        Entry<INDEX_DrvEndDoc>(&HookEndDoc),
+        Entry<INDEX_DrvStartPage>(&HookStartPage),
+        Entry<INDEX_DrvSendPage>(&HookSendPage),
+        Entry<INDEX_DrvNextBand>(&HookNextBand),
+        Entry<INDEX_DrvStartBanding>(&HookStartBanding),
+        Entry<INDEX_DrvRealizeBrush>(&HookRealizeBrush),
     };
     static const bool filled = [] {
-        FillPassThroughs(table, std::make_integer_sequence<ULONG, kHookCount - 8>{});
+        FillForwarders(table, std::make_integer_sequence<ULONG, kHookCount - 8>{});
         return true;
     }();
     (void)filled;
@@ -299,6 +331,7 @@ RenderDevice* CreateRenderDevice(PDEVOBJ driverDevice, PWSTR printerName, const 
             }
         }
     }
+    if (const auto own = DriverOwn<INDEX_DrvFontManagement>(device.get())) g_driverFontManagement = own;
     if (helper != nullptr) {
         helper->AddRef();
         device->helper = helper;

@@ -307,15 +307,19 @@ BOOL MonitorPort::Write(LPBYTE buffer, DWORD size, LPDWORD written) {
 
     DWORD sent = 0;
     const BOOL result = PortWrite(buffer, size, sent);
-    *written = sent;
-    if (result && sent > 0) {
-        // Counted and kept for a re-send alike, so the two never disagree.
+    // What the port took is with the printer even when the port then fails,
+    // and the spooler goes on after what is reported: those bytes are
+    // counted, kept for a re-send and reported alike. A write never crosses
+    // the page's end, so the page buffer has room for them; the bound only
+    // guards memory.
+    if (sent > 0) {
         const DWORD keep = std::min<DWORD>(sent, static_cast<DWORD>(tracker->page.size()) - tracker->pageFill);
         std::memcpy(tracker->page.data() + tracker->pageFill, buffer, keep);
         tracker->pageFill += keep;
         tracker->pageBytes += sent;
         if (tracker->pageBytes >= tracker->pageSize) FinishPage(*tracker);
     }
+    *written = sent;
     return result;
 }
 

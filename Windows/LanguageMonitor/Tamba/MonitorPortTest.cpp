@@ -11,11 +11,23 @@
 namespace Kemblin::test {
 namespace {
 
+// The port monitor's writes, which a test can make fail after the printer
+// took part of the data.
+std::atomic<bool> g_failNextWrite{false};
+BOOL FailingWrite(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD written) {
+    const BOOL result = Platform::UsbPortMonitor().pfnWritePort(port, buffer, size, written);
+    if (!g_failNextWrite.exchange(false)) return result;
+    SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
+}
+
 class MonitorPortTest : public MonitorFixture {
 protected:
     void SetUp() override {
         MonitorFixture::SetUp();
-        ASSERT_TRUE(port.Open(u"USB001", u"Dock", &Platform::UsbPortMonitor(), false));
+        g_failNextWrite = false;
+        portMonitor.pfnWritePort = &FailingWrite;
+        ASSERT_TRUE(port.Open(u"USB001", u"Dock", &portMonitor, false));
     }
     void TearDown() override {
         port.Close();
@@ -56,6 +68,14 @@ protected:
         return holds;
     }
 
+    // The next port write takes this many bytes, then fails.
+    void FailNextWrite(DWORD taken) {
+        printer->acceptNext = taken;
+        g_failNextWrite = true;
+    }
+    DWORD PagesPrinted() { return Platform::GetMachine().Spooler().FindJob(job)->pagesPrinted; }
+
+    MONITOR portMonitor = Platform::UsbPortMonitor();
     MonitorPort port;
 };
 
@@ -143,44 +163,37 @@ TEST_F(MonitorPortTest, PartialPortWritesAreCountedAndKeptAlike) {
     EXPECT_TRUE(std::equal(stream.begin(), stream.end(), page.begin()));
 }
 
-// A port monitor whose writes can fail after sending part of the data.
-std::atomic<bool> g_failNextWrite{false};
-BOOL FailingWrite(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD written) {
-    const BOOL result = Platform::UsbPortMonitor().pfnWritePort(port, buffer, size, written);
-    return g_failNextWrite.exchange(false) ? FALSE : result;
-}
-
-TEST_F(MonitorPortTest, BytesOfAFailedPortWriteAreNeitherCountedNorKept) {
-    MONITOR failing = Platform::UsbPortMonitor();
-    failing.pfnWritePort = &FailingWrite;
-    MonitorPort other;
-    ASSERT_TRUE(other.Open(u"USB001", u"Dock", &failing, false));
-    std::u16string name = u"Dock";
-    DOC_INFO_1W info{nullptr, nullptr, nullptr};
-    ASSERT_TRUE(other.StartDoc(name.data(), job, 1, reinterpret_cast<LPBYTE>(&info)));
-    const auto page = MakePage(1, 0);
-    DWORD written = 0;
-    printer->SetStatus(1);
-    other.Poller().PollOnce();
-    ASSERT_TRUE(other.Write(const_cast<BYTE*>(page.data()), 4096, &written));
-    printer->SetStatus(2);
-    other.Poller().PollOnce();
-    g_failNextWrite = true;
-    EXPECT_FALSE(other.Write(const_cast<BYTE*>(page.data()) + 4096, 4096, &written));
-    EXPECT_EQ(written, 4096u);
-    // The spooler offers the data again; it is counted once, and a re-send
-    // after an error sends exactly what was counted.
-    ASSERT_TRUE(other.Write(const_cast<BYTE*>(page.data()) + 4096, 4096, &written));
-    printer->SetStatus(2, 1);
-    other.Poller().PollOnce();
-    printer->SetStatus(1, 0);
-    other.Poller().PollOnce();
+TEST_F(MonitorPortTest, BytesAFailingPortWriteTookAreCountedKeptAndReported) {
+    Start(job);
+    const auto page = MakePage(1, 9);
+    const DWORD at = kPlaneEnd0 - 3000;
+    Feed(page, 0, at);
+    Poll(2);
+    FailNextWrite(1000);
+    EXPECT_EQ(Offer(page.data() + at, 4096, FALSE), 1000u);
+    // The spooler goes on after what was reported: the write is still cut
+    // at the plane's last byte, and the next plane waits for its pass.
+    EXPECT_EQ(Offer(page.data() + at + 1000, 4096), 2000u);
+    EXPECT_EQ(Offer(page.data() + kPlaneEnd0, 4096), 0u);
+    // A re-send after an error gives the printer the plane as it had it.
+    Poll(2, 1);
+    Poll(1, 0);
     printer->ClearLog();
-    EXPECT_TRUE(other.Write(const_cast<BYTE*>(page.data()) + 8192, 4096, &written));
-    const auto stream = printer->Stream();
-    ASSERT_EQ(stream.size(), 8192u + 4096u);
-    EXPECT_TRUE(std::equal(stream.begin(), stream.end(), page.begin()));
-    other.Close();
+    EXPECT_EQ(Offer(page.data() + kPlaneEnd0, 4096), 0u);
+    EXPECT_TRUE(printer->Stream() == std::vector<BYTE>(page.begin(), page.begin() + kPlaneEnd0));
+
+    // Failures on the last bytes of the page still complete it, and the
+    // next page starts at its head.
+    Feed(page, kPlaneEnd0, kPage - 5000);
+    Poll(8);
+    FailNextWrite(4000);
+    EXPECT_EQ(Offer(page.data() + kPage - 5000, 4096, FALSE), 4000u);
+    EXPECT_EQ(PagesPrinted(), 0u);
+    FailNextWrite(1000);
+    EXPECT_EQ(Offer(page.data() + kPage - 1000, 4096, FALSE), 1000u);
+    EXPECT_EQ(PagesPrinted(), 1u);
+    Poll(1);
+    EXPECT_EQ(Offer(page.data(), 4096), 4096u);
 }
 
 TEST_F(MonitorPortTest, RecoverableErrorHoldsThenThePageIsResent) {
