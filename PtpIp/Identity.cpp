@@ -14,7 +14,8 @@
 namespace Jorvale {
 namespace {
 
-// The name was kept as 8-bit text in a buffer of this size.
+// A stored device name is used only when its UTF-8, terminator included,
+// fits in this many bytes; the host name is cut to kMaxNameUnits.
 constexpr std::size_t kMaxNameBytes = 200;
 constexpr std::size_t kMaxNameUnits = 256;
 
@@ -45,7 +46,7 @@ std::optional<std::u16string> StoredName(HKEY key) {
         return std::nullopt;
     std::u16string_view value(text, size / sizeof(char16_t));
     value = value.substr(0, value.find(u'\0'));
-    // Too long for the 8-bit buffer it was read into: as if missing.
+    // Too long: as if missing, so that the host name stands in.
     if (NarrowUtf16(value).size() + 1 > kMaxNameBytes) return std::nullopt;
     return std::u16string(value);
 }

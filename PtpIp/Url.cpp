@@ -11,7 +11,8 @@ namespace Jorvale {
 namespace {
 
 constexpr std::u16string_view kScheme = u"ptp://";
-// Longest dotted address kept, as the original fixed buffer held it.
+// The host is narrowed into a field of this size, terminator included. A
+// dotted IPv4 address needs at most 16 bytes; a longer host is refused.
 constexpr std::size_t kMaxAddressBytes = 20;
 
 bool IsSpace(char16_t c) {

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<BYTE> in(kPrivateDevModeSize, 0);
     std::memcpy(in.data(), data, std::min<std::size_t>(size, in.size()));
     std::vector<BYTE> out(bufferSize, 0);
-    if (size > in.size())
+    if (size > in.size() && !out.empty())
         std::memcpy(out.data(), data + in.size(), std::min<std::size_t>(size - in.size(), out.size()));
 
     OEM_DMPARAM param{};

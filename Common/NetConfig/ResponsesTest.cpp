@@ -317,6 +317,29 @@ TEST(ResponseRoundTripTest, ProfilesSurviveWriteAndParse) {
     ExpectSameProfile(read[2], written[0]);
 }
 
+// Every "&" and "<" is written as a reference; a list holding hundreds of
+// them reads back whole.
+TEST(ResponseRoundTripTest, NamesAndKeysFullOfMarkupReadBackWhole) {
+    std::string markup;
+    for (int i = 0; i < 300; ++i) markup += "&<";
+    Profile written;
+    written.SetId(1);
+    written.SetDomain("FCC");
+    written.SetProfileName(Wide("name " + markup));
+    WiFiSettings wifi;
+    wifi.SetSSID(Wide(markup));
+    WpaPskSecurity psk;
+    psk.SetKey(0, "key " + markup);
+    wifi.SetSecurity(NETWORK_MODE_WPA_PSK, DATA_MODE_TKIP, psk);
+    written.SetWiFiSettings(wifi);
+    written.SetFriendlyName(Wide(markup));
+
+    std::vector<Profile> read;
+    ASSERT_TRUE(ParseGetAllProfilesResponse(ProfilesAnswer(Xml(written)), read));
+    ASSERT_EQ(read.size(), 1u);
+    ExpectSameProfile(read[0], written);
+}
+
 // A reader grammar that records every element with its attributes and text,
 // to check that what the writer produced reads back as the values it was given.
 struct Node {

@@ -337,6 +337,44 @@ TEST_F(DevicesTest, HubDriverAnswersTheControlCodes) {
     CloseHandle(downstream);
 }
 
+// A device may answer with empty descriptors: nothing is copied then.
+TEST_F(DevicesTest, EmptyDescriptorsAnswerTheRecordAlone) {
+    UsbDescriptorSet set;
+    set.configurations.emplace_back();
+    set.strings[2] = {};
+    devices().AttachDevice(hc_.rootHub, 1, std::make_shared<UsbDeviceModel>(std::move(set)));
+
+    HANDLE controller =
+        Open(devices().InterfacePath(hc_.controller, GUID_DEVINTERFACE_USB_HOST_CONTROLLER), GENERIC_READ);
+    ASSERT_NE(controller, INVALID_HANDLE_VALUE);
+    HANDLE root = Open(u"\\\\.\\" + AskName(controller, IOCTL_USB_GET_ROOT_HUB_NAME, 0, 4), GENERIC_READ);
+    CloseHandle(controller);
+    ASSERT_NE(root, INVALID_HANDLE_VALUE);
+
+    USB_NODE_CONNECTION_INFORMATION info{};
+    std::memset(&info, 0xAA, sizeof info);
+    info.ConnectionIndex = 1;
+    DWORD returned = 0;
+    ASSERT_TRUE(DeviceIoControl(root, IOCTL_USB_GET_NODE_CONNECTION_INFORMATION, &info, sizeof info, &info, sizeof info,
+                                &returned, nullptr));
+    EXPECT_EQ(Copy(info.ConnectionStatus), DeviceConnected);
+    EXPECT_EQ(Copy(info.DeviceDescriptor.bLength), 0);
+    EXPECT_EQ(Copy(info.DeviceDescriptor.idVendor), 0);
+
+    std::vector<BYTE> request(12 + 40, 0xAA);
+    for (const WORD value : {WORD{0x0100}, WORD{0x0200}, WORD{0x0302}}) {
+        const USB_DESCRIPTOR_REQUEST head{1, {0x80, 6, value, 0, 40}};
+        std::memcpy(request.data(), &head, sizeof head);
+        ASSERT_TRUE(DeviceIoControl(root, IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION, request.data(),
+                                    static_cast<DWORD>(request.size()), request.data(),
+                                    static_cast<DWORD>(request.size()), &returned, nullptr))
+            << value;
+        EXPECT_EQ(returned, 12u) << value;
+        EXPECT_EQ(request[12], 0xAA) << value;  // untouched
+    }
+    CloseHandle(root);
+}
+
 TEST_F(DevicesTest, PrintingInterfaceIsAChannelToTheDevice) {
     auto model = devices().AttachUsbPrinter(hc_.rootHub, 1, Printer(u"S1"));
     const DEVINST device = devices().Children(hc_.rootHub)[0];

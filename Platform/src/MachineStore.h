@@ -135,8 +135,9 @@ private:
 
 // The error a Win32 call reports for a failure of the machine's files:
 // ERROR_CANTWRITE when writing failed, ERROR_NOT_ENOUGH_MEMORY, else
-// ERROR_REGISTRY_CORRUPT (the spooler keeps its state in the registry on
-// the original platform too). The reason goes to standard error.
+// ERROR_REGISTRY_CORRUPT (to its callers the spooler's state is registry
+// state, so a broken store reads as a broken registry). The reason goes to
+// standard error.
 DWORD MachineFileFailure(const std::exception& error);
 
 }  // namespace Platform::detail

@@ -441,7 +441,8 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
     }
     const auto& wide = *decoded;
     if (wide.size() >= size) {
-        // Cut to the buffer, terminator included, as the original does.
+        // Cut to the buffer, terminator included; the error tells the
+        // caller to ask again with a larger one.
         std::copy_n(wide.begin(), size - 1, fileName);
         fileName[size - 1] = 0;
         SetLastError(ERROR_INSUFFICIENT_BUFFER);

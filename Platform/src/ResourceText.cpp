@@ -96,7 +96,7 @@ struct ItemKind {
 };
 
 // What each control keyword makes; buttons, edits, combo boxes and lists
-// are tab stops by default, as in the original resource compiler.
+// are tab stops by default, which the dialog templates rely on.
 constexpr ItemKind kItemKinds[] = {
     {"PUSHBUTTON", WC_BUTTON, BS_PUSHBUTTON | WS_TABSTOP},
     {"DEFPUSHBUTTON", WC_BUTTON, BS_DEFPUSHBUTTON | WS_TABSTOP},

@@ -27,6 +27,13 @@ DWORD WriteNameRecord(BYTE* out, DWORD outSize, const ULONG* connectionIndex, co
     return ERROR_SUCCESS;
 }
 
+// Copies at most `limit` bytes of a descriptor. An empty one has no data
+// pointer to hand to memcpy.
+void CopyBytes(void* out, const std::vector<BYTE>& bytes, std::size_t limit) {
+    const std::size_t n = std::min(bytes.size(), limit);
+    if (n != 0) std::memcpy(out, bytes.data(), n);
+}
+
 bool ReadConnectionIndex(const BYTE* in, DWORD inSize, ULONG& index) {
     if (in == nullptr || inSize < sizeof(ULONG)) return false;
     std::memcpy(&index, in, sizeof index);
@@ -72,8 +79,7 @@ DWORD ConnectionInformation(const Node& hub, const BYTE* in, DWORD inSize, BYTE*
     info.ConnectionStatus = port->device ? port->status : NoDeviceConnected;
     if (port->device) {
         const auto& set = port->device->model->Descriptors();
-        std::memcpy(&info.DeviceDescriptor, set.device.data(),
-                    std::min(set.device.size(), sizeof(USB_DEVICE_DESCRIPTOR)));
+        CopyBytes(&info.DeviceDescriptor, set.device, sizeof(USB_DEVICE_DESCRIPTOR));
         info.CurrentConfigurationValue = port->status == DeviceConnected ? set.currentConfiguration : 0;
         info.LowSpeed = port->lowSpeed;
         info.DeviceIsHub = port->device->isHub;
@@ -111,7 +117,7 @@ DWORD DescriptorFromConnection(const Node& hub, const BYTE* in, DWORD inSize, BY
     if (blob == nullptr) return ERROR_GEN_FAILURE;
     const std::size_t n = std::min<std::size_t>({setup.wLength, blob->size(), outSize - sizeof request});
     std::memcpy(out, &request, sizeof request);
-    std::memcpy(out + sizeof request, blob->data(), n);
+    CopyBytes(out + sizeof request, *blob, n);
     returned = static_cast<DWORD>(sizeof request + n);
     return ERROR_SUCCESS;
 }

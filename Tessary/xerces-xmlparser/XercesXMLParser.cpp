@@ -18,7 +18,6 @@
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
-#include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/TransService.hpp>
 #include <xercesc/util/XMLEntityResolver.hpp>
 #include <xercesc/util/XMLException.hpp>
@@ -31,13 +30,6 @@
 namespace Tessary {
 
 namespace {
-
-// The well-formedness scanner skips a document type declaration without
-// reading it, so no DTD, internal or external, is ever processed and only
-// the predefined entities exist; documents from a printer carry none. The
-// cap on expansions, the resolver that answers with nothing and the DTD
-// switches stay set as a second line, should the scanner ever change.
-constexpr XMLSize_t kEntityExpansionLimit = 100;
 
 std::once_flag g_platformOnce;
 std::atomic<int> g_platformUseCount{0};
@@ -393,9 +385,12 @@ bool XercesXMLParser::Parse(const xercesc::InputSource& source, XercesXMLParsing
 
     bool success = false;
     try {
-        xercesc::SecurityManager security;
-        security.setEntityExpansionLimit(kEntityExpansionLimit);
-
+        // The well-formedness scanner skips a document type declaration without
+        // reading it: no DTD is ever processed, only the predefined entities exist
+        // and a reference to any other fails the parse. Predefined references are
+        // not capped, since printer answers escape every "&" and "<" in names and
+        // keys. The resolver that answers with nothing and the DTD switches stay set
+        // as a second line, should the scanner ever change.
         const auto parser = std::make_unique<xercesc::SAXParser>();
         parser->useScanner(xercesc::XMLUni::fgWFXMLScanner);
         parser->setDocumentHandler(handler.get());
@@ -409,7 +404,6 @@ bool XercesXMLParser::Parse(const xercesc::InputSource& source, XercesXMLParsing
         parser->setValidationConstraintFatal(true);
         parser->setLoadExternalDTD(false);
         parser->setDisableDefaultEntityResolution(true);
-        parser->setSecurityManager(&security);
 
         parser->parse(source);
         success = parser->getErrorCount() <= 0;

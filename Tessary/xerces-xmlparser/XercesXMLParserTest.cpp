@@ -392,6 +392,25 @@ TEST_F(HostileDocumentTest, DeclaredEntitiesAreRefusedAndPredefinedOnesWork) {
     EXPECT_EQ(r.grammar.log, (Log{"doc:Start(root b=1)", "root:Characters(<>&'\"AB)", "root:End", "doc:End"}));
 }
 
+// Printer answers escape every "&", "<" and quote in their names and keys,
+// so a document may hold any number of predefined references.
+TEST(XercesXMLParserTest, PredefinedReferencesAreNeverLimited) {
+    const char* references[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"};
+    const char decoded[] = "&<>\"'";
+    std::string escaped, expected;
+    for (int i = 0; i < 10000; ++i) {
+        escaped += references[i % 5];
+        expected += decoded[i % 5];
+    }
+    auto r = Parse("<root>" + escaped + "</root>");
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.grammar.log, (Log{"doc:Start(root)", "root:Characters(" + expected + ")", "root:End", "doc:End"}));
+
+    r = Parse("<root a=\"" + escaped + "\"/>");
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.grammar.log, (Log{"doc:Start(root a=" + expected + ")", "root:End", "doc:End"}));
+}
+
 TEST_F(HostileDocumentTest, EntityExpansionBombFailsCleanly) {
     std::string bomb = "<?xml version='1.0'?><!DOCTYPE root [<!ENTITY l0 'lol'>";
     for (int i = 1; i <= 9; ++i) {

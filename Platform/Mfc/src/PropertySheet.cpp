@@ -287,8 +287,8 @@ BOOL CPropertySheet::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
             *result = SetActivePage(static_cast<int>(wParam));
             return TRUE;
         case PSM_PRESSBUTTON: {
-            // As on the original platform, the press happens after the
-            // current message.
+            // The press is posted, so it happens after the current message:
+            // a page may ask for it from inside its own handler.
             static constexpr int kIds[] = {ID_WIZBACK, ID_WIZNEXT, ID_WIZFINISH, IDOK, 0, IDCANCEL, IDHELP};
             const auto button = static_cast<std::size_t>(wParam);
             if (button < std::size(kIds) && kIds[button] != 0) {

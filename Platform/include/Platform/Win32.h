@@ -80,7 +80,7 @@ constexpr DWORD ERROR_INVALID_DATA = 13;
 constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
 constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
 
-// Last error: one value per thread, as on the original platform.
+// Last error: one value per thread, so that no thread sees another's.
 DWORD GetLastError();
 void SetLastError(DWORD error);
 
