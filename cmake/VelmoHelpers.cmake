@@ -20,7 +20,9 @@ function(velmo_add_tests name)
   if(ARG_LABELS)
     set(props PROPERTIES LABELS "${ARG_LABELS}")
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 ${props})
+  # Parametrised cases are named by their generators; CTest need not append
+  # the printed parameter as well.
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES ${props})
 endfunction()
 
 # Sources of a folder, without its tests.

@@ -120,9 +120,18 @@ TEST(MachineText, HandWrittenRegistry) {
 }
 
 struct Malformed {
+    const char* name;
     const char* text;
     const char* message;
 };
+
+void PrintTo(const Malformed& c, std::ostream* os) {
+    *os << c.name;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<Malformed>& info) {
+    return info.param.name;
+}
 
 class MalformedRegistry : public ::testing::TestWithParam<Malformed> {};
 
@@ -138,47 +147,57 @@ TEST_P(MalformedRegistry, IsRejectedWithFileAndLine) {
 INSTANTIATE_TEST_SUITE_P(
     Table, MalformedRegistry,
     ::testing::Values(
-        Malformed{"\"x\" = REG_DWORD 1\n", "/m/registry.txt:1: a value before the first [key] line"},
-        Malformed{"[HKEY_LOCAL_MACHINE\\A\n", "/m/registry.txt:1: a key line ends with ']'"},
-        Malformed{"[HKEY_NOWHERE\\A]\n",
+        Malformed{"ValueBeforeAnyKey", "\"x\" = REG_DWORD 1\n",
+                  "/m/registry.txt:1: a value before the first [key] line"},
+        Malformed{"KeyLineWithoutBracket", "[HKEY_LOCAL_MACHINE\\A\n", "/m/registry.txt:1: a key line ends with ']'"},
+        Malformed{"UnknownRoot", "[HKEY_NOWHERE\\A]\n",
                   "/m/registry.txt:1: key path must start with a root such as HKEY_LOCAL_MACHINE"},
-        Malformed{"[HKEY_LOCAL_MACHINE\\\\A]\n", "/m/registry.txt:1: empty key name in the path"},
-        Malformed{"[]\n", "/m/registry.txt:1: empty key path"},
-        Malformed{"[HKEY_LOCAL_MACHINE\\\xC3]\n", "/m/registry.txt:1: key path is not valid UTF-8"},
-        Malformed{"[HKEY_LOCAL_MACHINE\\a\x01]\n", "/m/registry.txt:1: control character in a key name"},
-        Malformed{"[HKEY_CURRENT_USER\\A]\n[hkey_current_user\\a]\n",
+        Malformed{"EmptyKeyName", "[HKEY_LOCAL_MACHINE\\\\A]\n", "/m/registry.txt:1: empty key name in the path"},
+        Malformed{"EmptyKeyPath", "[]\n", "/m/registry.txt:1: empty key path"},
+        Malformed{"KeyNotUtf8", "[HKEY_LOCAL_MACHINE\\\xC3]\n", "/m/registry.txt:1: key path is not valid UTF-8"},
+        Malformed{"ControlCharacterInKey", "[HKEY_LOCAL_MACHINE\\a\x01]\n",
+                  "/m/registry.txt:1: control character in a key name"},
+        Malformed{"KeyGivenTwice", "[HKEY_CURRENT_USER\\A]\n[hkey_current_user\\a]\n",
                   "/m/registry.txt:2: key [HKEY_CURRENT_USER\\A] is given twice"},
-        Malformed{"[HKEY_CURRENT_USER]\nname = REG_SZ \"x\"\n",
+        Malformed{"UnquotedValueName", "[HKEY_CURRENT_USER]\nname = REG_SZ \"x\"\n",
                   "/m/registry.txt:2: expected a [key] line or a \"value\" = line"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" REG_SZ \"x\"\n", "/m/registry.txt:2: expected '=' after the value name"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x = REG_SZ\n", "/m/registry.txt:2: the value name has no closing quote"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" = REG_TEXT \"x\"\n", "/m/registry.txt:2: unknown value type 'REG_TEXT'"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" = 0x1FFFFFFFF hex\n",
+        Malformed{"MissingEquals", "[HKEY_CURRENT_USER]\n\"x\" REG_SZ \"x\"\n",
+                  "/m/registry.txt:2: expected '=' after the value name"},
+        Malformed{"UnclosedValueName", "[HKEY_CURRENT_USER]\n\"x = REG_SZ\n",
+                  "/m/registry.txt:2: the value name has no closing quote"},
+        Malformed{"UnknownType", "[HKEY_CURRENT_USER]\n\"x\" = REG_TEXT \"x\"\n",
+                  "/m/registry.txt:2: unknown value type 'REG_TEXT'"},
+        Malformed{"TypeOutOfRange", "[HKEY_CURRENT_USER]\n\"x\" = 0x1FFFFFFFF hex\n",
                   "/m/registry.txt:2: value type out of range: 0x1FFFFFFFF"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" = REG_SZ \"a\\q\"\n",
+        Malformed{"UnknownEscape", "[HKEY_CURRENT_USER]\n\"x\" = REG_SZ \"a\\q\"\n",
                   "/m/registry.txt:2: unknown escape \\q in the text"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" = REG_SZ \"\\u12\"\n", "/m/registry.txt:2: \\u needs 4 hex digits"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" = REG_SZ \"a\x02\"\n",
+        Malformed{"ShortUnicodeEscape", "[HKEY_CURRENT_USER]\n\"x\" = REG_SZ \"\\u12\"\n",
+                  "/m/registry.txt:2: \\u needs 4 hex digits"},
+        Malformed{"ControlCharacterInText", "[HKEY_CURRENT_USER]\n\"x\" = REG_SZ \"a\x02\"\n",
                   "/m/registry.txt:2: control character in the text (escape it)"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" = REG_SZ \"\xFF\"\n", "/m/registry.txt:2: the text is not valid UTF-8"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" = REG_SZ \"a\" b\n",
+        Malformed{"TextNotUtf8", "[HKEY_CURRENT_USER]\n\"x\" = REG_SZ \"\xFF\"\n",
+                  "/m/registry.txt:2: the text is not valid UTF-8"},
+        Malformed{"TrailingText", "[HKEY_CURRENT_USER]\n\"x\" = REG_SZ \"a\" b\n",
                   "/m/registry.txt:2: unexpected text at the end of the line: 'b'"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" = REG_DWORD 4294967296\n",
+        Malformed{"DwordOutOfRange", "[HKEY_CURRENT_USER]\n\"x\" = REG_DWORD 4294967296\n",
                   "/m/registry.txt:2: REG_DWORD value out of range: 4294967296"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" = REG_DWORD -1\n",
+        Malformed{"NegativeDword", "[HKEY_CURRENT_USER]\n\"x\" = REG_DWORD -1\n",
                   "/m/registry.txt:2: REG_DWORD value must be a decimal or 0x hexadecimal number, got '-1'"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" = REG_DWORD\n", "/m/registry.txt:2: missing REG_DWORD value"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" = REG_BINARY 01 02\n",
+        Malformed{"MissingDword", "[HKEY_CURRENT_USER]\n\"x\" = REG_DWORD\n",
+                  "/m/registry.txt:2: missing REG_DWORD value"},
+        Malformed{"BinaryWithoutHex", "[HKEY_CURRENT_USER]\n\"x\" = REG_BINARY 01 02\n",
                   "/m/registry.txt:2: a value of this type is written as hex bytes: hex 01 02 ..."},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" = REG_BINARY hex 0102\n",
+        Malformed{"UnseparatedHexBytes", "[HKEY_CURRENT_USER]\n\"x\" = REG_BINARY hex 0102\n",
                   "/m/registry.txt:2: hex data must be pairs of hex digits separated by blanks, got '0102'"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" = REG_BINARY hex 0g\n", "/m/registry.txt:2: not a hex byte: '0g'"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" = REG_MULTI_SZ \"a\", \"\"\n",
+        Malformed{"NotAHexByte", "[HKEY_CURRENT_USER]\n\"x\" = REG_BINARY hex 0g\n",
+                  "/m/registry.txt:2: not a hex byte: '0g'"},
+        Malformed{"EmptyTextInMultiString", "[HKEY_CURRENT_USER]\n\"x\" = REG_MULTI_SZ \"a\", \"\"\n",
                   "/m/registry.txt:2: a REG_MULTI_SZ list cannot hold an empty text (write it in hex)"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" = REG_MULTI_SZ \"a\",\n",
+        Malformed{"UnquotedMultiStringText", "[HKEY_CURRENT_USER]\n\"x\" = REG_MULTI_SZ \"a\",\n",
                   "/m/registry.txt:2: expected each text of a REG_MULTI_SZ in double quotes"},
-        Malformed{"[HKEY_CURRENT_USER]\n\"x\" = REG_DWORD 1\n# note\n\"X\" = REG_DWORD 2\n",
-                  "/m/registry.txt:4: value \"X\" is given twice"}));
+        Malformed{"ValueGivenTwice", "[HKEY_CURRENT_USER]\n\"x\" = REG_DWORD 1\n# note\n\"X\" = REG_DWORD 2\n",
+                  "/m/registry.txt:4: value \"X\" is given twice"}),
+    CaseName);
 
 TEST(MachineText, SpoolerRoundTripAndHandWritten) {
     Platform::SpoolerData data;
@@ -224,21 +243,27 @@ TEST_P(MalformedSpooler, IsRejectedWithFileAndLine) {
 INSTANTIATE_TEST_SUITE_P(
     Table, MalformedSpooler,
     ::testing::Values(
-        Malformed{"port = \"USB001\"\n", "spooler.txt:1: 'port' before the first [printer \"name\"] line"},
-        Malformed{"[queue \"A\"]\n", "spooler.txt:1: unknown section kind 'queue'"},
-        Malformed{"[printer \"A\"\n", "spooler.txt:1: expected ']' after the printer name"},
-        Malformed{"[printer \"A,B\"]\n",
+        Malformed{"SettingBeforeAnyPrinter", "port = \"USB001\"\n",
+                  "spooler.txt:1: 'port' before the first [printer \"name\"] line"},
+        Malformed{"UnknownSectionKind", "[queue \"A\"]\n", "spooler.txt:1: unknown section kind 'queue'"},
+        Malformed{"PrinterLineWithoutBracket", "[printer \"A\"\n",
+                  "spooler.txt:1: expected ']' after the printer name"},
+        Malformed{"InvalidPrinterName", "[printer \"A,B\"]\n",
                   "spooler.txt:1: invalid printer name \"A,B\" (1 to 220 characters, no '\\', ',' or control "
                   "character)"},
-        Malformed{"[printer \"A\"]\n[printer \"a\"]\n", "spooler.txt:2: printer \"a\" is given twice"},
-        Malformed{"[printer \"A\"]\nport = \"1\"\nport = \"2\"\n",
+        Malformed{"PrinterGivenTwice", "[printer \"A\"]\n[printer \"a\"]\n",
+                  "spooler.txt:2: printer \"a\" is given twice"},
+        Malformed{"SettingGivenTwice", "[printer \"A\"]\nport = \"1\"\nport = \"2\"\n",
                   "spooler.txt:3: 'port' is given twice for this printer"},
-        Malformed{"[printer \"A\"]\ncolour = \"x\"\n", "spooler.txt:2: unknown printer setting 'colour'"},
-        Malformed{"[printer \"A\"]\nattributes = lots\n",
+        Malformed{"UnknownSetting", "[printer \"A\"]\ncolour = \"x\"\n",
+                  "spooler.txt:2: unknown printer setting 'colour'"},
+        Malformed{"AttributesNotANumber", "[printer \"A\"]\nattributes = lots\n",
                   "spooler.txt:2: attributes must be a decimal or 0x hexadecimal number, got 'lots'"},
-        Malformed{"[printer \"A\"]\ndata \"\" \"x\" = REG_DWORD 1\n", "spooler.txt:2: empty data key"},
-        Malformed{"[printer \"A\"]\ndata \"K\" \"x\" = REG_DWORD 1\ndata \"k\" \"X\" = REG_DWORD 1\n",
-                  "spooler.txt:3: value \"X\" is given twice"}));
+        Malformed{"EmptyDataKey", "[printer \"A\"]\ndata \"\" \"x\" = REG_DWORD 1\n", "spooler.txt:2: empty data key"},
+        Malformed{"DataValueGivenTwice",
+                  "[printer \"A\"]\ndata \"K\" \"x\" = REG_DWORD 1\ndata \"k\" \"X\" = REG_DWORD 1\n",
+                  "spooler.txt:3: value \"X\" is given twice"}),
+    CaseName);
 
 TEST(MachineText, Settings) {
     EXPECT_FALSE(Platform::ParseMachineSettingsText("administrator = false\n", "m").administrator);

@@ -78,6 +78,10 @@ struct ReadAheadCase {
     std::vector<DWORD> systemReads;      // sizes asked of the system, in order
 };
 
+void PrintTo(const ReadAheadCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 std::vector<ReadAheadCase> ReadAheadCases() {
     return {
         {"SmallReadKeepsTheRestOfThePacket", {Sequence(40, 0)}, {12, 28}, {12, 28}, {64}},

@@ -282,6 +282,10 @@ struct FramingCase {
     std::size_t readsLeft = 0;        // scripted reads the host must not take
 };
 
+void PrintTo(const FramingCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 const Bytes kTrailer = {'Z', 'Z'};  // must stay unread
 
 std::vector<FramingCase> FramingCases() {
@@ -398,6 +402,10 @@ struct TimeoutCase {
     std::size_t polls;
 };
 
+void PrintTo(const TimeoutCase& c, std::ostream* os) {
+    *os << c.startOffsetMs << " ms in, " << c.polls << " polls";
+}
+
 class ConfirmationTimeoutTest : public Win32ConfigAPITest, public ::testing::WithParamInterface<TimeoutCase> {};
 
 // Given up at the first poll when the whole seconds passed exceed 5.
@@ -411,7 +419,8 @@ TEST_P(ConfirmationTimeoutTest, GivesUpAfterMoreThanFiveWholeSeconds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(StartWithinTheSecond, ConfirmationTimeoutTest,
-                         ::testing::Values(TimeoutCase{0, 61}, TimeoutCase{500, 56}, TimeoutCase{900, 52}));
+                         ::testing::Values(TimeoutCase{0, 61}, TimeoutCase{500, 56}, TimeoutCase{900, 52}),
+                         [](const auto& info) { return "At" + std::to_string(info.param.startOffsetMs) + "ms"; });
 
 // A printer that never answers: each poll returns after the read time-out,
 // and the wait still ends.

@@ -5,16 +5,20 @@
 // pixel. A name ending in ".ppm" gives the binary pixmap the driver host
 // reads; any other name a PNG file.
 //
-//   samplephoto out.png|out.ppm [width height]
+//   samplephoto OUT [WIDTH HEIGHT]   (--help for more)
 #include "Platform/DriverHost.h"
 #include "Simulators/DockPrinter/Png.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <vector>
 
 namespace {
 
@@ -78,24 +82,55 @@ Simulators::RgbImage Draw(std::uint32_t width, std::uint32_t height) {
     return image;
 }
 
+constexpr const char* kUsage =
+    "usage: samplephoto OUT [WIDTH HEIGHT]\n"
+    "Draws the demo's sample photo: a lake at dusk with a row of colour patches.\n"
+    "  OUT            the file to write: a binary pixmap when it ends in \".ppm\",\n"
+    "                 a PNG file otherwise\n"
+    "  WIDTH HEIGHT   size in pixels, 1 to 10000 each (default 1856 1248, the\n"
+    "                 dock's 6x4 inch sheet with its bleed at 300 dpi, landscape)\n"
+    "  --help         show this text\n";
+
+int Refuse(const std::string& reason) {
+    std::fprintf(stderr, "samplephoto: %s\n%s", reason.c_str(), kUsage);
+    return 2;
+}
+
+// A size from 1 to 10000 pixels; nullopt for anything else, trailing text included.
+std::optional<std::uint32_t> Size(const std::string& text) {
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || value == 0 || value > 10000) return std::nullopt;
+    return value;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2 && argc != 4) {
-        std::fprintf(stderr, "usage: %s out.png|out.ppm [width height]\n", argv[0]);
-        return 2;
-    }
-    std::uint32_t width = 1856, height = 1248;
-    if (argc == 4) {
-        width = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
-        height = static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10));
-        if (width == 0 || height == 0 || width > 10000 || height > 10000) {
-            std::fprintf(stderr, "size out of range\n");
-            return 2;
+    std::vector<std::string> operands;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
         }
+        // Every name that looks like an option is one: "--help" must never become a file.
+        if (arg.starts_with("-")) return Refuse("unknown option '" + arg + "'");
+        operands.push_back(arg);
+    }
+    if (operands.size() != 1 && operands.size() != 3)
+        return Refuse("expected OUT, optionally followed by WIDTH HEIGHT");
+    std::uint32_t width = 1856, height = 1248;
+    if (operands.size() == 3) {
+        const auto w = Size(operands[1]), h = Size(operands[2]);
+        if (!w || !h)
+            return Refuse("WIDTH and HEIGHT must be whole numbers from 1 to 10000, got '" + operands[1] + "' '" +
+                          operands[2] + "'");
+        width = *w;
+        height = *h;
     }
     try {
-        const std::string out = argv[1];
+        const std::string& out = operands[0];
         const Simulators::RgbImage image = Draw(width, height);
         if (out.size() > 4 && out.ends_with(".ppm")) {
             Platform::PageImage page(static_cast<int>(width), static_cast<int>(height));
@@ -105,7 +140,7 @@ int main(int argc, char** argv) {
             Simulators::WritePng(out, image);
         }
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", e.what());
+        std::fprintf(stderr, "samplephoto: %s\n", e.what());
         return 1;
     }
     return 0;
