@@ -54,6 +54,10 @@ struct ThreadQueue {
     std::condition_variable signal;
     std::deque<MSG> posted;
     std::vector<Timer> timers;
+    // Timer calls under way on the owner thread (window, id), and the
+    // signal of one ending, which a kill from another thread waits for.
+    std::vector<std::pair<HWND, UINT_PTR>> timerCalls;
+    std::condition_variable timerCallEnded;
     bool alive = true;
     bool quit = false;
     int quitCode = 0;

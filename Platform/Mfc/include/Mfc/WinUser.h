@@ -389,8 +389,11 @@ void PostQuitMessage(int exitCode);
 // clock. With a null window the id names an existing thread timer to
 // replace, or 0 for a new one; the result is the timer's id, 0 on failure.
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc);
-// Callable from any thread. Once it has returned the timer starts no new
-// call; a call already under way finishes.
+// Callable from any thread. Once it has returned no call of the timer is
+// under way or can start: called from another thread than the timer's, it
+// waits for a call under way to return. A timer procedure must therefore
+// never wait for a thread that kills its timer (nor for a lock that thread
+// holds while killing it).
 BOOL KillTimer(HWND window, UINT_PTR id);
 
 // Windows.
