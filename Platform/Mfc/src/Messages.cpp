@@ -95,6 +95,10 @@ private:
     bool live_ = false;
 };
 
+bool PaintMatches(HWND window, HWND filter) {
+    return filter == nullptr || window == filter || IsChild(filter, window);
+}
+
 // The innermost dialog around `window` that handles its own dialog keys.
 HWND DialogAround(HWND window) {
     for (HWND h = window; h != nullptr;) {
@@ -246,6 +250,7 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 BOOL PeekMessageW(MSG* msg, HWND window, UINT first, UINT last, UINT remove) {
     if (msg == nullptr) return FALSE;
+    auto allows = [&](UINT message) { return (first == 0 && last == 0) || (message >= first && message <= last); };
     auto queue = CurrentQueue();
     std::unique_lock lock(queue->mutex);
     for (auto it = queue->posted.begin(); it != queue->posted.end(); ++it) {
@@ -258,7 +263,19 @@ BOOL PeekMessageW(MSG* msg, HWND window, UINT first, UINT last, UINT remove) {
         }
         return TRUE;
     }
-    if ((first == 0 && last == 0) || (WM_TIMER >= first && WM_TIMER <= last)) {
+    // Painting comes after posted messages and before timers.
+    if (allows(WM_PAINT) && window != reinterpret_cast<HWND>(-1)) {
+        for (auto it = queue->paints.begin(); it != queue->paints.end(); ++it) {
+            if (!PaintMatches(*it, window)) continue;
+            *msg = MSG{*it, WM_PAINT, 0, 0, GetTickCount(), CursorPosition()};
+            if (remove & PM_REMOVE) {
+                if (auto record = FindWindowRecord(*it)) record->dirty = false;
+                queue->paints.erase(it);
+            }
+            return TRUE;
+        }
+    }
+    if (allows(WM_TIMER)) {
         const auto now = Platform::GetClock().Now();
         Timer* due = nullptr;
         for (auto& timer : queue->timers) {
@@ -439,7 +456,7 @@ bool PumpMessage() {
 void WaitForMessage() {
     auto queue = CurrentQueue();
     std::unique_lock lock(queue->mutex);
-    auto ready = [&] { return !queue->posted.empty() || queue->quit; };
+    auto ready = [&] { return !queue->posted.empty() || !queue->paints.empty() || queue->quit; };
     if (ready()) return;
     if (queue->timers.empty()) {
         queue->signal.wait(lock, ready);
@@ -454,7 +471,7 @@ bool WaitForPostedMessage(int realMilliseconds) {
     auto queue = CurrentQueue();
     std::unique_lock lock(queue->mutex);
     return queue->signal.wait_for(lock, std::chrono::milliseconds(realMilliseconds),
-                                  [&] { return !queue->posted.empty(); });
+                                  [&] { return !queue->posted.empty() || !queue->paints.empty(); });
 }
 
 std::vector<HWND> ModalWindows() {

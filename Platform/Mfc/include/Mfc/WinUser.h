@@ -3,9 +3,9 @@
 // codes, control styles). Only what the dialogs call is declared.
 //
 // Threads: a window belongs to the thread that created it. PostMessage,
-// IsWindow and KillTimer may be called from any thread; every other
-// function works only on the owner thread's windows and fails (result 0,
-// ERROR_WINDOW_OF_OTHER_THREAD) for another thread's.
+// IsWindow, InvalidateRect and KillTimer may be called from any thread;
+// every other function works only on the owner thread's windows and fails
+// (result 0, ERROR_WINDOW_OF_OTHER_THREAD) for another thread's.
 #pragma once
 
 #include "Platform/Win32.h"
@@ -439,9 +439,17 @@ BOOL ClientToScreen(HWND window, LPPOINT point);
 // Dialog units to pixels with the layer's fixed base units (6 x 13 pixels
 // for 4 x 8 dialog units).
 BOOL MapDialogRect(HWND dialog, LPRECT rect);
+// Marks the whole window for painting (the rectangle is not kept): its
+// thread's message loop then sends it WM_PAINT, after the posted messages
+// and before the timers. Any thread.
 BOOL InvalidateRect(HWND window, LPCRECT rect, BOOL erase);
+// Sends WM_PAINT at once when the window waits for painting.
 BOOL UpdateWindow(HWND window);
 
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 BOOL MessageBeep(UINT type);
 LANGID GetUserDefaultLangID();
+
+// Sizes of the user interface's elements, in pixels.
+constexpr int SM_CXVSCROLL = 2;
+int GetSystemMetrics(int index);
