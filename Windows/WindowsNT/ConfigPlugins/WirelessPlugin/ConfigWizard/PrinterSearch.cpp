@@ -126,9 +126,12 @@ void CPrinterSearch::TerminateSearch() {
 void CPrinterSearch::TimerElapsed() {
     void (*callback)(void*, bool) = nullptr;
     void* context = nullptr;
-    const bool ended = EndSearch(callback, context);
+    // Whoever ended the search first stops the browse. A match on the pump
+    // thread may be waiting in KillTimer for this very call to return, so
+    // joining the pump here would never end.
+    if (!EndSearch(callback, context)) return;
     m_Locator->StopBrowsing();
-    if (ended && callback) callback(context, false);
+    if (callback) callback(context, false);
 }
 
 void CPrinterSearch::TimerElapsedEntry(HWND, UINT, UINT_PTR id, DWORD) {
