@@ -97,7 +97,7 @@ void CPrinterSearch::StopSearching() {
 
 bool CPrinterSearch::IsSearching() const {
     std::lock_guard lock(SearchLock());
-    return m_SearchingObject == this;
+    return m_SearchingObject != nullptr;
 }
 
 bool CPrinterSearch::EndSearch(void (*&callback)(void*, bool), void*& context) {

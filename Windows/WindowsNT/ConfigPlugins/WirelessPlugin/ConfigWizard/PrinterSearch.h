@@ -38,7 +38,8 @@ public:
 
     void StartSearching(void (*callback)(void* context, bool found), void* context);
     void StopSearching();
-    // Whether this search is the one running.
+    // Whether a search of the library is running, this one or another: only
+    // one runs at a time.
     bool IsSearching() const;
 
     // The time-out's timer procedure. A timer id that is not the running
