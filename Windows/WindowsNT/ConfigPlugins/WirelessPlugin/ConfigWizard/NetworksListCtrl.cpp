@@ -182,12 +182,16 @@ void CNetworksListCtrl::RefreshList(const std::vector<unsigned>& channels, bool 
         SetItemData(row, index);
 
         if (!selected && !requestedSelection_.GetSSID().empty() && IsSameNetwork(network, requestedSelection_)) {
-            selectingRequested_ = true;
+            selectingWhileFilling_ = true;
             selected = SetItemState(row, LVIS_SELECTED, LVIS_SELECTED) != FALSE;
-            selectingRequested_ = false;
+            selectingWhileFilling_ = false;
         }
     }
-    if (!selected && selectFirst && GetItemCount() > 0) SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+    if (!selected && selectFirst && GetItemCount() > 0) {
+        selectingWhileFilling_ = true;
+        SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+        selectingWhileFilling_ = false;
+    }
 }
 
 void CNetworksListCtrl::FillIfEmpty() {
@@ -237,7 +241,7 @@ void CNetworksListCtrl::OnItemChanging(NMHDR* header, LRESULT* result) {
         if (HitTest(point) < 0) *result = TRUE;
     } else if (!was && will) {
         if (CWnd* parent = GetParent()) {
-            parent->PostMessage(kNetworkSelectedMessage, selectingRequested_ ? kSelectedByList : kSelectedByUser,
+            parent->PostMessage(kNetworkSelectedMessage, selectingWhileFilling_ ? kSelectedByList : kSelectedByUser,
                                 reinterpret_cast<LPARAM>(m_hWnd));
         }
     }

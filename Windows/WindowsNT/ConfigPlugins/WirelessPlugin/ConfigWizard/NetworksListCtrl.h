@@ -11,9 +11,9 @@
 //
 // When a row becomes selected the parent gets WM_USER+37 (1061) with lParam
 // the list's window; wParam is kSelectedByUser for a click or a program's
-// SetItemState, kSelectedByList when the list re-selected the requested
-// network itself while filling. A row keeps its selection unless the point
-// of the current message hits another row.
+// SetItemState, kSelectedByList when the list selected a row itself while
+// filling (the requested network, or the first row). A row keeps its
+// selection unless the point of the current message hits another row.
 #pragma once
 
 #include "Common/NetConfig/API/ConfigAPI.h"
@@ -91,5 +91,5 @@ private:
     WiFiSettings requestedSelection_;
     ConfigAPI* api_ = nullptr;
     std::vector<unsigned> channels_;
-    bool selectingRequested_ = false;
+    bool selectingWhileFilling_ = false;
 };

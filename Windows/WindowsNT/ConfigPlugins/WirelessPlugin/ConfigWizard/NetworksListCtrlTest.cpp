@@ -162,8 +162,13 @@ TEST_F(NetworksListTest, TheRequestedNetworkIsSelectedAgainAndThenTheFirst) {
     host.list.SetNetworks({Network("Home", 6), WithWepKey(Network("Cafe", 1), "abcde")});
     host.list.DeleteAllItems();
     host.list.SetRequestedSelection(WithWepKey(Network("Cafe", 1), "vwxyz"));
+    session->PumpUntilIdle();
+    host.selections.clear();
     host.list.RefreshList(kUsChannels, true);
     EXPECT_EQ(SelectedRow(), 0);
+    session->PumpUntilIdle();
+    ASSERT_EQ(host.selections.size(), 1u);
+    EXPECT_EQ(host.selections[0].first, CNetworksListCtrl::kSelectedByList) << "the list chose the first row itself";
 }
 
 TEST_F(NetworksListTest, SameNetworkRuleNeverThrowsOnKeysItCannotRead) {
