@@ -511,6 +511,8 @@ BOOL ShowWindow(HWND handle, int command) {
     if (!window) return FALSE;
     const bool wasVisible = (window->style & WS_VISIBLE) != 0;
     const bool show = command != SW_HIDE;
+    if (command == SW_MINIMIZE) window->style |= WS_MINIMIZE;
+    if (command == SW_RESTORE) window->style &= ~WS_MINIMIZE;
     if (show != wasVisible) {
         window->style = show ? (window->style | WS_VISIBLE) : (window->style & ~WS_VISIBLE);
         Notify(handle, WindowChange::Visibility);
@@ -572,6 +574,52 @@ HWND GetFocus() {
 
 BOOL SetForegroundWindow(HWND handle) {
     return OwnWindow(handle) != nullptr;
+}
+
+namespace {
+
+// Any thread; the latest made first, so a search finds the newest match.
+std::vector<WindowPtr> AllWindows() {
+    std::vector<WindowPtr> all;
+    auto& table = Windows();
+    std::lock_guard lock(table.mutex);
+    for (const auto& slot : table.slots) {
+        if (slot.window) all.push_back(slot.window);
+    }
+    return all;
+}
+
+}  // namespace
+
+HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
+    for (const auto& window : AllWindows()) {
+        if ((window->style & WS_CHILD) != 0 || window->destroying) continue;
+        if (className != nullptr && CompareNoCase(window->className, className) != 0) continue;
+        if (windowName != nullptr && window->text != windowName) continue;
+        return window->handle;
+    }
+    return nullptr;
+}
+
+HWND GetLastActivePopup(HWND handle) {
+    if (!FindWindowRecord(handle)) return nullptr;
+    const auto all = AllWindows();
+    for (HWND current = handle;;) {
+        HWND next = nullptr;
+        for (const auto& window : all) {
+            if (window->parent == current && (window->style & WS_CHILD) == 0 && (window->style & WS_VISIBLE) != 0 &&
+                !window->destroying) {
+                next = window->handle;
+            }
+        }
+        if (next == nullptr) return current;
+        current = next;
+    }
+}
+
+BOOL IsIconic(HWND handle) {
+    auto window = FindWindowRecord(handle);
+    return window && (window->style & WS_MINIMIZE) != 0;
 }
 
 BOOL GetClientRect(HWND handle, LPRECT rect) {
