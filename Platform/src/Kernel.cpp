@@ -1,6 +1,7 @@
 #include "Platform/Kernel.h"
 
 #include "Platform/Clock.h"
+#include "Platform/InstanceChannel.h"
 
 #include "Utf.h"
 
@@ -95,6 +96,8 @@ std::mutex& NamedEventsLock() {
     static auto* m = new std::mutex;
     return *m;
 }
+}  // namespace
+
 // $XDG_RUNTIME_DIR, else a folder of the user's own under /tmp.
 std::string UserRuntimeFolder() {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime == '/') return runtime;
@@ -102,6 +105,8 @@ std::string UserRuntimeFolder() {
     ::mkdir(folder.c_str(), 0700);
     return folder;
 }
+
+namespace {
 
 // Takes the user's lock of an event name. Null with `taken` set when
 // another process holds it; null without when no lock file can be made
@@ -125,6 +130,8 @@ std::unique_ptr<NameLock> LockEventName(std::u16string_view name, bool& taken) {
         ::close(fd);
         return nullptr;
     }
+    // The holder answers the user's other processes from now on.
+    ServeInstanceRequests();
     return std::make_unique<NameLock>(fd);
 }
 

@@ -90,6 +90,10 @@ protected:
 
     Mfc::ModalSession Start() { return driver_.BeginModal(dialog_); }
 
+    // The resource library the programs ship with, as installed beside them.
+    Platform::ResourceRegistration resources_ = Platform::RegisterResourceModule(
+        u"ORVRES.DLL", Platform::LoadResourceFile(VELMO_SOURCE_DIR "/data/ORVRES.rc.txt"));
+
     // Where the host placed the plug-in's pane, in the host's client area.
     RECT PaneRect() const {
         RECT r;
