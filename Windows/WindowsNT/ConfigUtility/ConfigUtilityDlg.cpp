@@ -4,7 +4,6 @@
 #include "Common/ConfigSupport/PrinterIdentification.h"
 #include "Common/Headers/PrinterDescription.h"
 #include "Common/NetConfig/API/PrinterDevice.h"
-#include "Platform/HtmlHelp.h"
 #include "Tessary/TSException.h"
 #include "Windows/Common/HelpLauncher.h"
 #include "Windows/Common/ResourceDLL.h"
@@ -78,7 +77,7 @@ int CConfigUtilityDlg::ShowMessage(UINT textId, UINT style) {
 BOOL CConfigUtilityDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     UpdateData(FALSE);
-    icon_ = reinterpret_cast<HICON>(static_cast<std::uintptr_t>(IDI_CONFIG_UTILITY));
+    // The dialog layer draws no icons; the handle stays null until it loads them.
     SetIcon(icon_, TRUE);
     SetIcon(icon_, FALSE);
     try {

@@ -281,7 +281,7 @@ TEST_F(ConfigUtilityTest, NoUsablePluginLeavesTheAreaEmptyWithoutAMessage) {
     // A library without the export, one whose export makes nothing, and
     // names that would reach outside the program's folder.
     for (const std::string name : {"VelmoTestModule", "VelmoTestPluginB", "../bin/VelmoTestPluginB",
-                                   "..\\VelmoTestPluginB", "sub/VelmoTestPluginB"}) {
+                                   "..\\bin\\VelmoTestPluginB", "sub/VelmoTestPluginB"}) {
         SCOPED_TRACE(name);
         ResetTestPlugins();
         PluginScript(kPluginB).nullDialog = true;
