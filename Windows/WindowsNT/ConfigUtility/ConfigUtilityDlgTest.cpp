@@ -5,6 +5,7 @@
 #include "TestPluginControl.h"
 
 #include "Mfc/GTestDriver.h"
+#include "Platform/HtmlHelp.h"
 #include "Platform/Machine.h"
 #include "Platform/Registry.h"
 #include "Simulators/DockPrinter/DockPrinter.h"
@@ -316,6 +317,20 @@ TEST_F(ConfigUtilityTest, ARescanAskedForDuringTheLeaveCheckWaitsForTheUsersChoi
     EXPECT_EQ(CountOf(PluginCalls(kPluginB), "CreateConfigDialog"), 1);
     EXPECT_EQ(dialog_.PluginDialog() != nullptr, true);
     EXPECT_EQ(driver_.MessageBoxes().size(), 1u);
+}
+
+TEST_F(ConfigUtilityTest, HelpOpensTheHelpFilesContents) {
+    std::vector<std::pair<std::u16string, UINT>> opened;
+    Platform::ScopedHtmlHelpHandler help([&](HWND, LPCWSTR file, UINT command, DWORD_PTR) {
+        opened.emplace_back(file, command);
+        return HWND{};
+    });
+    auto s = Start();
+    ::SendMessageW(s.Window(), WM_COMMAND, MAKEWPARAM(57670, BN_CLICKED), 0);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].first, u"VelmoWirelessPrinter.chm");
+    EXPECT_EQ(opened[0].second, HH_DISPLAY_TOC);
+    EXPECT_TRUE(driver_.MessageBoxes().empty()) << "help that cannot be shown says nothing";
 }
 
 TEST_F(ConfigUtilityTest, MissingDocumentsEndTheProgram) {
