@@ -1,7 +1,18 @@
 #include "Platform/Kernel.h"
 
 #include "Platform/Clock.h"
+#include "Platform/InstanceChannel.h"
 
+#include "Utf.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -24,9 +35,24 @@ HandleTable& Table() {
     return *table;
 }
 
+// A lock file held for the life of a named event, so that other processes
+// of the same user see the name as taken; the system drops the lock when
+// this process dies.
+class NameLock {
+public:
+    explicit NameLock(int fd) : fd_(fd) {}
+    ~NameLock() { ::close(fd_); }
+    NameLock(const NameLock&) = delete;
+    NameLock& operator=(const NameLock&) = delete;
+
+private:
+    int fd_;
+};
+
 class Event final : public KernelObject {
 public:
     Event(bool manualReset, bool signaled) : manualReset_(manualReset), signaled_(signaled) {}
+    std::unique_ptr<NameLock> nameLock;
     bool IsWaitable() const override { return true; }
     bool IsSignaled() const override { return signaled_; }
     void OnWaitSatisfied() override {
@@ -70,6 +96,45 @@ std::mutex& NamedEventsLock() {
     static auto* m = new std::mutex;
     return *m;
 }
+}  // namespace
+
+// $XDG_RUNTIME_DIR, else a folder of the user's own under /tmp.
+std::string UserRuntimeFolder() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime == '/') return runtime;
+    std::string folder = "/tmp/velmo-" + std::to_string(::getuid());
+    ::mkdir(folder.c_str(), 0700);
+    return folder;
+}
+
+namespace {
+
+// Takes the user's lock of an event name. Null with `taken` set when
+// another process holds it; null without when no lock file can be made
+// (the name then counts within this process only).
+std::unique_ptr<NameLock> LockEventName(std::u16string_view name, bool& taken) {
+    taken = false;
+    std::string file = UserRuntimeFolder() + "/velmo-event-";
+    // The name may hold any character: the file name carries its UTF-8 bytes
+    // in hex.
+    const auto utf8 = Utf16ToUtf8(name);
+    for (unsigned char c : utf8) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", c);
+        file += hex;
+    }
+    if (file.size() > 4000) return nullptr;
+    const int fd = ::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        taken = errno == EWOULDBLOCK;
+        ::close(fd);
+        return nullptr;
+    }
+    // The holder answers the user's other processes from now on.
+    ServeInstanceRequests();
+    return std::make_unique<NameLock>(fd);
+}
+
 std::map<std::u16string, std::weak_ptr<Event>>& NamedEvents() {
     static auto* events = new std::map<std::u16string, std::weak_ptr<Event>>;
     return *events;
@@ -152,8 +217,12 @@ HANDLE CreateEventW(void*, BOOL manualReset, BOOL initialState, LPCWSTR name) {
             return InsertHandle(existing);
         }
         auto event = std::make_shared<Event>(manualReset != FALSE, initialState != FALSE);
+        bool taken = false;
+        event->nameLock = LockEventName(key, taken);
         events[key] = event;
-        SetLastError(ERROR_SUCCESS);
+        // Another process of this user has the name: the event is its, as
+        // far as the caller can tell.
+        SetLastError(taken ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
         return InsertHandle(event);
     }
     SetLastError(ERROR_SUCCESS);

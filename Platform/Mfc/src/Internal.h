@@ -199,6 +199,8 @@ std::u16string IPAddressText(const Window& w);
 // Private messages of the layer's input (never seen by the system's code
 // unless it subclasses a control and passes them on).
 constexpr UINT kInputChooseItem = 0x7F00;  // wParam: index
+// Another process of the user asked for ShowWindow (wParam: the command).
+constexpr UINT kRemoteShowWindow = 0x7F01;
 
 void AdjustWaitCursor(int delta);
 

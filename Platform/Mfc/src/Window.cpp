@@ -1,8 +1,11 @@
 // Window records, their handle table and the window tree functions.
 #include "Internal.h"
 
+#include "Platform/InstanceChannel.h"
+
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 
 namespace Mfc::detail {
 namespace {
@@ -292,6 +295,9 @@ LRESULT DefaultProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
         }
         case WM_GETTEXTLENGTH:
             return static_cast<LRESULT>(w.text.size());
+        case kRemoteShowWindow:
+            ShowWindow(handle, static_cast<int>(wParam));
+            return 0;
         case WM_CLOSE:
             if (w.kind == Kind::Dialog) {
                 HWND cancel = GetDlgItem(handle, IDCANCEL);
@@ -506,11 +512,143 @@ BOOL CheckRadioButton(HWND dialog, int first, int last, int check) {
     return TRUE;
 }
 
+namespace {
+
+// Any thread.
+std::vector<WindowPtr> AllWindows() {
+    std::vector<WindowPtr> all;
+    auto& table = Windows();
+    std::lock_guard lock(table.mutex);
+    for (const auto& slot : table.slots) {
+        if (slot.window) all.push_back(slot.window);
+    }
+    return all;
+}
+
+HWND FindLocalWindow(LPCWSTR className, LPCWSTR windowName) {
+    for (const auto& window : AllWindows()) {
+        if ((window->style & WS_CHILD) != 0 || window->destroying) continue;
+        if (className != nullptr && CompareNoCase(window->className, className) != 0) continue;
+        if (windowName != nullptr && window->text != windowName) continue;
+        return window->handle;
+    }
+    return nullptr;
+}
+
+HWND LocalLastActivePopup(HWND handle) {
+    if (!FindWindowRecord(handle)) return nullptr;
+    const auto all = AllWindows();
+    for (HWND current = handle;;) {
+        HWND next = nullptr;
+        for (const auto& window : all) {
+            if (window->parent == current && (window->style & WS_CHILD) == 0 && (window->style & WS_VISIBLE) != 0 &&
+                !window->destroying) {
+                next = window->handle;
+            }
+        }
+        if (next == nullptr) return current;
+        current = next;
+    }
+}
+
+// Windows of another process of the user, reached through its instance
+// channel. Their handles have no index bits, so they never name a window
+// of ours.
+struct RemoteWindow {
+    std::string channel;
+    std::uintptr_t handle = 0;
+};
+
+struct RemoteTable {
+    std::mutex mutex;
+    std::vector<RemoteWindow> windows;
+};
+
+RemoteTable& Remotes() {
+    static auto* table = new RemoteTable;
+    return *table;
+}
+
+HWND AddRemote(std::string channel, std::uintptr_t handle) {
+    auto& table = Remotes();
+    std::lock_guard lock(table.mutex);
+    table.windows.push_back(RemoteWindow{std::move(channel), handle});
+    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(table.windows.size()) << kIndexBits);
+}
+
+bool FindRemote(HWND handle, RemoteWindow& out) {
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    if (value == 0 || (value & kIndexMask) != 0) return false;
+    const auto index = (value >> kIndexBits) - 1;
+    auto& table = Remotes();
+    std::lock_guard lock(table.mutex);
+    if (index >= table.windows.size()) return false;
+    out = table.windows[index];
+    return true;
+}
+
+std::string AskRemote(const RemoteWindow& remote, const std::string& verb, const std::string& extra = {}) {
+    return Platform::AskInstance(remote.channel, verb + "\t" + std::to_string(remote.handle) + extra);
+}
+
+HWND ParseHandle(const std::string& text) {
+    char* end = nullptr;
+    const auto value = std::strtoull(text.c_str(), &end, 10);
+    if (text.empty() || *end != 0 || value == 0) return nullptr;
+    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(value));
+}
+
+// "VERB\tfield\t...": FIND with the class and the title (each after a flag,
+// "1" present or "0" absent), or POPUP, ICONIC, SHOW (with the command) and
+// FOREGROUND with a window handle. Runs on the channel's thread.
+std::string AnswerInstanceRequest(const std::string& request) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const auto tab = request.find('\t', start);
+        fields.push_back(request.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos) break;
+        start = tab + 1;
+    }
+    const auto handleText = [](HWND h) {
+        return h ? std::to_string(reinterpret_cast<std::uintptr_t>(h)) : std::string();
+    };
+    if (fields[0] == "FIND" && fields.size() == 3) {
+        const auto optional = [](const std::string& field, std::u16string& text) -> LPCWSTR {
+            if (field.empty() || field[0] != '1') return nullptr;
+            text = FromUtf8(std::string_view(field).substr(1));
+            return text.c_str();
+        };
+        std::u16string className, title;
+        return handleText(FindLocalWindow(optional(fields[1], className), optional(fields[2], title)));
+    }
+    if (fields.size() < 2) return {};
+    HWND window = ParseHandle(fields[1]);
+    auto record = FindWindowRecord(window);
+    if (!record || (record->style & WS_CHILD) != 0) return {};
+    if (fields[0] == "POPUP") return handleText(LocalLastActivePopup(window));
+    if (fields[0] == "ICONIC") return (record->style & WS_MINIMIZE) != 0 ? "1" : "0";
+    if (fields[0] == "FOREGROUND") return "1";
+    if (fields[0] == "SHOW" && fields.size() == 3) {
+        // The window's own thread changes it.
+        return PostMessageW(window, kRemoteShowWindow, static_cast<WPARAM>(std::atoi(fields[2].c_str())), 0) ? "1" : "";
+    }
+    return {};
+}
+
+const bool g_answering = (Platform::SetInstanceRequestHandler(AnswerInstanceRequest), true);
+
+}  // namespace
+
 BOOL ShowWindow(HWND handle, int command) {
+    RemoteWindow remote;
+    if (FindRemote(handle, remote)) return AskRemote(remote, "SHOW", "\t" + std::to_string(command)) == "1";
     auto window = OwnWindow(handle);
     if (!window) return FALSE;
     const bool wasVisible = (window->style & WS_VISIBLE) != 0;
     const bool show = command != SW_HIDE;
+    if (command == SW_MINIMIZE) window->style |= WS_MINIMIZE;
+    if (command == SW_RESTORE) window->style &= ~WS_MINIMIZE;
     if (show != wasVisible) {
         window->style = show ? (window->style | WS_VISIBLE) : (window->style & ~WS_VISIBLE);
         Notify(handle, WindowChange::Visibility);
@@ -571,7 +709,34 @@ HWND GetFocus() {
 }
 
 BOOL SetForegroundWindow(HWND handle) {
+    RemoteWindow remote;
+    if (FindRemote(handle, remote)) return AskRemote(remote, "FOREGROUND") == "1";
     return OwnWindow(handle) != nullptr;
+}
+
+HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
+    if (HWND local = FindLocalWindow(className, windowName)) return local;
+    const auto field = [](LPCWSTR text) { return text != nullptr ? "1" + ToUtf8(text) : std::string("0"); };
+    const auto answer = Platform::AskOtherInstances("FIND\t" + field(className) + "\t" + field(windowName));
+    if (!answer) return nullptr;
+    HWND remote = ParseHandle(answer->answer);
+    return remote != nullptr ? AddRemote(answer->channel, reinterpret_cast<std::uintptr_t>(remote)) : nullptr;
+}
+
+HWND GetLastActivePopup(HWND handle) {
+    RemoteWindow remote;
+    if (FindRemote(handle, remote)) {
+        HWND popup = ParseHandle(AskRemote(remote, "POPUP"));
+        return popup != nullptr ? AddRemote(remote.channel, reinterpret_cast<std::uintptr_t>(popup)) : nullptr;
+    }
+    return LocalLastActivePopup(handle);
+}
+
+BOOL IsIconic(HWND handle) {
+    RemoteWindow remote;
+    if (FindRemote(handle, remote)) return AskRemote(remote, "ICONIC") == "1";
+    auto window = FindWindowRecord(handle);
+    return window && (window->style & WS_MINIMIZE) != 0;
 }
 
 BOOL GetClientRect(HWND handle, LPRECT rect) {

@@ -208,6 +208,7 @@ constexpr int SW_SHOWNORMAL = 1;
 constexpr int SW_NORMAL = 1;
 constexpr int SW_SHOWNA = 8;
 constexpr int SW_SHOW = 5;
+constexpr int SW_MINIMIZE = 6;
 constexpr int SW_RESTORE = 9;
 constexpr UINT SWP_NOSIZE = 0x0001;
 constexpr UINT SWP_NOMOVE = 0x0002;
@@ -426,6 +427,14 @@ BOOL IsWindowEnabled(HWND window);
 HWND SetFocus(HWND window);
 HWND GetFocus();
 BOOL SetForegroundWindow(HWND window);
+// A top-level window of this process with that class name and text (either
+// null: any), else null. Any thread.
+HWND FindWindowW(LPCWSTR className, LPCWSTR windowName);
+// The visible popup last opened on top of the window (following owners
+// down), else the window itself.
+HWND GetLastActivePopup(HWND window);
+// Minimised by SW_MINIMIZE and not yet restored.
+BOOL IsIconic(HWND window);
 BOOL EndDialog(HWND dialog, INT_PTR result);
 
 // Geometry. Windows have no frame here: a window's client area is its whole

@@ -1,0 +1,32 @@
+// A small request channel between the programs of one user: a process that
+// holds a named event (CreateEventW) also answers one-line requests of the
+// user's other processes over a Unix socket in the user's runtime folder,
+// so that a second instance can reach the first. What a request means is
+// up to the handler the answering process installed (the dialog layer
+// answers questions about its windows).
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace Platform {
+
+// Takes one request line and returns the answer line (empty: "nothing
+// here"). Runs on the channel's own thread. Process-wide.
+using InstanceRequestHandler = std::function<std::string(const std::string& request)>;
+void SetInstanceRequestHandler(InstanceRequestHandler handler);
+
+// Starts answering, once per process (done by a named event's first holder).
+void ServeInstanceRequests();
+
+struct InstanceAnswer {
+    std::string channel;  // where to send follow-up requests
+    std::string answer;
+};
+// The first non-empty answer of the user's other answering processes.
+std::optional<InstanceAnswer> AskOtherInstances(const std::string& request);
+// One request to one process; empty when it cannot be reached.
+std::string AskInstance(const std::string& channel, const std::string& request);
+
+}  // namespace Platform

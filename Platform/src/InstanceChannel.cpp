@@ -1,0 +1,176 @@
+#include "Platform/InstanceChannel.h"
+
+#include <dirent.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace Platform {
+
+std::string UserRuntimeFolder();  // Kernel.cpp
+
+namespace {
+
+constexpr char kPrefix[] = "velmo-instance-";
+constexpr std::size_t kMaxLine = 4096;
+constexpr int kWaitMs = 2000;
+
+struct State {
+    std::mutex mutex;
+    InstanceRequestHandler handler;
+    std::once_flag serving;
+};
+
+// Never destroyed: the channel thread may run while the process exits.
+State& Channel() {
+    static auto* state = new State;
+    return *state;
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+bool Address(const std::string& path, sockaddr_un& address) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+// One line, up to '\n', within the wait; false on anything else.
+bool ReadLine(int fd, std::string& line) {
+    line.clear();
+    char c;
+    while (line.size() < kMaxLine) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, kWaitMs) != 1) return false;
+        if (::recv(fd, &c, 1, 0) != 1) return false;
+        if (c == '\n') return true;
+        line.push_back(c);
+    }
+    return false;
+}
+
+bool WriteLine(int fd, const std::string& line) {
+    const std::string data = line + '\n';
+    std::size_t sent = 0;
+    while (sent < data.size()) {
+        const auto n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string OwnChannel() {
+    return UserRuntimeFolder() + "/" + kPrefix + std::to_string(::getpid()) + ".sock";
+}
+
+void Serve(int listener) {
+    for (;;) {
+        const int client = ::accept(listener, nullptr, nullptr);
+        if (client < 0) continue;
+        Fd connection(client);
+        std::string request;
+        if (!ReadLine(client, request)) continue;
+        InstanceRequestHandler handler;
+        {
+            std::lock_guard lock(Channel().mutex);
+            handler = Channel().handler;
+        }
+        std::string answer;
+        try {
+            if (handler) answer = handler(request);
+        } catch (...) {
+            answer.clear();
+        }
+        // One line each way: an answer never carries a line break.
+        for (char& c : answer) {
+            if (c == '\n') c = ' ';
+        }
+        WriteLine(client, answer);
+    }
+}
+
+}  // namespace
+
+void SetInstanceRequestHandler(InstanceRequestHandler handler) {
+    std::lock_guard lock(Channel().mutex);
+    Channel().handler = std::move(handler);
+}
+
+void ServeInstanceRequests() {
+    std::call_once(Channel().serving, [] {
+        const std::string path = OwnChannel();
+        sockaddr_un address;
+        if (!Address(path, address)) return;
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (listener < 0) return;
+        // A file left by a dead process that had our number.
+        ::unlink(path.c_str());
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listener, 8) != 0) {
+            ::close(listener);
+            return;
+        }
+        std::thread(Serve, listener).detach();
+    });
+}
+
+std::string AskInstance(const std::string& channel, const std::string& request) {
+    sockaddr_un address;
+    if (!Address(channel, address)) return {};
+    Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (fd.get() < 0) return {};
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        // Nobody answers there any more: its process is gone.
+        if (errno == ECONNREFUSED) ::unlink(channel.c_str());
+        return {};
+    }
+    std::string answer;
+    if (!WriteLine(fd.get(), request) || !ReadLine(fd.get(), answer)) return {};
+    return answer;
+}
+
+std::optional<InstanceAnswer> AskOtherInstances(const std::string& request) {
+    const std::string folder = UserRuntimeFolder();
+    const std::string own = OwnChannel();
+    std::vector<std::string> channels;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.rfind(kPrefix, 0) == 0 && name.size() > 5 && name.compare(name.size() - 5, 5, ".sock") == 0) {
+                channels.push_back(folder + "/" + name);
+            }
+        }
+        ::closedir(dir);
+    }
+    for (const auto& channel : channels) {
+        if (channel == own) continue;
+        auto answer = AskInstance(channel, request);
+        if (!answer.empty()) return InstanceAnswer{channel, std::move(answer)};
+    }
+    return std::nullopt;
+}
+
+}  // namespace Platform

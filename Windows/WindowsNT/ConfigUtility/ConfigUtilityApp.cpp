@@ -1,0 +1,33 @@
+#include "ConfigUtilityApp.h"
+
+#include "ConfigUtilityDlg.h"
+
+#include "Windows/Common/ResourceDLL.h"
+
+#include <clocale>
+
+CConfigUtilityApp::CConfigUtilityApp() = default;
+
+CConfigUtilityApp::~CConfigUtilityApp() {
+    if (instanceEvent_ != nullptr) CloseHandle(instanceEvent_);
+}
+
+BOOL CConfigUtilityApp::InitInstance() {
+    instanceEvent_ = CreateEventW(nullptr, TRUE, FALSE, u"CConfigUtilityApp!InitInstance");
+    if (instanceEvent_ == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
+        StResourceString title(IDS_APP_TITLE);
+        if (HWND first = FindWindowW(nullptr, title)) {
+            HWND popup = GetLastActivePopup(first);
+            if (IsIconic(first)) ShowWindow(first, SW_RESTORE);
+            SetForegroundWindow(popup);
+        }
+        return FALSE;
+    }
+    // The machine's own code page for narrow text.
+    std::setlocale(LC_ALL, "");
+    CConfigUtilityDlg dialog;
+    m_pMainWnd = &dialog;
+    dialog.DoModal();
+    m_pMainWnd = nullptr;
+    return FALSE;
+}
