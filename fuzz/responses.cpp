@@ -58,6 +58,40 @@ void CheckOperationResult(const std::string& input) {
     parser.ParseBuffer(input.data(), static_cast<unsigned>(input.size()), &document);
 }
 
+// A failed parse touches nothing; an error code never hands out a profile;
+// an accepted profile writes back and reads back the same.
+void CheckBluetooth(const std::string& input) {
+    for (const char* root : {"dockConfig", "bluetoothDockConfig"}) {
+        BluetoothProfile profile;
+        profile.SetFriendlyName("unset");
+        int result = 12345;
+        if (!ParseGetBluetoothProfileResponse(root, input, profile, result)) {
+            Check(result == 12345 && profile.GetFriendlyName() == "unset");
+        } else if (result != 0) {
+            Check(profile.GetFriendlyName() == "unset" && profile.GetPairedDevices().empty());
+        } else {
+            std::ostringstream stream;
+            stream << "<" << root << "><getBluetoothProfileResponse result=\"0\">";
+            profile.PrintXML(stream);
+            stream << "</getBluetoothProfileResponse></" << root << ">";
+            BluetoothProfile again;
+            int againResult = -1;
+            Check(ParseGetBluetoothProfileResponse(root, stream.str(), again, againResult));
+            Check(againResult == 0);
+            Check(again.GetEnabled() == profile.GetEnabled() && again.GetRequirePIN() == profile.GetRequirePIN() &&
+                  again.GetLinkwiseEnabled() == profile.GetLinkwiseEnabled());
+            Check(again.GetPairedDevices().size() == profile.GetPairedDevices().size());
+        }
+
+        result = 12345;
+        if (!ParseSetBluetoothProfileDataResponse(root, input, result)) Check(result == 12345);
+        result = 12345;
+        if (!ParseSetPrinterSettingsResponse(root, input, result)) Check(result == 12345);
+    }
+    int result = 12345;
+    if (!ParseRestartBluetoothResponse(input, result)) Check(result == 12345);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -78,5 +112,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     CheckProfiles(input);
     CheckOperationResult(input);
+    CheckBluetooth(input);
     return 0;
 }

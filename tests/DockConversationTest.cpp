@@ -14,7 +14,6 @@
 
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -156,29 +155,11 @@ Profile ToHost(const Dock::Profile& d) {
     return p;
 }
 
-// The write requests as the plug-ins build them: the model's XML forms
-// between the command's tags.
+// The write requests as the plug-ins build them.
 std::string SetProfileDataRequest(const std::vector<Profile>& profiles) {
-    std::ostringstream out;
-    out << Tessary::XMLFormat(true) << Tessary::XMLStartTag("dockConfig", {{"version", "1.0"}})
-        << Tessary::XMLStartTag("setProfileData");
-    for (const auto& profile : profiles) profile.Print(out);
-    out << Tessary::XMLEndTag << Tessary::XMLEndTag;
-    return out.str();
-}
-
-std::string SetBluetoothProfileDataRequest(const std::string& root, const BluetoothProfile& profile) {
-    std::ostringstream out;
-    out << Tessary::XMLFormat(true) << Tessary::XMLStartTag(root, {{"version", "1.0"}})
-        << Tessary::XMLStartTag("setBluetoothProfileData");
-    profile.Print(out);
-    out << Tessary::XMLEndTag << Tessary::XMLEndTag;
-    return out.str();
-}
-
-std::string SetPrinterSettingsRequest(const std::string& root, const std::string& pin) {
-    return "<" + root + " version=\"1.0\"><setPrinterSettings><pin>" + EscapeMarkup(pin) +
-           "</pin></setPrinterSettings></" + root + ">";
+    std::string request;
+    BuildSetProfileDataRequest(profiles, request);
+    return request;
 }
 
 // Eight profiles of every kind the dock stores.
@@ -390,8 +371,11 @@ TEST_F(DockConversationTest, AnAesProfileDoesNotCostTheWholeList) {
 TEST_F(DockConversationTest, PinAndBluetoothProfileAreWrittenAndReadBack) {
     Open();
     const std::string bt = "bluetoothDockConfig";
-    EXPECT_EQ(Exchange(SetPrinterSettingsRequest(bt, "4321")),
-              "<bluetoothDockConfig><setPrinterSettingsResponse result=\"0\"></setPrinterSettingsResponse>"
+    int result = -1;
+    EXPECT_TRUE(SetPrinterSettings(bt, api_, PrinterSettings{"4321"}, result));
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(dock_->Requests().back().body,
+              "<bluetoothDockConfig version=\"1.0\"><setPrinterSettings><pin>4321</pin></setPrinterSettings>"
               "</bluetoothDockConfig>");
     EXPECT_EQ(dock_->Pin(), "4321");
     PrinterSettings settings;
@@ -409,39 +393,114 @@ TEST_F(DockConversationTest, PinAndBluetoothProfileAreWrittenAndReadBack) {
     phone.SetDeviceName("Anna's \U0001F4F1");
     tablet.SetDeviceName("Tab & Co");
     profile.SetPairedDevices({phone, tablet});
-    EXPECT_EQ(Exchange(SetBluetoothProfileDataRequest(bt, profile)),
-              "<bluetoothDockConfig><setBluetoothProfileDataResponse result=\"0\"></setBluetoothProfileDataResponse>"
-              "</bluetoothDockConfig>");
+    result = -1;
+    EXPECT_TRUE(SetBluetoothProfileData(bt, api_, profile, result));
+    EXPECT_EQ(result, 0);
     EXPECT_TRUE(dock_->Bluetooth() ==
                 (Dock::BluetoothProfile{true, "Dock \u2728 & <Co>", true, true, {"Anna's \U0001F4F1", "Tab & Co"}}));
     profile.SetPairedDevices({tablet});
-    Exchange(SetBluetoothProfileDataRequest(bt, profile));
+    EXPECT_TRUE(SetBluetoothProfileData(bt, api_, profile, result));
     EXPECT_EQ(dock_->Bluetooth().pairedDevices, std::vector<std::string>{"Tab & Co"});
-    const std::string answer = ExpectAnswered(kGetBluetoothBt);
-    EXPECT_NE(answer.find("<friendlyName>Dock \u2728 &amp; &lt;Co&gt;</friendlyName>"), std::string::npos);
+
+    BluetoothProfile read;
+    result = -1;
+    ASSERT_TRUE(GetBluetoothProfile(bt, api_, read, result));
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(dock_->Requests().back().body, kGetBluetoothBt);
+    EXPECT_EQ(read.GetFriendlyName(), "Dock \u2728 & <Co>");
+    EXPECT_TRUE(read.GetEnabled() && read.GetRequirePIN() && read.GetLinkwiseEnabled());
+    ASSERT_EQ(read.GetPairedDevices().size(), 1u);
+    EXPECT_EQ(read.GetPairedDevices()[0].deviceName, "Tab & Co");
+
+    // Unpairing the last device writes an empty list, and the dock keeps none.
+    profile.SetPairedDevices({});
+    EXPECT_TRUE(SetBluetoothProfileData(bt, api_, profile, result));
+    EXPECT_TRUE(dock_->Bluetooth().pairedDevices.empty());
+    ASSERT_TRUE(GetBluetoothProfile(bt, api_, read));
+    EXPECT_TRUE(read.GetPairedDevices().empty());
 
     // A name that is not UTF-8 goes out empty rather than breaking the request.
     profile.SetFriendlyName("\xff\xfe");
-    EXPECT_NE(Exchange(SetBluetoothProfileDataRequest("dockConfig", profile)).find("result=\"0\""), std::string::npos);
+    EXPECT_TRUE(SetBluetoothProfileData("dockConfig", api_, profile, result));
+    EXPECT_EQ(result, 0);
     EXPECT_EQ(dock_->Bluetooth().friendlyName, "");
+
+    // The short response name some printers use is as good.
+    dock_->SetBluetoothResultAlias(true);
+    result = -1;
+    EXPECT_TRUE(SetBluetoothProfileData(bt, api_, profile, result));
+    EXPECT_EQ(result, 0);
+    EXPECT_NE(LastAnswer().find("setBluetoothProfileResponse"), std::string::npos);
+}
+
+TEST_F(DockConversationTest, AnErrorAnswerToTheBluetoothReadIsAFailedRead) {
+    dock_->SetBluetooth({true, "Dock", true, false, {"Phone"}});
+    Open();
+    dock_->SetFault("getBluetoothProfile", {.times = 1, .result = 6});
+    BluetoothProfile profile;
+    profile.SetFriendlyName("before");
+    int result = -1;
+    ASSERT_TRUE(GetBluetoothProfile("bluetoothDockConfig", api_, profile, result));
+    EXPECT_EQ(result, 6);
+    EXPECT_EQ(profile.GetFriendlyName(), "before");
+    ASSERT_TRUE(GetBluetoothProfile("bluetoothDockConfig", api_, profile, result));
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(profile.GetFriendlyName(), "Dock");
+
+    // A printer that refuses the request fails the exchange itself.
+    dock_->SetFault("getBluetoothProfile", {.times = 1, .status = 2});
+    EXPECT_THROW(GetBluetoothProfile("bluetoothDockConfig", api_, profile), RequestFailureException);
 }
 
 TEST_F(DockConversationTest, BluetoothPlugInKeepsTheChannelOpenAcrossOperations) {
     Open();
-    EXPECT_EQ(kGetSettingsBt.size(), 98u);
-    EXPECT_EQ(kGetBluetoothBt.size(), 100u);
-    EXPECT_EQ(kGetBluetooth.size(), 82u);
-    EXPECT_EQ(kRestartBluetooth.size(), 94u);
-    EXPECT_NE(Exchange(kGetSettingsBt).find("<pin>1234</pin>"), std::string::npos);
-    ExpectAnswered(kGetBluetoothBt);
-    EXPECT_EQ(Exchange(kRestartBluetooth),
-              "<bluetoothDockConfig><restartBluetoothResponse result=\"0\"></restartBluetoothResponse>"
-              "</bluetoothDockConfig>");
+    const std::string bt = "bluetoothDockConfig";
+    PrinterSettings settings;
+    EXPECT_TRUE(GetPrinterSettings(bt, api_, settings));
+    EXPECT_EQ(settings.pin, "1234");
+    BluetoothProfile profile;
+    EXPECT_TRUE(GetBluetoothProfile(bt, api_, profile));
+    int result = -1;
+    EXPECT_TRUE(RestartBluetooth(api_, result));
+    EXPECT_EQ(result, 0);
     EXPECT_EQ(dock_->GetCounters().bluetoothRestarts, 1u);
+    EXPECT_EQ(dock_->State().bluetoothRestarts, 1u);
     // No leave block: the next selection reuses the channel without entering again.
-    EXPECT_EQ(Exchange(kGetBluetooth).substr(0, 12), "<dockConfig>");
+    EXPECT_TRUE(GetBluetoothProfile("dockConfig", api_, profile));
+    EXPECT_EQ(dock_->Requests().back().body, kGetBluetooth);
     EXPECT_EQ(dock_->GetCounters().enters, 1u);
     EXPECT_EQ(dock_->GetCounters().leaves, 0u);
+    EXPECT_EQ(dock_->BytesReceived(), Join({kEnter, Framed(kGetSettingsBt), Framed(kGetBluetoothBt),
+                                            Framed(kRestartBluetooth), Framed(kGetBluetooth)}));
+}
+
+TEST_F(DockConversationTest, AChannelOpenedAfterCloseWithoutLeavingReadsItsOwnAnswers) {
+    // Close(false) does not wait for the leave confirmation; the dock keeps
+    // it queued for whoever reads next.
+    for (int round = 0; round < 3; ++round) {
+        Open();
+        std::string guid;
+        ASSERT_TRUE(GetPrinterGuid(api_, guid)) << round;
+        EXPECT_EQ(guid, dock_->Guid());
+        std::string mac;
+        ASSERT_EQ(GetMacAddress(api_, mac), 0) << round;
+        EXPECT_EQ(mac, "00:11:22:33:44:55");
+        api_.Close(false);
+        EXPECT_FALSE(dock_->InConfigMode());
+    }
+    EXPECT_EQ(dock_->GetCounters().enters, 3u);
+    EXPECT_EQ(dock_->GetCounters().leaves, 3u);
+
+    // Whole answers nobody read are dropped too.
+    Open();
+    api_.SendRequest(kGetMac.data(), static_cast<int>(kGetMac.size()));
+    api_.Close(false);
+    Open();
+    std::string guid;
+    ASSERT_TRUE(GetPrinterGuid(api_, guid));
+    EXPECT_EQ(guid, dock_->Guid());
+    api_.Close(true);
+    EXPECT_EQ(dock_->PendingTransfers(), 0u);
 }
 
 TEST_F(DockConversationTest, ANetworkScanWaitsForTheSlowPrinterOnTheClock) {

@@ -110,6 +110,37 @@ TEST(RoundTripTest, UnreadableAnswersBecomeResults) {
     EXPECT_EQ(guid, "");
 }
 
+TEST(RoundTripTest, SetProfileDataSendsEveryProfileAndReadsTheResult) {
+    ScriptedPrinter printer;
+    printer.answers = {
+        "<dockConfig><setProfileDataResponse result=\"0\"></setProfileDataResponse></dockConfig>",
+        "<dockConfig><setProfileDataResponse result=\"7\"/></dockConfig>",
+        "<dockConfig><setProfileDataResponse/></dockConfig>",
+        "<dockConfig><setPrinterSettingsResponse result=\"0\"/></dockConfig>",
+    };
+    Profile first;
+    first.SetId(1);
+    first.SetProfileName(Tessary::I8NString("Home & Away"));
+    Profile second;
+    second.SetId(2);
+    int result = -1;
+    EXPECT_TRUE(SetProfileData(printer, {first, second}, result));
+    EXPECT_EQ(result, 0);
+    ASSERT_EQ(printer.requests.size(), 1u);
+    const std::string& sent = printer.requests[0];
+    EXPECT_EQ(sent.rfind("<dockConfig version=\"1.0\"><setProfileData><profile ", 0), 0u) << sent;
+    EXPECT_NE(sent.find("Home &amp; Away"), std::string::npos) << sent;
+    EXPECT_LT(sent.find("id=\"1\""), sent.find("id=\"2\"")) << sent;
+    EXPECT_TRUE(sent.ends_with("</profile>\n</setProfileData></dockConfig>")) << sent;
+
+    EXPECT_TRUE(SetProfileData(printer, {first}, result));
+    EXPECT_EQ(result, 7);
+    result = -1;
+    EXPECT_FALSE(SetProfileData(printer, {first}, result)) << "no result attribute";
+    EXPECT_FALSE(SetProfileData(printer, {first}, result)) << "another command's answer";
+    EXPECT_EQ(result, -1);
+}
+
 TEST(RoundTripTest, ChannelFailuresPassThroughAndLeaveOutputs) {
     ScriptedPrinter printer;
     printer.failStatus = true;
@@ -128,6 +159,176 @@ TEST(RoundTripTest, ChannelFailuresPassThroughAndLeaveOutputs) {
     EXPECT_THROW(GetMacAddress(printer, mac), RequestFailureException);
     EXPECT_EQ(mac, "kept");
     EXPECT_EQ(printer.closes, 0);
+}
+
+TEST(RequestDocumentTest, BluetoothAndSettingsRequestsUnderEitherRoot) {
+    BluetoothProfile profile;
+    profile.SetEnabled(true);
+    profile.SetFriendlyName("Dock & <Co>");
+    profile.SetRequirePIN(false);
+    profile.SetLinkwiseEnabled(true);
+    profile.SetPairedDevices({{"Anna's phone"}, {"Tab"}});
+    const std::string profileXml =
+        "<bluetoothProfile enabled=\"true\">\n<friendlyName>Dock &amp; &lt;Co&gt;</friendlyName>\n"
+        "<pin required=\"false\"></pin>\n<linkwise enabled=\"true\"></linkwise>\n<pairedDevices>\n"
+        "<pairedDevice>\n<deviceName>Anna&#39;s phone</deviceName>\n</pairedDevice>\n"
+        "<pairedDevice>\n<deviceName>Tab</deviceName>\n</pairedDevice>\n</pairedDevices>\n</bluetoothProfile>\n";
+
+    for (const std::string root : {"dockConfig", "bluetoothDockConfig"}) {
+        const std::string open = "<" + root + " version=\"1.0\">";
+        const std::string close = "</" + root + ">";
+        std::string request = "previous";
+        BuildGetBluetoothProfileRequest(root, request);
+        EXPECT_EQ(request, open + "<getBluetoothProfile></getBluetoothProfile>" + close);
+        BuildSetBluetoothProfileDataRequest(root, profile, request);
+        EXPECT_EQ(request, open + "<setBluetoothProfileData>" + profileXml + "</setBluetoothProfileData>" + close);
+        BuildSetPrinterSettingsRequest(root, PrinterSettings{"12<4"}, request);
+        EXPECT_EQ(request, open + "<setPrinterSettings><pin>12&lt;4</pin></setPrinterSettings>" + close);
+        BuildSetPrinterSettingsRequest(root, PrinterSettings{}, request);
+        EXPECT_EQ(request, open + "<setPrinterSettings><pin></pin></setPrinterSettings>" + close);
+    }
+    std::string request;
+    BuildGetBluetoothProfileRequest("bluetoothDockConfig", request);
+    EXPECT_EQ(request.size(), 100u);
+    BuildRestartBluetoothRequest(request);
+    EXPECT_EQ(request,
+              "<bluetoothDockConfig version=\"1.0\"><restartBluetooth></restartBluetooth></bluetoothDockConfig>");
+    EXPECT_EQ(request.size(), 94u);
+
+    // No paired devices still sends the (empty) list element.
+    BuildSetBluetoothProfileDataRequest("bluetoothDockConfig", BluetoothProfile(), request);
+    EXPECT_NE(request.find("<pairedDevices>\n</pairedDevices>"), std::string::npos) << request;
+    BuildSetProfileDataRequest({}, request);
+    EXPECT_EQ(request, "<dockConfig version=\"1.0\"><setProfileData></setProfileData></dockConfig>");
+}
+
+const std::string kBt = "bluetoothDockConfig";
+
+std::string InBt(const std::string& content) {
+    return "<bluetoothDockConfig>" + content + "</bluetoothDockConfig>";
+}
+
+TEST(RoundTripTest, BluetoothProfileIsReadOnlyFromASuccessfulAnswer) {
+    ScriptedPrinter printer;
+    printer.answers = {
+        InBt("<getBluetoothProfileResponse result=\"0\"><bluetoothProfile enabled=\"true\">"
+             "<friendlyName>Dock &amp; Co</friendlyName><pin required=\"true\">9</pin><firmware><x/></firmware>"
+             "<linkwise enabled=\"true\"/><pairedDevices><pairedDevice><deviceName>A</deviceName><note/>"
+             "</pairedDevice><other/><pairedDevice><deviceName>B</deviceName></pairedDevice><pairedDevice>"
+             "<deviceName>C</deviceName></pairedDevice></pairedDevices></bluetoothProfile>"
+             "</getBluetoothProfileResponse>"),
+        // An error answer carries a profile of defaults: it must not pass for the printer's.
+        InBt("<getBluetoothProfileResponse result=\"3\"><bluetoothProfile enabled=\"false\"><pairedDevices/>"
+             "</bluetoothProfile></getBluetoothProfileResponse>"),
+        InBt("<getBluetoothProfileResponse result=\"3\"><bluetoothProfile enabled=\"false\"/>"
+             "</getBluetoothProfileResponse>"),
+        "<dockConfig><getBluetoothProfileResponse result=\"0\"><bluetoothProfile enabled=\"false\"/>"
+        "</getBluetoothProfileResponse></dockConfig>",
+        InBt("<getBluetoothProfileResponse result=\"0\"><profile/></getBluetoothProfileResponse>"),
+        InBt("<getBluetoothProfileResponse result=\"0\"><bluetoothProfile enabled=\"maybe\"/>"
+             "</getBluetoothProfileResponse>"),
+        InBt("<getBluetoothProfileResponse result=\"0\"><bluetoothProfile enabled=\"true\"><pin/>"
+             "</bluetoothProfile></getBluetoothProfileResponse>"),
+        InBt("<getBluetoothProfileResponse result=\"0\"><bluetoothProfile enabled=\"true\">"),
+        InBt("<getBluetoothProfileResponse result=\"0\"><bluetoothProfile enabled=\"true\"><pairedDevices/>"
+             "</bluetoothProfile></getBluetoothProfileResponse>"),
+    };
+    BluetoothProfile profile;
+    int result = -1;
+    ASSERT_TRUE(GetBluetoothProfile(kBt, printer, profile, result));
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(profile.GetEnabled());
+    EXPECT_EQ(profile.GetFriendlyName(), "Dock & Co");
+    EXPECT_TRUE(profile.GetRequirePIN());
+    EXPECT_TRUE(profile.GetLinkwiseEnabled());
+    ASSERT_EQ(profile.GetPairedDevices().size(), 3u);
+    EXPECT_EQ(profile.GetPairedDevices()[0].deviceName, "A");
+    EXPECT_EQ(profile.GetPairedDevices()[1].deviceName, "B");
+    EXPECT_EQ(profile.GetPairedDevices()[2].deviceName, "C");
+    EXPECT_EQ(printer.requests.back(),
+              "<bluetoothDockConfig version=\"1.0\"><getBluetoothProfile></getBluetoothProfile></bluetoothDockConfig>");
+
+    const BluetoothProfile read = profile;
+    EXPECT_TRUE(GetBluetoothProfile(kBt, printer, profile, result));
+    EXPECT_EQ(result, 3);
+    EXPECT_FALSE(GetBluetoothProfile(kBt, printer, profile)) << "an error answer is a failed read";
+    result = -1;
+    for (const char* why : {"other root", "other element", "bad flag", "pin without required", "unfinished"}) {
+        EXPECT_FALSE(GetBluetoothProfile(kBt, printer, profile, result)) << why;
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_TRUE(profile.GetEnabled() == read.GetEnabled() && profile.GetFriendlyName() == read.GetFriendlyName() &&
+                profile.GetPairedDevices().size() == 3u)
+        << "failed reads leave the profile alone";
+
+    EXPECT_TRUE(GetBluetoothProfile(kBt, printer, profile));
+    EXPECT_TRUE(profile.GetPairedDevices().empty());
+    EXPECT_EQ(profile.GetFriendlyName(), "");
+    EXPECT_EQ(printer.closes, 0);
+}
+
+TEST(RoundTripTest, WritesAndRestartReadTheirResults) {
+    ScriptedPrinter printer;
+    printer.answers = {
+        InBt("<setBluetoothProfileDataResponse result=\"0\"/>"),
+        InBt("<setBluetoothProfileResponse result=\"5\"></setBluetoothProfileResponse>"),
+        "<dockConfig><setBluetoothProfileDataResponse result=\"0\"/></dockConfig>",
+        InBt("<setPrinterSettingsResponse result=\"0\"/>"),
+        "<dockConfig><setPrinterSettingsResponse result=\"2\"><extra/></setPrinterSettingsResponse></dockConfig>",
+        InBt("<setPrinterSettingsResponse result=\"x\"/>"),
+        InBt("<restartBluetoothResponse result=\"0\"/>"),
+        "<dockConfig><restartBluetoothResponse result=\"0\"/></dockConfig>",
+        InBt("<setPrinterSettingsResponse result=\"0\"/>"),
+        "<bluetoothDockConfig><restartBluetoothResponse result=\"0\">",
+    };
+    BluetoothProfile profile;
+    profile.SetFriendlyName("Dock");
+    int result = -1;
+    EXPECT_TRUE(SetBluetoothProfileData(kBt, printer, profile, result));
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(SetBluetoothProfileData(kBt, printer, profile, result)) << "the short response name";
+    EXPECT_EQ(result, 5);
+    result = -1;
+    EXPECT_FALSE(SetBluetoothProfileData(kBt, printer, profile, result)) << "other root";
+    EXPECT_EQ(result, -1);
+
+    EXPECT_TRUE(SetPrinterSettings(kBt, printer, PrinterSettings{"4321"}, result));
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(SetPrinterSettings("dockConfig", printer, PrinterSettings{"4321"}, result));
+    EXPECT_EQ(result, 2);
+    result = -1;
+    EXPECT_FALSE(SetPrinterSettings(kBt, printer, PrinterSettings{"4321"}, result));
+
+    EXPECT_TRUE(RestartBluetooth(printer, result));
+    EXPECT_EQ(result, 0);
+    result = -1;
+    EXPECT_FALSE(RestartBluetooth(printer, result)) << "other root";
+    EXPECT_FALSE(RestartBluetooth(printer, result)) << "another command's answer";
+    EXPECT_FALSE(RestartBluetooth(printer, result)) << "unfinished";
+    EXPECT_EQ(result, -1);
+
+    ASSERT_EQ(printer.requests.size(), 10u);
+    EXPECT_EQ(printer.requests[0].rfind("<bluetoothDockConfig version=\"1.0\"><setBluetoothProfileData>", 0), 0u);
+    EXPECT_EQ(printer.requests[4],
+              "<dockConfig version=\"1.0\"><setPrinterSettings><pin>4321</pin></setPrinterSettings></dockConfig>");
+    EXPECT_EQ(printer.requests[9],
+              "<bluetoothDockConfig version=\"1.0\"><restartBluetooth></restartBluetooth></bluetoothDockConfig>");
+}
+
+TEST(RoundTripTest, BluetoothChannelFailuresPassThrough) {
+    ScriptedPrinter printer;
+    printer.failStatus = true;
+    BluetoothProfile profile;
+    profile.SetFriendlyName("kept");
+    int result = -1;
+    EXPECT_THROW(GetBluetoothProfile(kBt, printer, profile, result), RequestFailureException);
+    EXPECT_THROW(GetBluetoothProfile(kBt, printer, profile), RequestFailureException);
+    EXPECT_THROW(SetBluetoothProfileData(kBt, printer, profile, result), RequestFailureException);
+    EXPECT_THROW(SetPrinterSettings(kBt, printer, PrinterSettings{"1"}, result), RequestFailureException);
+    EXPECT_THROW(RestartBluetooth(printer, result), RequestFailureException);
+    EXPECT_EQ(profile.GetFriendlyName(), "kept");
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(printer.requests.size(), 5u) << "each request went out before its answer failed";
 }
 
 }  // namespace

@@ -123,6 +123,68 @@ bool ParseGetPrinterSettingsResponse(const std::string& rootName, const std::str
         [](const char*) { return false; });
 }
 
+bool ParseSetProfileDataResponse(const std::string& response, int& result) {
+    return Tessary::CatchAtBorder<bool>(
+        [&] {
+            SetProfileDataResponseState state;
+            NetConfigResponseDocumentState<SetProfileDataResponseState> document(&state);
+            if (!RunParse(response, &document)) return false;
+            result = state.result;
+            return true;
+        },
+        [](const char*) { return false; });
+}
+
+bool ParseGetBluetoothProfileResponse(const std::string& rootName, const std::string& response,
+                                      BluetoothProfile& profile, int& result) {
+    return Tessary::CatchAtBorder<bool>(
+        [&] {
+            GetBluetoothProfileResponseState state;
+            ConfigResponseDocumentState<GetBluetoothProfileResponseState> document(rootName, &state);
+            if (!RunParse(response, &document)) return false;
+            if (state.result == 0) profile = state.profile;
+            result = state.result;
+            return true;
+        },
+        [](const char*) { return false; });
+}
+
+bool ParseSetBluetoothProfileDataResponse(const std::string& rootName, const std::string& response, int& result) {
+    return Tessary::CatchAtBorder<bool>(
+        [&] {
+            SetBluetoothProfileDataResponseState state;
+            ConfigResponseDocumentState<SetBluetoothProfileDataResponseState> document(rootName, &state);
+            if (!RunParse(response, &document)) return false;
+            result = state.result;
+            return true;
+        },
+        [](const char*) { return false; });
+}
+
+bool ParseSetPrinterSettingsResponse(const std::string& rootName, const std::string& response, int& result) {
+    return Tessary::CatchAtBorder<bool>(
+        [&] {
+            SetPrinterSettingsResponseState state;
+            ConfigResponseDocumentState<SetPrinterSettingsResponseState> document(rootName, &state);
+            if (!RunParse(response, &document)) return false;
+            result = state.result;
+            return true;
+        },
+        [](const char*) { return false; });
+}
+
+bool ParseRestartBluetoothResponse(const std::string& response, int& result) {
+    return Tessary::CatchAtBorder<bool>(
+        [&] {
+            RestartBluetoothResponseState state;
+            ConfigResponseDocumentState<RestartBluetoothResponseState> document(kBluetoothDockConfig, &state);
+            if (!RunParse(response, &document)) return false;
+            result = state.result;
+            return true;
+        },
+        [](const char*) { return false; });
+}
+
 // Response states
 
 XercesXMLParsingState* GetGuidResponseState::StartElement(const std::string& name, const XMLAttributeMap&) {
@@ -159,6 +221,20 @@ SetPrinterSettingsResponseState::SetPrinterSettingsResponseState()
     : GetOperationResultState(kSetPrinterSettingsResponse) {}
 RestartBluetoothResponseState::RestartBluetoothResponseState() : GetOperationResultState(kRestartBluetoothResponse) {}
 
+XercesXMLParsingState* GetBluetoothProfileResponseState::StartElement(const std::string& name,
+                                                                      const XMLAttributeMap& attributes) {
+    if (name != kGetBluetoothProfileResponse) ThrowUnexpected(name);
+    result = Tessary::GetRequiredIntAttribute(attributes, kResult);
+    return new BluetoothProfileExpectedState(&profile);
+}
+
+XercesXMLParsingState* SetBluetoothProfileDataResponseState::StartElement(const std::string& name,
+                                                                          const XMLAttributeMap& attributes) {
+    if (name != kSetBluetoothProfileDataResponse && name != kSetBluetoothProfileResponse) ThrowUnexpected(name);
+    result = Tessary::GetRequiredIntAttribute(attributes, kResult);
+    return nullptr;
+}
+
 // Expected states
 
 XercesXMLParsingState* GuidExpectedState::StartElement(const std::string& name, const XMLAttributeMap&) {
@@ -174,6 +250,47 @@ XercesXMLParsingState* MacAddressExpectedState::StartElement(const std::string& 
 XercesXMLParsingState* PrinterSettingsExpectedState::StartElement(const std::string& name, const XMLAttributeMap&) {
     if (name != kPin) ThrowUnexpected(name);
     return new Tessary::XMLStringSetState(&settings->pin);
+}
+
+XercesXMLParsingState* BluetoothProfileExpectedState::StartElement(const std::string& name,
+                                                                   const XMLAttributeMap& attributes) {
+    if (name != kBluetoothProfile) ThrowUnexpected(name);
+    profile->SetEnabled(Tessary::GetRequiredBoolAttribute(attributes, kEnabled));
+    return new BluetoothProfileState(profile);
+}
+
+// Bluetooth profile
+
+XercesXMLParsingState* BluetoothProfileState::StartElement(const std::string& name, const XMLAttributeMap& attributes) {
+    if (name == kFriendlyName)
+        return new Tessary::XMLSetStringDataState<BluetoothProfile>(profile, &BluetoothProfile::SetFriendlyName);
+    if (name == kPin) {
+        profile->SetRequirePIN(Tessary::GetRequiredBoolAttribute(attributes, kRequired));
+        return nullptr;
+    }
+    if (name == kLinkwise) {
+        profile->SetLinkwiseEnabled(Tessary::GetRequiredBoolAttribute(attributes, kEnabled));
+        return nullptr;
+    }
+    if (name == kPairedDevices) return new PairedDeviceSetState(profile);
+    return nullptr;
+}
+
+XercesXMLParsingState* PairedDeviceSetState::StartElement(const std::string& name, const XMLAttributeMap&) {
+    if (name == kPairedDevice) return new PairedDeviceState(profile);
+    return nullptr;
+}
+
+XercesXMLParsingState* PairedDeviceState::StartElement(const std::string& name, const XMLAttributeMap&) {
+    if (name == kDeviceName)
+        return new Tessary::XMLSetStringDataState<BluetoothProfile::PairedDeviceData>(
+            &device, &BluetoothProfile::PairedDeviceData::SetDeviceName);
+    return nullptr;
+}
+
+void PairedDeviceState::EndElement() {
+    profile->GetPairedDevices().push_back(device);
+    SelfDestruct();
 }
 
 // Profile assembly

@@ -26,6 +26,17 @@ bool ParseGetAllProfilesResponse(const std::string& response, std::vector<Profil
 // True with the PIN taken into `settings`; false with `settings` untouched.
 bool ParseGetPrinterSettingsResponse(const std::string& rootName, const std::string& response,
                                      PrinterSettings& settings);
+// True with the printer's result code in `result`; false with it untouched.
+bool ParseSetProfileDataResponse(const std::string& response, int& result);
+// True with the printer's result code in `result` and, when that code is 0,
+// the profile in `profile`; false with both untouched.
+bool ParseGetBluetoothProfileResponse(const std::string& rootName, const std::string& response,
+                                      BluetoothProfile& profile, int& result);
+// True with the printer's result code in `result`; false with it untouched.
+bool ParseSetBluetoothProfileDataResponse(const std::string& rootName, const std::string& response, int& result);
+bool ParseSetPrinterSettingsResponse(const std::string& rootName, const std::string& response, int& result);
+// Under "bluetoothDockConfig".
+bool ParseRestartBluetoothResponse(const std::string& response, int& result);
 
 // Document states: accept only the expected root and hand its children to
 // the response state. Both live on the parsing caller's stack.
@@ -119,6 +130,23 @@ public:
     RestartBluetoothResponseState();
 };
 
+// Reads "result" and the profile inside "getBluetoothProfileResponse".
+class GetBluetoothProfileResponseState : public Tessary::XMLNoTextState {
+public:
+    Tessary::XercesXMLParsingState* StartElement(const std::string& name,
+                                                 const Tessary::XMLAttributeMap& attributes) override;
+    BluetoothProfile profile;
+    int result = -1;
+};
+
+// Printers answer setBluetoothProfileData under either name.
+class SetBluetoothProfileDataResponseState : public Tessary::XMLNoTextState {
+public:
+    Tessary::XercesXMLParsingState* StartElement(const std::string& name,
+                                                 const Tessary::XMLAttributeMap& attributes) override;
+    int result = -1;
+};
+
 // Expected states: accept only their one child element; they die with their
 // element (made with new).
 
@@ -150,6 +178,51 @@ public:
 
 private:
     PrinterSettings* settings;
+};
+
+class BluetoothProfileExpectedState : public Tessary::XMLNoTextStateSelfDestruct {
+public:
+    explicit BluetoothProfileExpectedState(BluetoothProfile* profile) : profile(profile) {}
+    Tessary::XercesXMLParsingState* StartElement(const std::string& name,
+                                                 const Tessary::XMLAttributeMap& attributes) override;
+
+private:
+    BluetoothProfile* profile;
+};
+
+// The content of "bluetoothProfile"; unknown children are skipped.
+class BluetoothProfileState : public Tessary::XMLNoTextStateSelfDestruct {
+public:
+    explicit BluetoothProfileState(BluetoothProfile* profile) : profile(profile) {}
+    Tessary::XercesXMLParsingState* StartElement(const std::string& name,
+                                                 const Tessary::XMLAttributeMap& attributes) override;
+
+private:
+    BluetoothProfile* profile;
+};
+
+class PairedDeviceSetState : public Tessary::XMLNoTextStateSelfDestruct {
+public:
+    explicit PairedDeviceSetState(BluetoothProfile* profile) : profile(profile) {}
+    Tessary::XercesXMLParsingState* StartElement(const std::string& name,
+                                                 const Tessary::XMLAttributeMap& attributes) override;
+
+private:
+    BluetoothProfile* profile;
+};
+
+// Appends its entry when "pairedDevice" ends, so the list keeps document
+// order and an aborted parse appends nothing.
+class PairedDeviceState : public Tessary::XMLNoTextStateSelfDestruct {
+public:
+    explicit PairedDeviceState(BluetoothProfile* profile) : profile(profile) {}
+    Tessary::XercesXMLParsingState* StartElement(const std::string& name,
+                                                 const Tessary::XMLAttributeMap& attributes) override;
+    void EndElement() override;
+
+private:
+    BluetoothProfile* profile;
+    BluetoothProfile::PairedDeviceData device;
 };
 
 // Profile assembly. Each profile reaches the list once its whole element has

@@ -394,6 +394,7 @@ Outcome Execute(PrinterState& state, const Request& request, const ExecuteOption
             Result(resultOr(kResultOk)));
     } else if (name == "restartBluetooth") {
         outcome.restartedBluetooth = apply;
+        if (apply) ++state.bluetoothRestarts;
         out.EmptyElement("restartBluetoothResponse", Result(resultOr(kResultOk)));
     } else {
         Reject("Unknown command '" + name + "'");

@@ -305,6 +305,7 @@ TEST_F(DockPrinterTest, WritingCommandsChangeTheStateAndReportResults) {
                     "<bluetoothDockConfig><restartBluetoothResponse result=\"0\"></restartBluetoothResponse>"
                     "</bluetoothDockConfig>"));
     EXPECT_EQ(dock_->GetCounters().bluetoothRestarts, 1u);
+    EXPECT_EQ(dock_->State().bluetoothRestarts, 1u);
 
     // A forced result is reported and nothing is applied.
     dock_->SetFault("setPrinterSettings", {.times = 1, .result = 9});

@@ -85,6 +85,7 @@ struct PrinterState {
     std::string pin;
     std::map<int, Profile> profiles;  // by id; id 0 is the printer's own default profile
     BluetoothProfile bluetooth;
+    unsigned bluetoothRestarts = 0;  // restartBluetooth requests carried out
     bool configMode = false;
 
     bool operator==(const PrinterState&) const = default;

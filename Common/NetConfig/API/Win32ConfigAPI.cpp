@@ -32,7 +32,41 @@ void Win32ConfigAPI::Replace(std::unique_ptr<PrinterDevice> opened) {
     // A fresh device has not confirmed anything yet; a stale flag would make
     // the first response read swallow the confirmation block instead.
     inConfigMode = false;
+    DropUnreadAnswers();
     SendCommandBlock(kEnterBlock);
+}
+
+// The printer keeps what the host did not read across a close and reopen:
+// the confirmation of a leave that Close(false) did not wait for, or an
+// answer a failed caller never read. Left there, the new channel would take
+// it for its own confirmation and read every answer one behind. Only
+// configuration status blocks (with their bodies) are dropped, and only what
+// is already there: an empty read or anything else ends it (outside
+// configuration mode a printer answers an idle read with its print status).
+void Win32ConfigAPI::DropUnreadAnswers() {
+    constexpr int kMaxBlocks = 64;
+    try {
+        for (int blocks = 0; blocks < kMaxBlocks; ++blocks) {
+            unsigned char status[kBlockSize] = {};
+            unsigned length = kBlockSize;
+            ReadRaw(status, length);
+            length = std::min(length, kBlockSize);
+            if (length < kPrefixSize || status[0] != kPrefix) return;
+            const short field =
+                DeviceToHostShort(static_cast<short>(static_cast<std::uint16_t>(status[2] | (status[3] << 8))));
+            const std::size_t announced = field < 0 ? 0 : static_cast<std::size_t>(field);
+            std::size_t left = announced - std::min<std::size_t>(announced, length - kPrefixSize);
+            std::vector<char> scratch(left);
+            while (left > 0) {
+                unsigned chunk = static_cast<unsigned>(left);
+                ReadRaw(scratch.data(), chunk);
+                if (chunk == 0) return;
+                left -= std::min<std::size_t>(chunk, left);
+            }
+        }
+    } catch (const ConfigModeIOException&) {
+        // Nothing more to read; a device that really failed fails the enter block.
+    }
 }
 
 void Win32ConfigAPI::OpenByDriverKeyName(const std::string& driverKeyName, int outPacketSize, int inPacketSize) {

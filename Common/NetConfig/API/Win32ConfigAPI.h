@@ -18,8 +18,9 @@ public:
     ~Win32ConfigAPI() override;
 
     // Both open operations replace any held device (without leaving
-    // configuration mode on it), clear inConfigMode and send the block that
-    // enters configuration mode; the mode is confirmed later.
+    // configuration mode on it), clear inConfigMode, drop the answers an
+    // earlier channel left unread and send the block that enters
+    // configuration mode; the mode is confirmed later.
     void OpenByDriverKeyName(const std::string& driverKeyName, int outPacketSize, int inPacketSize) override;
     void OpenBySerialNumber(int vendorId, int productId, const std::string& serialNumber) override;
     // When in configuration mode, sends the block that leaves it and, when
@@ -39,6 +40,7 @@ public:
 
 private:
     void Replace(std::unique_ptr<PrinterDevice> opened);
+    void DropUnreadAnswers();
 
     std::unique_ptr<PrinterDevice> device;
 };

@@ -95,7 +95,9 @@ protected:
 TEST_F(Win32ConfigAPITest, OpenRequestResponseClose) {
     Open();
     EXPECT_EQ(printer->Writes(), std::vector<Bytes>{kEnter});
-    EXPECT_TRUE(printer->ReadSizes().empty()) << "opening does not wait for the confirmation";
+    // Opening only looks at what is already there (nothing): it does not
+    // wait for the confirmation.
+    EXPECT_EQ(printer->ReadSizes(), std::vector<DWORD>{64});
     EXPECT_FALSE(api.inConfigMode);
 
     printer->AddRead(kConfirmation);
@@ -125,6 +127,34 @@ TEST_F(Win32ConfigAPITest, OpenRequestResponseClose) {
     EXPECT_EQ(printer->PendingReads(), 0u);
     EXPECT_EQ(OpenHandles(), 0u);
     EXPECT_TRUE(clock->sleeps.empty()) << "every confirmation came at the first poll";
+}
+
+TEST_F(Win32ConfigAPITest, OpeningDropsWhatAnEarlierChannelLeftUnread) {
+    OpenInConfigMode();
+    api.Close(false);
+    // Still queued: the leave confirmation and a whole answer in two
+    // transfers; then the printer's idle status read, and what comes after.
+    printer->Script({{kConfirmation},
+                     {{0x37, 0x01, 0x05, 0x00, 'h', 'e'}},
+                     {Text("llo")},
+                     {{0x01, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0, 0}},
+                     {Text("later")}});
+    Open();
+    EXPECT_EQ(printer->PendingReads(), 1u) << "nothing past the first block that is not a configuration answer";
+    EXPECT_EQ(printer->Writes(), (std::vector<Bytes>{kLeave, kEnter}));
+
+    // The new channel's own confirmation and answer are read as such.
+    printer->Script({{kConfirmation}, {{0x37, 0x01, 0x03, 0x00, 'a', 'b', 'c'}}});
+    api.SendRequest("q", 1);
+    std::string response;
+    api.ReadResponse(response);
+    EXPECT_EQ(response, "abc");
+
+    // A read failure while looking ends the looking, not the open.
+    printer->Script({{{}, ERROR_GEN_FAILURE}});
+    Open();
+    EXPECT_TRUE(api.IsConnected());
+    EXPECT_EQ(printer->Writes().back(), kEnter);
 }
 
 TEST_F(Win32ConfigAPITest, ZeroLengthRequestIsHeaderAndEmptyWrite) {
@@ -390,6 +420,7 @@ TEST_F(Win32ConfigAPITest, SmallReadsShareOnePacket) {
 
 TEST_F(Win32ConfigAPITest, ConfirmationPollsEveryHundredMilliseconds) {
     Open();
+    printer->ClearLogs();
     printer->Script({{}, {}, {{0x21, 0x01, 0x08, 0x00}}, {kConfirmation}});
     api.SetConfigMode(true);
     EXPECT_TRUE(api.inConfigMode);
@@ -411,6 +442,7 @@ class ConfirmationTimeoutTest : public Win32ConfigAPITest, public ::testing::Wit
 // Given up at the first poll when the whole seconds passed exceed 5.
 TEST_P(ConfirmationTimeoutTest, GivesUpAfterMoreThanFiveWholeSeconds) {
     Open();
+    printer->ClearLogs();
     clock->inner.Advance(Platform::Milliseconds(GetParam().startOffsetMs));
     EXPECT_EQ(Failure([&] { api.SetConfigMode(true); }), "Can't confirm config mode (timeout)");
     EXPECT_FALSE(api.inConfigMode);

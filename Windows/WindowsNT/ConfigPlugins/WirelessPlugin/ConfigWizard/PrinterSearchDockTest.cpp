@@ -6,6 +6,8 @@
 #include "PrinterSearchReports.h"
 
 #include "Common/NetConfig/API/Win32ConfigAPI.h"
+#include "Common/NetConfig/Requests.h"
+#include "Common/NetConfig/Security.h"
 #include "FakeDnsSd.h"
 #include "Mfc/GTestDriver.h"
 #include "Platform/Machine.h"
@@ -55,6 +57,28 @@ Dock::Profile OfficeProfile(const std::string& key) {
     return p;
 }
 
+// The wizard's form of a dock profile with WEP keys, as it sends it.
+Profile ToHost(const Dock::Profile& d) {
+    Profile p;
+    p.SetId(d.id);
+    p.SetCountry(d.country);
+    p.SetDomain(d.domain);
+    p.SetProfileName(Tessary::I8NString(d.profileName));
+    p.SetFriendlyName(Tessary::I8NString(d.friendlyName));
+    p.SetDefaultHostID(d.defaultHostId);
+    WiFiSettings wifi(WIFI_MODE_INFRASTRUCTURE);
+    wifi.SetSSID(Tessary::I8NString(d.wifi.ssid));
+    wifi.SetChannel(d.wifi.channel);
+    WepSecurity wep;
+    for (int i = 0; i < 4; ++i) wep.SetKey(i + 1, d.wifi.wepKeys[i]);
+    wifi.SetSecurity(NETWORK_MODE_SHARED, DATA_MODE_WEP_128BIT, wep);
+    p.SetWiFiSettings(wifi);
+    IPSettings ip;
+    ip.SetAutomatic(d.ip.automatic);
+    p.SetIPSettings(ip);
+    return p;
+}
+
 class PrinterSearchDockTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -88,15 +112,11 @@ protected:
         api.OpenByDriverKeyName(info.driverKeyName, static_cast<int>(info.maxOutPacketSize),
                                 static_cast<int>(info.maxInPacketSize));
         api.SetConfigMode(true);
-        Dock::XmlWriter request;
-        request.Start("dockConfig", {{"version", "1.0"}}).Start("setProfileData");
-        Dock::WriteProfile(request, profile);
-        const std::string body = request.End().End().Take();
-        api.SendRequest(body.data(), static_cast<int>(body.size()));
-        std::string answer;
-        api.ReadResponse(answer);
+        int answer = -1;
+        EXPECT_TRUE(SetProfileData(api, {ToHost(profile)}, answer));
         api.Close(true);
-        EXPECT_EQ(answer, "<dockConfig><setProfileDataResponse result=\"0\"></setProfileDataResponse></dockConfig>");
+        EXPECT_EQ(answer, 0);
+        EXPECT_TRUE(dock_->FindProfile(profile.id) == profile);
     }
 
     // Long enough for the dock's radio to act on what it was told.
