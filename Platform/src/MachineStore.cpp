@@ -1,5 +1,8 @@
 #include "MachineStore.h"
 
+#include "Platform/DockLink.h"
+#include "Platform/Machine.h"
+
 #include "Platform/Machine.h"
 
 #include <fcntl.h>
@@ -7,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -196,6 +200,19 @@ void LoadMachine(const std::string& folder) {
         throw;
     }
     machine.SetUserIsAdministrator(settings.administrator);
+
+    // The docks the simulator serves, each on its port of one controller.
+    detail::BoundFile docksFile(folder + "/docks.txt");
+    const auto docksText = docksFile.Read();
+    if (!docksText.text) return;
+    const auto docks = ParseDocksText(*docksText.text, docksFile.Path());
+    if (docks.empty()) return;
+    unsigned ports = 4;
+    for (const auto& dock : docks) ports = std::max(ports, dock.port);
+    const auto controller = machine.Devices().AddHostController(ports);
+    for (const auto& dock : docks)
+        machine.Devices().AttachDevice(controller.rootHub, dock.port,
+                                       std::make_shared<LinkedDock>(dock, DockSocketPath(folder)));
 }
 
 void SaveMachine(const std::string& folder) {
