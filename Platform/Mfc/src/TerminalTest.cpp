@@ -6,6 +6,8 @@
 
 #include <gmock/gmock.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 namespace {
@@ -134,6 +136,24 @@ TEST_F(Terminal, APersonIsToldOfAMistakeAndAskedAgain) {
     EXPECT_EQ(Run("press OK\ncheck 30\nanswer No\n", true), IDOK);
     EXPECT_THAT(output.str(), HasSubstr("error: a message box is open: answer it first"));
     EXPECT_EQ(answer, IDNO);
+}
+
+// A program installs nothing: its modal loop starts the front end when the
+// environment names a script, and a script that went wrong ends it with 2.
+void RunProgramWithScript(const std::string& script) {
+    const std::string path = testing::TempDir() + "velmo-terminal-script.txt";
+    std::ofstream(path) << script;
+    ::setenv("VELMO_UI_SCRIPT", path.c_str(), 1);
+    auto registration = Platform::RegisterMainResources(Platform::ParseResourceText(kTestResources, "test"));
+    TestDialog dialog(102);
+    const INT_PTR result = dialog.DoModal();
+    std::exit(result == IDOK ? 0 : 1);
+}
+
+TEST(TerminalStart, AModalLoopWithNoDriverRunsTheScriptTheEnvironmentNames) {
+    EXPECT_EXIT(RunProgramWithScript("check 30\npress OK\n"), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(RunProgramWithScript("press 999\n"), testing::ExitedWithCode(2), "");
+    EXPECT_EXIT(RunProgramWithScript("press Cancel\n"), testing::ExitedWithCode(1), "");
 }
 
 }  // namespace
