@@ -204,4 +204,13 @@ TEST(LinkedDocks, AProgramOnADiskMachineFindsTheDockAndTalksThroughTheSocket) {
     CloseHandle(file);
 }
 
+TEST(LinkedDocks, ABrokenDockListLoadsNothingOfTheMachine) {
+    TemporaryFolder folder;
+    Platform::ScopedFreshMachine machine;
+    std::ofstream(folder.Path() + "/docks.txt") << "[dock \"GD0001\"]\nport = 200\n";
+    EXPECT_THROW(Platform::LoadMachine(folder.Path()), MachineFileError);
+    Platform::GetMachine().Registry().SetString(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Velmo", u"x", u"y");
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() + "/registry.txt")) << "the registry stayed in memory";
+}
+
 }  // namespace

@@ -190,6 +190,10 @@ void LoadMachine(const std::string& folder) {
     const auto contents = settingsFile.Read();
     const MachineSettings settings =
         contents.text ? ParseMachineSettingsText(*contents.text, settingsFile.Path()) : MachineSettings{};
+    // Read before anything is bound, so a broken list changes nothing.
+    detail::BoundFile docksFile(folder + "/docks.txt");
+    const auto docksText = docksFile.Read();
+    const auto docks = docksText.text ? ParseDocksText(*docksText.text, docksFile.Path()) : std::vector<DockEntry>{};
 
     auto& machine = GetMachine();
     machine.Registry().BindFile(folder + "/registry.txt");
@@ -202,10 +206,6 @@ void LoadMachine(const std::string& folder) {
     machine.SetUserIsAdministrator(settings.administrator);
 
     // The docks the simulator serves, each on its port of one controller.
-    detail::BoundFile docksFile(folder + "/docks.txt");
-    const auto docksText = docksFile.Read();
-    if (!docksText.text) return;
-    const auto docks = ParseDocksText(*docksText.text, docksFile.Path());
     if (docks.empty()) return;
     unsigned ports = 4;
     for (const auto& dock : docks) ports = std::max(ports, dock.port);
