@@ -2,6 +2,7 @@
 // turns simple commands into the user input a person would give.
 #include "Internal.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -134,8 +135,10 @@ public:
         }
         if (dirty_) {
             dirty_ = false;
+            prompted_ = false;
             output_ << RenderWindow(window) << std::flush;
         }
+        if (!InputReady()) return true;  // the loop pumps what came meanwhile, then asks again
         std::string line;
         if (!NextLine(line)) {
             if (!interactive_) Fail("the script ended while \"" + Caption(window) + "\" was open");
@@ -157,9 +160,23 @@ private:
         return record ? ToUtf8(record->text) : std::string();
     }
 
+    // A person at the terminal may take their time: while nothing was typed
+    // the dialog's timers and posted messages go on.
+    bool InputReady() {
+        if (!interactive_ || &input_ != &std::cin) return true;
+        if (!prompted_) {
+            output_ << "> " << std::flush;
+            prompted_ = true;
+        }
+        if (input_.rdbuf()->in_avail() > 0) return true;
+        pollfd ready{STDIN_FILENO, POLLIN, 0};
+        return ::poll(&ready, 1, 100) != 0;
+    }
+
     bool NextLine(std::string& line) {
         while (true) {
-            if (interactive_) output_ << "> " << std::flush;
+            if (interactive_ && !prompted_) output_ << "> " << std::flush;
+            prompted_ = false;
             if (!std::getline(input_, line)) return false;
             ++lineNumber_;
             const auto text = Trim(line);
@@ -325,6 +342,7 @@ private:
     ModalLoopHook* previousHook_ = nullptr;
     MessageBoxHandler previousHandler_;
     bool dirty_ = true;
+    bool prompted_ = false;  // "> " is on show for the next command
     bool ended_ = false;
     bool failed_ = false;
     int lineNumber_ = 0;
