@@ -52,14 +52,17 @@ TEST(DockList, RoundTripsAndRefusesWhatCouldHurt) {
     EXPECT_THAT(FailureOf("[dock \"../x\"]\n"), HasSubstr("docks.txt:1: a serial number has"));
     EXPECT_THAT(FailureOf("[dock \"a/b\"]\n"), HasSubstr("a serial number has"));
     EXPECT_THAT(FailureOf("[dock \"\"]\n"), HasSubstr("a serial number has"));
-    EXPECT_THAT(FailureOf("[dock \"A\"]\n[dock \"A\"]\n"), HasSubstr("docks.txt:2: dock \"A\" is given twice"));
+    EXPECT_THAT(FailureOf("[dock \"A\"]\nport = 1\n[dock \"A\"]\n"),
+                HasSubstr("docks.txt:3: dock \"A\" is given twice"));
     EXPECT_THAT(FailureOf("[dock \"A\"]\nport = 1\n[dock \"B\"]\nport = 1\n"),
                 HasSubstr("docks.txt:4: port 1 is taken twice"));
     EXPECT_THAT(FailureOf("[dock \"A\"]\nport = 0\n"), HasSubstr("ports count from 1"));
+    EXPECT_THAT(FailureOf("[dock \"A\"]\nport = 1\n\n[dock \"B\"]\nproduct = 1\n"),
+                HasSubstr("docks.txt:4: dock \"B\" has no port"));
     EXPECT_THAT(FailureOf("[dock \"A\"]\nport = 128\n"), HasSubstr("port out of range"));
     EXPECT_THAT(FailureOf("port = 1\n"), HasSubstr("before the first [dock"));
     EXPECT_THAT(FailureOf("[dock \"A\"]\ncolour = 1\n"), HasSubstr("unknown setting 'colour'"));
-    EXPECT_THAT(FailureOf("[dock \"A\"]\nproduct = 0x410F\nproduct = 0x410F\n"), HasSubstr("given twice"));
+    EXPECT_THAT(FailureOf("[dock \"A\"]\nproduct = 0x410F\nproduct = 0x410F\nport = 1\n"), HasSubstr("given twice"));
     EXPECT_THAT(FailureOf("[dock \"A\"\n"), HasSubstr("expected ']'"));
 }
 

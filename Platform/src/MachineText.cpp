@@ -580,11 +580,19 @@ std::string FormatMachineSettingsText(const MachineSettings& settings) {
 std::vector<DockEntry> ParseDocksText(std::string_view text, const std::string& sourceName) {
     std::vector<DockEntry> docks;
     std::set<std::string> seen;
+    std::size_t header = 0;
+    // Two docks cannot share a port, so each names its own.
+    auto close = [&] {
+        if (!docks.empty() && !seen.contains("port"))
+            Line(std::string_view(), sourceName, header).Fail("dock \"" + docks.back().serial + "\" has no port");
+    };
     const auto lines = SplitLines(text);
     for (std::size_t n = 0; n < lines.size(); ++n) {
         if (IsBlankOrComment(lines[n])) continue;
         Line line(lines[n], sourceName, n + 1);
         if (line.Peek() == '[') {
+            close();
+            header = n + 1;
             line.Expect('[', "'['");
             if (!line.TryKeyword("dock")) line.Fail("expected [dock \"serial\"]");
             const std::string serial = Utf16ToUtf8(line.Quoted("the serial number"));
@@ -624,6 +632,7 @@ std::vector<DockEntry> ParseDocksText(std::string_view text, const std::string& 
         }
         line.ExpectEnd();
     }
+    close();
     return docks;
 }
 

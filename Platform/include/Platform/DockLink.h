@@ -9,7 +9,7 @@
 //     vendor = 0x3B7D
 //     product = 0x410F
 //     name = "Glimmer Dock"           product string
-//     port = 1                        root port, 1..127
+//     port = 1                        root port, 1..127 (required)
 //
 // Wire: each message is a 4-byte little-endian length, then the body.
 //   request  op (1 byte), serial length (1 byte), serial, arguments
@@ -42,8 +42,7 @@ struct DockEntry {
 
 // Throw MachineFileError naming sourceName and the line: a bad statement,
 // a serial that is not 1 to 64 letters, digits, '-' or '_' or is given
-// twice, or a port
-// out of range or taken twice.
+// twice, or a port missing, out of range or taken twice.
 std::vector<DockEntry> ParseDocksText(std::string_view text, const std::string& sourceName);
 std::string FormatDocksText(const std::vector<DockEntry>& docks);
 
