@@ -213,7 +213,8 @@ private:
         std::vector<WindowPtr> matches;
         for (const auto& w : found) {
             if (id ? w->id == static_cast<UINT>(static_cast<WORD>(*id))
-                   : byCaption && WithoutAccelerator(w->text) == WithoutAccelerator(FromUtf8(Unquote(which))))
+                   : byCaption &&
+                         CompareNoCase(WithoutAccelerator(w->text), WithoutAccelerator(FromUtf8(Unquote(which)))) == 0)
                 matches.push_back(w);
         }
         if (matches.empty())

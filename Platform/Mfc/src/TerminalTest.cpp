@@ -76,7 +76,7 @@ TEST_F(Terminal, AScriptSetsEveryKindOfControlAndPressesOkByCaption) {
             "pick 50 1\n"
             "type 62 42\n"
             "type 61 \" two words \"\n"
-            "press OK\n");
+            "press ok\n");  // captions in any case
     EXPECT_EQ(result, IDOK);
     EXPECT_FALSE(failed) << output.str();
     EXPECT_TRUE(checked);
