@@ -2,6 +2,7 @@
 // input, but only with MachineFileError, and what they accept formats into
 // text that parses back to the same data.
 #include "Platform/MachineFile.h"
+#include "Platform/DockLink.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -28,8 +29,8 @@ void RoundTrip(std::string_view text, Data (*parse)(std::string_view, const std:
 
 }  // namespace
 
-// The first byte chooses the file: 'r' registry, 's' spooler, anything else
-// the settings.
+// The first byte chooses the file: 'r' registry, 's' spooler, 'd' the
+// docks, anything else the settings.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
@@ -39,6 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         case 's':
             RoundTrip(text, &Platform::ParseSpoolerText, &Platform::FormatSpoolerText);
+            break;
+        case 'd':
+            RoundTrip(text, &Platform::ParseDocksText, &Platform::FormatDocksText);
             break;
         default:
             RoundTrip(text, &Platform::ParseMachineSettingsText, &Platform::FormatMachineSettingsText);

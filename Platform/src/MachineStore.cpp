@@ -1,5 +1,8 @@
 #include "MachineStore.h"
 
+#include "Platform/DockLink.h"
+#include "Platform/Machine.h"
+
 #include "Platform/Machine.h"
 
 #include <fcntl.h>
@@ -7,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -186,6 +190,10 @@ void LoadMachine(const std::string& folder) {
     const auto contents = settingsFile.Read();
     const MachineSettings settings =
         contents.text ? ParseMachineSettingsText(*contents.text, settingsFile.Path()) : MachineSettings{};
+    // Read before anything is bound, so a broken list changes nothing.
+    detail::BoundFile docksFile(folder + "/docks.txt");
+    const auto docksText = docksFile.Read();
+    const auto docks = docksText.text ? ParseDocksText(*docksText.text, docksFile.Path()) : std::vector<DockEntry>{};
 
     auto& machine = GetMachine();
     machine.Registry().BindFile(folder + "/registry.txt");
@@ -196,6 +204,15 @@ void LoadMachine(const std::string& folder) {
         throw;
     }
     machine.SetUserIsAdministrator(settings.administrator);
+
+    // The docks the simulator serves, each on its port of one controller.
+    if (docks.empty()) return;
+    unsigned ports = 4;
+    for (const auto& dock : docks) ports = std::max(ports, dock.port);
+    const auto controller = machine.Devices().AddHostController(ports);
+    for (const auto& dock : docks)
+        machine.Devices().AttachDevice(controller.rootHub, dock.port,
+                                       std::make_shared<LinkedDock>(dock, DockSocketPath(folder)));
 }
 
 void SaveMachine(const std::string& folder) {

@@ -1,6 +1,8 @@
 // Text forms of the machine kept on disk (see Platform/MachineFile.h).
 #include "Platform/MachineFile.h"
 
+#include "Platform/DockLink.h"
+
 #include "TextEscapes.h"
 #include "Utf.h"
 
@@ -573,6 +575,83 @@ MachineSettings ParseMachineSettingsText(std::string_view text, const std::strin
 std::string FormatMachineSettingsText(const MachineSettings& settings) {
     return std::string("# Settings of the simulated machine's user.\nadministrator = ") +
            (settings.administrator ? "true" : "false") + "\n";
+}
+
+std::vector<DockEntry> ParseDocksText(std::string_view text, const std::string& sourceName) {
+    std::vector<DockEntry> docks;
+    std::set<std::string> seen;
+    std::size_t header = 0;
+    // Two docks cannot share a port, so each names its own.
+    auto close = [&] {
+        if (!docks.empty() && !seen.contains("port"))
+            Line(std::string_view(), sourceName, header).Fail("dock \"" + docks.back().serial + "\" has no port");
+    };
+    const auto lines = SplitLines(text);
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        if (IsBlankOrComment(lines[n])) continue;
+        Line line(lines[n], sourceName, n + 1);
+        if (line.Peek() == '[') {
+            close();
+            header = n + 1;
+            line.Expect('[', "'['");
+            if (!line.TryKeyword("dock")) line.Fail("expected [dock \"serial\"]");
+            const std::string serial = Utf16ToUtf8(line.Quoted("the serial number"));
+            line.Expect(']', "']'");
+            line.ExpectEnd();
+            // The serial names the dock's state file too.
+            if (serial.empty() || serial.size() > 64 ||
+                serial.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_") !=
+                    std::string::npos)
+                line.Fail("a serial number has 1 to 64 letters, digits, '-' or '_'");
+            for (const auto& dock : docks)
+                if (dock.serial == serial) line.Fail("dock \"" + serial + "\" is given twice");
+            DockEntry entry;
+            entry.serial = serial;
+            docks.push_back(entry);
+            seen.clear();
+            continue;
+        }
+        if (docks.empty()) line.Fail("a setting before the first [dock \"serial\"]");
+        auto& dock = docks.back();
+        const std::string word(line.Word());
+        if (!seen.insert(word).second) line.Fail("'" + word + "' is given twice");
+        line.Expect('=', "'=' after '" + word + "'");
+        if (word == "vendor") {
+            dock.vendorId = static_cast<WORD>(line.Number(0xFFFF, "vendor id"));
+        } else if (word == "product") {
+            dock.productId = static_cast<WORD>(line.Number(0xFFFF, "product id"));
+        } else if (word == "name") {
+            dock.product = Utf16ToUtf8(line.Quoted("the product name"));
+        } else if (word == "port") {
+            dock.port = static_cast<unsigned>(line.Number(127, "port"));
+            if (dock.port == 0) line.Fail("ports count from 1");
+            for (std::size_t i = 0; i + 1 < docks.size(); ++i)
+                if (docks[i].port == dock.port) line.Fail("port " + std::to_string(dock.port) + " is taken twice");
+        } else {
+            line.Fail("unknown setting '" + word + "'");
+        }
+        line.ExpectEnd();
+    }
+    close();
+    return docks;
+}
+
+std::string FormatDocksText(const std::vector<DockEntry>& docks) {
+    std::string out = "# Docks plugged into the simulated machine, served by the dock simulator.\n";
+    char number[16];
+    for (const auto& dock : docks) {
+        out += "[dock ";
+        AppendQuoted(out, Utf8ToUtf16(dock.serial).value_or(u""));
+        out += "]\n";
+        std::snprintf(number, sizeof number, "0x%04X", dock.vendorId);
+        out += std::string("vendor = ") + number + "\n";
+        std::snprintf(number, sizeof number, "0x%04X", dock.productId);
+        out += std::string("product = ") + number + "\n";
+        out += "name = ";
+        AppendQuoted(out, Utf8ToUtf16(dock.product).value_or(u""));
+        out += "\nport = " + std::to_string(dock.port) + "\n";
+    }
+    return out;
 }
 
 }  // namespace Platform

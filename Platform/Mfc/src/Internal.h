@@ -204,6 +204,10 @@ constexpr UINT kRemoteShowWindow = 0x7F01;
 
 void AdjustWaitCursor(int delta);
 
+// Starts the terminal front end on the calling thread when the environment
+// asks for one (see TerminalFrontEnd); once per thread.
+void StartTerminalFrontEndIfWanted();
+
 int CompareNoCase(std::u16string_view a, std::u16string_view b);
 std::string ToUtf8(std::u16string_view text);
 std::u16string FromUtf8(std::string_view text);

@@ -394,6 +394,7 @@ BOOL CWnd::UpdateData(BOOL saveAndValidate) {
 
 int CWnd::RunModalLoop(DWORD) {
     continueModal_ = true;
+    if (State().hook == nullptr) StartTerminalFrontEndIfWanted();
     auto& state = State();
     state.modal.push_back(ModalFrame{m_hWnd, this});
     const std::size_t depth = state.modal.size();

@@ -5,6 +5,7 @@
 //   registry.txt   keys and values
 //   spooler.txt    print queues and their printer data
 //   machine.txt    settings of the machine's user
+//   docks.txt      the docks the dock simulator serves (Platform/DockLink.h)
 //   .machine.lock  taken (flock) by a program while it writes
 //
 // Format (UTF-8, one statement a line; blank lines and lines whose first
@@ -67,7 +68,8 @@ MachineSettings ParseMachineSettingsText(std::string_view text, const std::strin
 std::string FormatMachineSettingsText(const MachineSettings& settings);
 
 // Programs call this once at start: the machine is read from the folder
-// (missing files are an empty registry and spooler) and stays bound to it.
+// (missing files are an empty registry and spooler and no docks) and stays
+// bound to it; the docks are plugged in once, here.
 // From then on every registry and spooler call reads a file again when
 // another program has changed it, and every change is written back at once
 // under the folder's lock, so programs never undo each other's changes.

@@ -11,6 +11,8 @@
 
 #include <cstddef>
 #include <functional>
+#include <iosfwd>
+#include <memory>
 #include <string>
 
 namespace Mfc {
@@ -80,6 +82,41 @@ public:
     virtual bool OnModalIdle(HWND window, int idleTurn) = 0;
 };
 ModalLoopHook* SetModalLoopHook(ModalLoopHook* hook);
+// The terminal front end: a person runs a program's dialogs from a
+// terminal, or a script of the same commands runs them unattended. After
+// every change it shows the innermost dialog (RenderWindow), then reads one
+// command a line:
+//   press <id|caption>        click a button
+//   type <id> <text>          replace a control's text ("" clears it)
+//   pick <id> <index|text>    choose a combo item or click a list row
+//   check <id> [on|off]       set a check box or radio button
+//   answer <button|id>        answer the open message box (OK, Cancel, Yes, No ...)
+//   show | help | quit        draw again, list the commands, cancel every dialog
+// Blank lines and lines starting with '#' are skipped. A script's bad
+// command, or its end while a dialog is open, ends every dialog with Cancel
+// and marks the run failed.
+//
+// A program needs no code for it: a modal loop of a thread with no hook
+// (no test driver) starts one by itself when VELMO_UI_SCRIPT names a script
+// file ("-": standard input as a script) or standard input is a terminal. A
+// failed script then ends the program with status 2.
+class TerminalFrontEnd {
+public:
+    // Installs itself on the calling thread (modal loop hook, window
+    // observer, message-box handler) until destroyed.
+    TerminalFrontEnd(std::istream& input, std::ostream& output, bool interactive);
+    ~TerminalFrontEnd();
+    TerminalFrontEnd(const TerminalFrontEnd&) = delete;
+    TerminalFrontEnd& operator=(const TerminalFrontEnd&) = delete;
+
+    bool Failed() const;
+
+    class Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
 // The windows of the calling thread's running modal loops, innermost last.
 std::vector<HWND> ModalWindows();
 // Ends the innermost modal loop of `window` with `result`.

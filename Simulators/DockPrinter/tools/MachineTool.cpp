@@ -1,0 +1,365 @@
+// Sets up the simulated machine kept on disk: the documents the programs
+// read, the docks plugged into it and the dock simulator that serves them.
+#include "Platform/DockLink.h"
+#include "Platform/MachineFile.h"
+#include "Platform/Paths.h"
+#include "Platform/Registry.h"
+#include "Simulators/DockPrinter/DockStateText.h"
+#include "ToolFiles.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <thread>
+#include <vector>
+
+#ifndef VELMO_DATA_DIR
+#define VELMO_DATA_DIR "data"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace Simulators;
+namespace Wire = Platform::DockWire;
+
+constexpr const char* kUsage =
+    "usage: velmo-machine [--root DIR] COMMAND [OPTIONS]\n"
+    "Sets up the simulated machine in DIR (default: $VELMO_MACHINE_ROOT).\n"
+    "\n"
+    "commands:\n"
+    "  install [--from DIR] [--path WINPATH]\n"
+    "        copy the documents (*.xml of DIR, default the source tree's data/)\n"
+    "        into the install folder the registry names; when it names none,\n"
+    "        record WINPATH (default C:\\Program Files\\Velmo) there first\n"
+    "  attach --product ID [--serial S] [--port N] [--pin PIN]\n"
+    "         [--bluetooth-name NAME] [--bluetooth on|off] [--profile ID,SSID[,WPAKEY]]...\n"
+    "        plug a dock in: model by USB product id (0x410F Glimmer Dock,\n"
+    "        0x4104 Glimmer Dock Wireless, 0x410A Glimmer Photo 4, 0x410B\n"
+    "        Glimmer Photo 6 Studio); serial GD0001 and the first free port\n"
+    "        unless given; its state starts from the factory's with the\n"
+    "        settings given\n"
+    "  detach SERIAL      pull the dock out and forget its state\n"
+    "  start              start the dock simulator in the background\n"
+    "  stop               stop it (it keeps the docks' state)\n"
+    "  list               the docks, their ports and state, and the simulator\n"
+    "  state SERIAL       the dock's whole state\n";
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Model {
+    WORD productId;
+    const char* name;
+};
+constexpr Model kModels[] = {{0x410F, "Glimmer Dock"},
+                             {0x4104, "Glimmer Dock Wireless"},
+                             {0x410A, "Glimmer Photo 4"},
+                             {0x410B, "Glimmer Photo 6 Studio"}};
+
+unsigned ParseNumber(const std::string& text, unsigned max, const std::string& what) {
+    unsigned value = 0;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* first = text.data() + (hex ? 2 : 0);
+    const auto [ptr, ec] = std::from_chars(first, text.data() + text.size(), value, hex ? 16 : 10);
+    if (text.empty() || ec != std::errc{} || ptr != text.data() + text.size() || value > max)
+        throw UsageError(what + " must be a number up to " + std::to_string(max) + ", got '" + text + "'");
+    return value;
+}
+
+class Tool {
+public:
+    explicit Tool(std::string root) : root_(std::move(root)), docksPath_(root_ + "/docks.txt") {}
+
+    std::vector<Platform::DockEntry> Docks() const {
+        const auto text = Tools::ReadTextFile(docksPath_);
+        return text ? Platform::ParseDocksText(*text, docksPath_) : std::vector<Platform::DockEntry>{};
+    }
+
+    bool SimulatorRunning() const { return Wire::Call(Platform::DockSocketPath(root_), Wire::Request{}).has_value(); }
+
+    int Install(const std::vector<std::string>& args) {
+        std::string from = VELMO_DATA_DIR;
+        std::u16string fallback = u"C:\\Program Files\\Velmo";
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            if (args[i] == "--from" && i + 1 < args.size())
+                from = args[++i];
+            else if (args[i] == "--path" && i + 1 < args.size()) {
+                const std::string path = args[++i];
+                fallback.assign(path.begin(), path.end());
+            } else
+                throw UsageError("install: unknown option '" + args[i] + "'");
+        }
+        if (!fs::is_directory(from)) throw UsageError("install: no folder " + from);
+        std::vector<fs::path> documents;
+        for (const auto& entry : fs::directory_iterator(from))
+            if (entry.path().extension() == ".xml") documents.push_back(entry.path());
+        if (documents.empty()) throw UsageError("install: " + from + " holds no documents (*.xml)");
+        Platform::LoadMachine(root_);
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Velmo\\HV7300", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, nullptr) != ERROR_SUCCESS)
+            throw std::runtime_error("cannot open the product's registry key");
+        std::u16string installPath(260, u'\0');
+        DWORD size = static_cast<DWORD>(installPath.size() * sizeof(char16_t));
+        DWORD type = 0;
+        if (RegQueryValueExW(key, u"InstallPath", nullptr, &type, reinterpret_cast<BYTE*>(installPath.data()), &size) ==
+                ERROR_SUCCESS &&
+            type == REG_SZ) {
+            installPath.resize(std::char_traits<char16_t>::length(installPath.c_str()));
+        } else {
+            installPath = fallback;
+            const DWORD bytes = static_cast<DWORD>((installPath.size() + 1) * sizeof(char16_t));
+            if (RegSetValueExW(key, u"InstallPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(installPath.c_str()),
+                               bytes) != ERROR_SUCCESS) {
+                RegCloseKey(key);
+                throw std::runtime_error("cannot record the install path in the registry");
+            }
+        }
+        RegCloseKey(key);
+        const fs::path target = Platform::MapPath(installPath.c_str());
+        fs::create_directories(target);
+        for (const auto& document : documents)
+            fs::copy_file(document, target / document.filename(), fs::copy_options::overwrite_existing);
+        std::cout << "installed " << documents.size() << " documents into " << target.string() << "\n";
+        return 0;
+    }
+
+    int Attach(const std::vector<std::string>& args) {
+        Platform::DockEntry entry;
+        entry.serial = "GD0001";
+        std::optional<unsigned> port;
+        auto state = Dock::FactoryState();
+        bool haveProduct = false;
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            const std::string& option = args[i];
+            if (i + 1 >= args.size()) throw UsageError("attach: " + option + " needs a value");
+            const std::string value = args[++i];
+            if (option == "--product") {
+                entry.productId = static_cast<WORD>(ParseNumber(value, 0xFFFF, "the product id"));
+                haveProduct = true;
+            } else if (option == "--serial") {
+                entry.serial = value;
+            } else if (option == "--port") {
+                port = ParseNumber(value, 127, "the port");
+                if (*port == 0) throw UsageError("ports count from 1");
+            } else if (option == "--pin") {
+                state.pin = value;
+            } else if (option == "--bluetooth-name") {
+                state.bluetooth.friendlyName = value;
+            } else if (option == "--bluetooth") {
+                if (value != "on" && value != "off") throw UsageError("--bluetooth is on or off, got '" + value + "'");
+                state.bluetooth.enabled = value == "on";
+            } else if (option == "--profile") {
+                AddProfile(state, value);
+            } else {
+                throw UsageError("attach: unknown option '" + option + "'");
+            }
+        }
+        if (!haveProduct) throw UsageError("attach: --product is required");
+        for (const auto& model : kModels)
+            if (model.productId == entry.productId) entry.product = model.name;
+        if (entry.product.empty()) throw UsageError("attach: no model has the product id " + ToHex(entry.productId));
+        auto docks = Docks();
+        std::vector<bool> taken(128, false);
+        for (const auto& dock : docks) {
+            if (dock.serial == entry.serial)
+                throw UsageError("a dock with serial " + entry.serial + " is attached already");
+            taken[dock.port] = true;
+        }
+        if (port && taken[*port]) throw UsageError("port " + std::to_string(*port) + " is taken");
+        if (!port) {
+            port = 1;
+            while (*port < 127 && taken[*port]) ++*port;
+        }
+        entry.port = *port;
+        docks.push_back(entry);
+        // Checked as the programs will read it (the serial's characters above all).
+        const auto text = Platform::FormatDocksText(docks);
+        try {
+            Platform::ParseDocksText(text, docksPath_);
+        } catch (const Platform::MachineFileError&) {
+            throw UsageError("attach: a serial number has 1 to 64 letters, digits, '-' or '_'");
+        }
+        Tools::WriteTextFile(Dock::StatePath(root_, entry.serial), Dock::FormatStateText(state));
+        Tools::WriteTextFile(docksPath_, text);
+        std::cout << "attached " << entry.product << " " << entry.serial << " on port " << entry.port << "\n";
+        return 0;
+    }
+
+    int Detach(const std::vector<std::string>& args) {
+        if (args.size() != 1) throw UsageError("detach SERIAL");
+        auto docks = Docks();
+        const auto it = std::find_if(docks.begin(), docks.end(), [&](const auto& d) { return d.serial == args[0]; });
+        if (it == docks.end()) throw UsageError("no dock with serial " + args[0] + " is attached");
+        if (SimulatorRunning()) throw UsageError("stop the simulator before pulling a dock out");
+        docks.erase(it);
+        Tools::WriteTextFile(docksPath_, Platform::FormatDocksText(docks));
+        fs::remove(Dock::StatePath(root_, args[0]));
+        std::cout << "detached " << args[0] << "\n";
+        return 0;
+    }
+
+    int Start() {
+        if (SimulatorRunning()) {
+            std::cout << "the dock simulator is running already\n";
+            return 0;
+        }
+        const std::string program = Platform::ProgramDirectory() + "/velmo-dock-simulator";
+        fs::create_directories(root_);
+        const pid_t child = ::fork();
+        if (child < 0) throw std::runtime_error("cannot start the dock simulator");
+        if (child == 0) {
+            // Detached from the terminal, its messages in the machine folder.
+            ::setsid();
+            const int log = ::open((root_ + "/dock-simulator.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            const int null = ::open("/dev/null", O_RDONLY);
+            if (log >= 0) {
+                ::dup2(log, STDOUT_FILENO);
+                ::dup2(log, STDERR_FILENO);
+            }
+            if (null >= 0) ::dup2(null, STDIN_FILENO);
+            if (::fork() != 0) ::_exit(0);
+            ::execl(program.c_str(), program.c_str(), "--root", root_.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        for (int i = 0; i < 100; ++i) {
+            if (SimulatorRunning()) {
+                std::cout << "dock simulator started\n";
+                return 0;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        throw std::runtime_error("the dock simulator did not start (see " + root_ + "/dock-simulator.log)");
+    }
+
+    int Stop() {
+        const auto socket = Platform::DockSocketPath(root_);
+        Wire::Request quit;
+        quit.op = Wire::kQuit;
+        if (!Wire::Call(socket, quit)) {
+            std::cout << "the dock simulator is not running\n";
+            return 0;
+        }
+        for (int i = 0; i < 200 && fs::exists(socket); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::cout << "dock simulator stopped\n";
+        return 0;
+    }
+
+    int List() {
+        const auto docks = Docks();
+        std::cout << "dock simulator: " << (SimulatorRunning() ? "running" : "stopped") << "\n";
+        if (docks.empty()) std::cout << "no docks attached\n";
+        for (const auto& dock : docks) {
+            std::cout << dock.serial << "  " << ToHex(dock.productId) << " " << dock.product << "  port " << dock.port
+                      << "\n";
+            const auto state = State(dock.serial);
+            std::cout << "  pin \"" << state.pin << "\", bluetooth " << (state.bluetooth.enabled ? "on" : "off")
+                      << " \"" << state.bluetooth.friendlyName << "\", " << state.bluetooth.pairedDevices.size()
+                      << " paired, " << state.profiles.size() << " profiles\n";
+        }
+        return 0;
+    }
+
+    int ShowState(const std::vector<std::string>& args) {
+        if (args.size() != 1) throw UsageError("state SERIAL");
+        const auto docks = Docks();
+        if (std::none_of(docks.begin(), docks.end(), [&](const auto& d) { return d.serial == args[0]; }))
+            throw UsageError("no dock with serial " + args[0] + " is attached");
+        std::cout << Dock::FormatStateText(State(args[0]));
+        return 0;
+    }
+
+private:
+    Dock::PrinterState State(const std::string& serial) const {
+        const auto path = Dock::StatePath(root_, serial);
+        const auto text = Tools::ReadTextFile(path);
+        return text ? Dock::ParseStateText(*text, path) : Dock::FactoryState();
+    }
+
+    static std::string ToHex(WORD value) {
+        char text[8];
+        std::snprintf(text, sizeof text, "0x%04X", value);
+        return text;
+    }
+
+    static void AddProfile(Dock::PrinterState& state, const std::string& value) {
+        std::vector<std::string> parts;
+        std::size_t start = 0;
+        while (true) {
+            const auto comma = value.find(',', start);
+            parts.push_back(value.substr(start, comma - start));
+            if (comma == std::string::npos) break;
+            start = comma + 1;
+        }
+        if (parts.size() < 2 || parts.size() > 3 || parts[1].empty() || parts[1].size() > 32)
+            throw UsageError("--profile ID,SSID[,WPAKEY] (an SSID of 1 to 32 bytes), got '" + value + "'");
+        const int id = static_cast<int>(ParseNumber(parts[0], 255, "the profile id"));
+        Dock::Profile profile;
+        profile.id = id;
+        profile.country = "US";
+        profile.domain = "FCC";
+        profile.profileName = parts[1];
+        profile.wifi.ssid = parts[1];
+        if (parts.size() == 3) {
+            if (parts[2].size() < 8 || parts[2].size() > 63) throw UsageError("a WPA key has 8 to 63 characters");
+            profile.wifi.network = Dock::NetworkMode::WpaPsk;
+            profile.wifi.data = Dock::DataMode::Aes;
+            profile.wifi.keys = Dock::KeyKind::WpaPsk;
+            profile.wifi.wpaKey = parts[2];
+        }
+        state.profiles[id] = profile;
+    }
+
+    std::string root_;
+    std::string docksPath_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string root;
+    if (args.size() >= 2 && args[0] == "--root") {
+        root = args[1];
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.empty()) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        std::cout << kUsage;
+        return 0;
+    }
+    if (!root.empty()) ::setenv("VELMO_MACHINE_ROOT", root.c_str(), 1);
+    Tool tool(Platform::MachineRoot());
+    const std::string command = args[0];
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    try {
+        if (command == "install") return tool.Install(rest);
+        if (command == "attach") return tool.Attach(rest);
+        if (command == "detach") return tool.Detach(rest);
+        if (command == "start" && rest.empty()) return tool.Start();
+        if (command == "stop" && rest.empty()) return tool.Stop();
+        if (command == "list" && rest.empty()) return tool.List();
+        if (command == "state") return tool.ShowState(rest);
+        throw UsageError("unknown command '" + command + "' (or it takes no arguments)");
+    } catch (const UsageError& error) {
+        std::cerr << "velmo-machine: " << error.what() << "\n(velmo-machine --help shows the usage)\n";
+        return 2;
+    } catch (const std::exception& error) {
+        std::cerr << "velmo-machine: " << error.what() << "\n";
+        return 1;
+    }
+}
