@@ -5,13 +5,15 @@ namespace Platform {
 Machine::Machine()
     : devices_(std::make_unique<DeviceManager>()),
       registry_(std::make_unique<SystemRegistry>(*this)),
-      spooler_(std::make_unique<PrintSpooler>(*this)) {}
+      spooler_(std::make_unique<PrintSpooler>(*this)),
+      wireless_(std::make_unique<Airwaves>()) {}
 Machine::~Machine() = default;
 
 void Machine::Reset() {
     devices_->Reset();
     registry_->Reset();
     spooler_->Reset();
+    wireless_->Reset();
     administrator_ = true;
 }
 

@@ -32,6 +32,8 @@ struct _DNSServiceRef_t {
     int writeFd = -1;
     std::deque<Reply> queue;
     bool live = true;
+    bool broken = false;
+    std::size_t processCalls = 0;
     int processing = 0;  // calls inside DNSServiceProcessResult
     std::thread::id processor;
     FakeDnsSd::Request request;
@@ -92,7 +94,7 @@ struct State {
 
     // Called with the lock held.
     void Enqueue(DNSServiceRef ref, Reply reply) {
-        if (!ref->live) return;
+        if (!ref->live || ref->broken) return;
         ref->queue.push_back(std::move(reply));
         const char wake = 1;
         if (::write(ref->writeFd, &wake, 1) != 1) violations.push_back("socket of a reference overflowed");
@@ -233,6 +235,35 @@ std::size_t Announce(const std::string& browsedType, const BrowseReply& reply) {
     return count;
 }
 
+std::size_t Unanswer(Operation operation, const std::string& key, const std::function<bool(const Reply&)>& match) {
+    auto& s = S();
+    std::lock_guard lock(s.mutex);
+    std::size_t dropped = 0;
+    for (auto& answer : s.standing) {
+        if (answer.operation != operation || answer.key != key) continue;
+        dropped += std::erase_if(answer.replies, [&](const Reply& r) { return !match || match(r); });
+    }
+    std::erase_if(s.standing, [](const Standing& a) { return a.replies.empty(); });
+    return dropped;
+}
+
+bool Break(DNSServiceRef ref) {
+    auto& s = S();
+    std::lock_guard lock(s.mutex);
+    if (!s.IsKnownLive(ref)) return false;
+    ref->broken = true;
+    ref->queue.clear();
+    std::erase_if(s.delayed, [&](const Delayed& d) { return d.ref == ref; });
+    ::shutdown(ref->writeFd, SHUT_WR);
+    return true;
+}
+
+std::size_t ProcessCalls(DNSServiceRef ref) {
+    auto& s = S();
+    std::lock_guard lock(s.mutex);
+    return s.known.count(ref) ? ref->processCalls : 0;
+}
+
 std::optional<Request> WaitForRequest(Operation operation, std::chrono::milliseconds timeout,
                                       const std::function<bool(const Request&)>& match) {
     auto& s = S();
@@ -328,6 +359,8 @@ DNSServiceErrorType DNSSD_API DNSServiceProcessResult(DNSServiceRef sdRef) {
             s.violations.push_back("DNSServiceProcessResult on a released or unknown reference");
             return kDNSServiceErr_BadReference;
         }
+        ++sdRef->processCalls;
+        if (sdRef->broken) return kDNSServiceErr_Unknown;
         if (sdRef->processing > 0) s.violations.push_back("two threads process one reference");
         ++sdRef->processing;
         sdRef->processor = std::this_thread::get_id();

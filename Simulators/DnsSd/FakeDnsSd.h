@@ -106,6 +106,20 @@ bool Send(DNSServiceRef ref, Reply reply, std::chrono::milliseconds delay = std:
 // Queues a browse reply on every live browse for the type; returns how many.
 std::size_t Announce(const std::string& browsedType, const BrowseReply& reply);
 
+// Drops replies from the standing answers of this kind for the key (see
+// Answer): those the predicate accepts, or all without one. Returns how many
+// replies were dropped.
+std::size_t Unanswer(Operation operation, const std::string& key,
+                     const std::function<bool(const Reply&)>& match = nullptr);
+
+// The reference's connection to the daemon breaks: its socket reads end of
+// file (readable at once, for ever) and every DNSServiceProcessResult on it
+// fails with kDNSServiceErr_Unknown. False when it is not live.
+bool Break(DNSServiceRef ref);
+// How often DNSServiceProcessResult was called on the reference, released
+// or not.
+std::size_t ProcessCalls(DNSServiceRef ref);
+
 // Waits in real time for a request of this kind (matching the predicate when
 // one is given) that no earlier call returned, and returns it.
 std::optional<Request> WaitForRequest(Operation operation, std::chrono::milliseconds timeout,

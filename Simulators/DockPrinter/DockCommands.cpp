@@ -315,7 +315,8 @@ Request ParseRequest(std::string_view body) {
     return request;
 }
 
-Outcome Execute(PrinterState& state, const Request& request, const ExecuteOptions& options) {
+Outcome Execute(PrinterState& state, const Request& request, const ExecuteOptions& options,
+                const std::vector<ScannedNetwork>& inRange) {
     const XmlElement& command = request.document.children.front();
     const std::string& name = request.command;
     XmlWriter out;
@@ -343,7 +344,7 @@ Outcome Execute(PrinterState& state, const Request& request, const ExecuteOption
     } else if (name == "findNetworks") {
         out.Start("findNetworksResponse");
         out.SetLineEnds(true);
-        for (const auto& network : state.networks) {
+        for (const auto& network : inRange) {
             out.Start("network");
             for (const auto& face : network.faces) WriteWifi(out, face, false);
             out.End();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace Simulators::Dock {
 
@@ -51,9 +52,10 @@ struct Outcome {
 };
 
 // Applies the request to state and returns the answer under the request's
-// root. Throws RequestError for payloads that do not have the expected
-// shape; the state is then unchanged.
-Outcome Execute(PrinterState& state, const Request& request, const ExecuteOptions& options);
+// root; a network scan reports inRange. Throws RequestError for payloads
+// that do not have the expected shape; the state is then unchanged.
+Outcome Execute(PrinterState& state, const Request& request, const ExecuteOptions& options,
+                const std::vector<ScannedNetwork>& inRange = {});
 
 // The element forms the dock writes; also used to build requests in tests.
 void WriteProfile(XmlWriter& out, const Profile& profile);

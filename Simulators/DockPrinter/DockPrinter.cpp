@@ -5,6 +5,7 @@
 #include "Simulators/DockPrinter/Png.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -47,6 +48,17 @@ std::string Hex(const BYTE* data, std::size_t size) {
     return out;
 }
 
+// A serial number as it may stand in a host name: letters and digits in
+// lower case, anything else a hyphen.
+std::string HostLabel(const std::u16string& text) {
+    std::string label;
+    for (char16_t ch : text) {
+        const bool alnum = (ch >= u'0' && ch <= u'9') || (ch >= u'a' && ch <= u'z') || (ch >= u'A' && ch <= u'Z');
+        label += alnum ? static_cast<char>(std::tolower(static_cast<unsigned char>(ch))) : '-';
+    }
+    return label;
+}
+
 }  // namespace
 
 Platform::UsbPrinterIdentity DockPrinter::DefaultIdentity() {
@@ -70,9 +82,159 @@ DockPrinter::DockPrinter(const Platform::UsbPrinterIdentity& identity, Dock::Pri
     : UsbPrinterModel(identity),
       state_(std::move(state)),
       outputFolder_(Platform::MachineRoot() + "/printed"),
-      deviceIdBase_(DefaultDeviceId()) {}
+      deviceIdBase_(DefaultDeviceId()),
+      vendorId_(identity.vendorId),
+      productId_(identity.productId),
+      serialNumber_(HostLabel(identity.serialNumber)) {
+    airWatch_ = Platform::GetMachine().Wireless().Watch([this] { Poke(); });
+    radio_ = std::thread([this] { RunRadio(); });
+}
 
-DockPrinter::~DockPrinter() = default;
+DockPrinter::~DockPrinter() {
+    Platform::GetMachine().Wireless().Unwatch(airWatch_);
+    {
+        std::lock_guard lock(radioMutex_);
+        radioStop_ = true;
+    }
+    radioChanged_.notify_all();
+    radio_.join();
+    // A dock that goes away leaves the network.
+    if (joined_ && announcer_) announcer_->Withdraw(joined_->announcement);
+}
+
+// ---- On the Wi-Fi network ----
+
+void DockPrinter::SetAnnouncer(std::shared_ptr<Dock::ServiceAnnouncer> announcer) {
+    {
+        std::lock_guard lock(radioMutex_);
+        announcer_ = std::move(announcer);
+    }
+    Poke();
+}
+
+void DockPrinter::SetJoinDelay(Milliseconds delay) {
+    {
+        std::lock_guard lock(radioMutex_);
+        joinDelay_ = delay;
+    }
+    Poke();
+}
+
+void DockPrinter::SetNetworkFaults(NetworkFaults faults) {
+    {
+        std::lock_guard lock(radioMutex_);
+        networkFaults_ = std::move(faults);
+    }
+    Poke();
+}
+
+std::string DockPrinter::JoinedNetwork() const {
+    std::lock_guard lock(radioMutex_);
+    return joined_ ? joined_->ssid : std::string();
+}
+
+std::optional<Dock::ServiceAnnouncement> DockPrinter::Announcement() const {
+    std::lock_guard lock(radioMutex_);
+    if (!joined_) return std::nullopt;
+    return joined_->announcement;
+}
+
+bool DockPrinter::WaitForNetwork(const std::string& ssid, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(radioMutex_);
+    return radioChanged_.wait_for(lock, timeout, [&] { return (joined_ ? joined_->ssid : std::string()) == ssid; });
+}
+
+void DockPrinter::Poke() {
+    const auto now = Platform::GetClock().Now();
+    {
+        std::lock_guard lock(radioMutex_);
+        radioDirty_ = true;
+        // A join counts from the change, not from when the radio got to it.
+        if (!pokedAt_) pokedAt_ = now;
+    }
+    radioChanged_.notify_all();
+}
+
+void DockPrinter::RunRadio() {
+    std::unique_lock lock(radioMutex_);
+    while (!radioStop_) {
+        if (!radioDirty_) {
+            if (pendingJoin_)
+                // The machine's clock may be a test's, moved by hand: look
+                // at it again every few real milliseconds.
+                radioChanged_.wait_for(lock, std::chrono::milliseconds(2));
+            else
+                radioChanged_.wait(lock, [&] { return radioStop_ || radioDirty_; });
+            if (radioStop_) break;
+        }
+        radioDirty_ = false;
+        const auto since = pokedAt_;
+        pokedAt_.reset();
+        lock.unlock();
+        RadioStep(since);
+        lock.lock();
+    }
+}
+
+// The announcement the dock should make now, with the SSID of the network it
+// would be on; nothing when no stored profile joins an access point in range.
+std::optional<Dock::ServiceAnnouncement> DockPrinter::Desired(std::string& ssid) const {
+    const auto inRange = Platform::GetMachine().Wireless().InRange();
+    std::lock_guard lock(mutex_);
+    const auto choice = Dock::ChooseNetwork(state_, inRange);
+    if (!choice) return std::nullopt;
+    ssid = choice->accessPoint.ssid;
+    const Dock::Profile& profile = state_.profiles.at(choice->profileId);
+    Dock::ServiceAnnouncement a;
+    a.instanceName = profile.friendlyName.empty() ? "Glimmer Dock " + serialNumber_ : profile.friendlyName;
+    a.hostName = "glimmer-dock-" + serialNumber_ + ".local";
+    a.vendorId = vendorId_;
+    a.productId = productId_;
+    a.guid = state_.guid;
+    return a;
+}
+
+void DockPrinter::RadioStep(std::optional<Milliseconds> changedAt) {
+    std::string ssid;
+    auto desired = Desired(ssid);
+    const auto now = Platform::GetClock().Now();
+
+    std::unique_lock lock(radioMutex_);
+    const auto since = std::min(changedAt.value_or(now), now);
+    const auto announcer = announcer_;
+    if (desired && networkFaults_.announcedGuid) desired->guid = *networkFaults_.announcedGuid;
+    if (joined_) {
+        if (desired && ssid == joined_->ssid && *desired == joined_->announcement) return;
+        // Off the network; back on at once only when the same network still
+        // takes it (the announcement changed).
+        const Joined left = *joined_;
+        const bool stays = desired && ssid == joined_->ssid;
+        lock.unlock();
+        if (announcer) announcer->Withdraw(left.announcement);
+        if (stays && announcer) announcer->Announce(*desired);
+        lock.lock();
+        joined_.reset();
+        if (stays) joined_ = Joined{ssid, *desired};
+        lock.unlock();
+        radioChanged_.notify_all();
+        if (!stays) Poke();  // another network may take it
+        return;
+    }
+    if (!desired || networkFaults_.neverJoin) {
+        pendingJoin_.reset();
+        return;
+    }
+    if (!pendingJoin_ || pendingJoin_->first != ssid)
+        pendingJoin_.emplace(ssid, since + joinDelay_ + networkFaults_.joinLate);
+    if (now < pendingJoin_->second) return;
+    pendingJoin_.reset();
+    lock.unlock();
+    if (announcer) announcer->Announce(*desired);
+    lock.lock();
+    joined_ = Joined{ssid, *desired};
+    lock.unlock();
+    radioChanged_.notify_all();
+}
 
 // ---- On the machine ----
 
@@ -325,7 +487,9 @@ void DockPrinter::HandleRequest(std::string body) {
         } else if (!fault || !fault->silent) {
             Dock::ExecuteOptions options = executeOptions_;
             if (fault && fault->result) options.result = fault->result;
-            Dock::Outcome outcome = Dock::Execute(state_, request, options);
+            Dock::Outcome outcome =
+                Dock::Execute(state_, request, options, Dock::ScanOf(Platform::GetMachine().Wireless().InRange()));
+            Poke();
             if (outcome.restartedBluetooth) ++counters_.bluetoothRestarts;
             answer = fault && fault->body ? *fault->body : std::move(outcome.body);
         }
@@ -415,11 +579,13 @@ Dock::PrinterState DockPrinter::State() const {
 
 void DockPrinter::SetState(Dock::PrinterState state) {
     std::lock_guard lock(mutex_);
+    Poke();
     state_ = std::move(state);
 }
 
 void DockPrinter::Modify(const std::function<void(Dock::PrinterState&)>& change) {
     std::lock_guard lock(mutex_);
+    Poke();
     change(state_);
 }
 
@@ -430,6 +596,7 @@ std::string DockPrinter::Guid() const {
 
 void DockPrinter::SetGuid(std::string guid) {
     std::lock_guard lock(mutex_);
+    Poke();
     state_.guid = std::move(guid);
 }
 
@@ -469,12 +636,14 @@ std::optional<Dock::Profile> DockPrinter::FindProfile(int id) const {
 
 void DockPrinter::PutProfile(Dock::Profile profile) {
     std::lock_guard lock(mutex_);
+    Poke();
     const int id = profile.id;
     state_.profiles[id] = std::move(profile);
 }
 
 void DockPrinter::RemoveProfile(int id) {
     std::lock_guard lock(mutex_);
+    Poke();
     state_.profiles.erase(id);
 }
 
@@ -489,13 +658,11 @@ void DockPrinter::SetBluetooth(Dock::BluetoothProfile profile) {
 }
 
 std::vector<Dock::ScannedNetwork> DockPrinter::Networks() const {
-    std::lock_guard lock(mutex_);
-    return state_.networks;
+    return Dock::ScanOf(Platform::GetMachine().Wireless().InRange());
 }
 
 void DockPrinter::SetNetworks(std::vector<Dock::ScannedNetwork> networks) {
-    std::lock_guard lock(mutex_);
-    state_.networks = std::move(networks);
+    Platform::GetMachine().Wireless().SetAccessPoints(Dock::AccessPointsOf(networks));
 }
 
 bool DockPrinter::InConfigMode() const {

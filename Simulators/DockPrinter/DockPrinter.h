@@ -20,6 +20,7 @@
 #include "Platform/SetupApi.h"
 #include "Platform/Usb.h"
 #include "Simulators/DockPrinter/DockCommands.h"
+#include "Simulators/DockPrinter/DockNetwork.h"
 #include "Simulators/DockPrinter/DockState.h"
 #include "Simulators/DockPrinter/PrintEngine.h"
 
@@ -32,6 +33,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace Simulators {
@@ -126,7 +128,10 @@ public:
     void RemoveProfile(int id);
     Dock::BluetoothProfile Bluetooth() const;
     void SetBluetooth(Dock::BluetoothProfile profile);
+    // What a network scan finds now: the machine's access points in range.
     std::vector<Dock::ScannedNetwork> Networks() const;
+    // Shorthand: makes these the machine's access points, all in range (the
+    // faces of one network share a radio).
     void SetNetworks(std::vector<Dock::ScannedNetwork> networks);
     bool InConfigMode() const;
     void SetConfigMode(bool on);
@@ -154,6 +159,29 @@ public:
     void FailNextWrite(DWORD error, DWORD accepted = 0);
     // The next read fails with error.
     void FailNextRead(DWORD error);
+
+    // ---- On the Wi-Fi network ----
+    // How the dock behaves on the machine's Wi-Fi network.
+    struct NetworkFaults {
+        bool neverJoin = false;                      // a matching profile is never acted on
+        Platform::Milliseconds joinLate{0};          // added to the join delay
+        std::optional<std::string> announcedGuid{};  // announced instead of the dock's guid
+    };
+    // Where the dock announces itself once it joined (none by default: it
+    // joins and tells no one). Set it before the dock joins.
+    void SetAnnouncer(std::shared_ptr<Dock::ServiceAnnouncer> announcer);
+    // How long after a stored profile comes to match an access point in
+    // range the dock is on that network and announced (5 s on the machine's
+    // clock). A profile that stops matching takes it off at once.
+    void SetJoinDelay(Platform::Milliseconds delay);
+    void SetNetworkFaults(NetworkFaults faults);
+    // The SSID of the network the dock is on; empty when on none.
+    std::string JoinedNetwork() const;
+    // What the dock announces now; nothing when it is on no network.
+    std::optional<Dock::ServiceAnnouncement> Announcement() const;
+    // Waits in real time (the clock is the test's to move) until the dock is
+    // on the network with this SSID (empty: on none); false on time-out.
+    bool WaitForNetwork(const std::string& ssid, std::chrono::milliseconds timeout);
 
     // ---- What happened ----
     std::vector<TranscriptEntry> Transcript() const;
@@ -245,6 +273,12 @@ private:
     void Answer(const Fault* fault, std::vector<BYTE> block, bool blocking);
     void HandleRequest(std::string body);
     std::optional<Fault> TakeFault(const std::string& key);
+    // The radio: joins, leaves and announces on its own thread, woken by
+    // changes of the stored profiles and of the machine's access points.
+    void Poke();
+    void RunRadio();
+    void RadioStep(std::optional<Platform::Milliseconds> changedAt);
+    std::optional<Dock::ServiceAnnouncement> Desired(std::string& ssid) const;
     void FramingError(std::string what);
     void Pull();
 
@@ -276,6 +310,29 @@ private:
     DEVINST hub_ = 0;
     unsigned port_ = 0;
     DEVINST node_ = 0;
+
+    const std::uint32_t vendorId_;
+    const std::uint32_t productId_;
+    const std::string serialNumber_;
+
+    // Guards what follows; never held while the dock's mutex_ is taken or
+    // while an announcer runs. Only the radio thread changes joined_.
+    mutable std::mutex radioMutex_;
+    std::condition_variable radioChanged_;
+    bool radioDirty_ = true;
+    bool radioStop_ = false;
+    std::shared_ptr<Dock::ServiceAnnouncer> announcer_;
+    Platform::Milliseconds joinDelay_{5000};
+    NetworkFaults networkFaults_;
+    struct Joined {
+        std::string ssid;
+        Dock::ServiceAnnouncement announcement;
+    };
+    std::optional<Joined> joined_;
+    std::optional<std::pair<std::string, Platform::Milliseconds>> pendingJoin_;  // SSID, due
+    std::optional<Platform::Milliseconds> pokedAt_;  // earliest change the radio has not looked at
+    std::uint64_t airWatch_ = 0;
+    std::thread radio_;
 
     std::vector<TranscriptEntry> transcript_;
     std::vector<ReceivedRequest> requests_;

@@ -1,6 +1,7 @@
 // What the simulated dock remembers: identity, PIN, stored Wi-Fi profiles,
-// the Bluetooth side, what a network scan finds and whether the printer is
-// in configuration mode. Plain values, UTF-8 text throughout.
+// the Bluetooth side and whether the printer is in configuration mode. What
+// a network scan finds comes from the machine's access points
+// (DockNetwork.h). Plain values, UTF-8 text throughout.
 #pragma once
 
 #include <array>
@@ -84,7 +85,6 @@ struct PrinterState {
     std::string pin;
     std::map<int, Profile> profiles;  // by id; id 0 is the printer's own default profile
     BluetoothProfile bluetooth;
-    std::vector<ScannedNetwork> networks;
     bool configMode = false;
 
     bool operator==(const PrinterState&) const = default;

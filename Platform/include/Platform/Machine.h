@@ -1,12 +1,13 @@
 // The simulated machine: one per process, behind every platform call.
-// Each subsystem (device tree, registry, spooler; driver store and file
-// system as they arrive) is a member reached through an accessor, so the
+// Each subsystem (device tree, registry, spooler, the radio networks around
+// it; driver store and file system as they arrive) is a member reached through an accessor, so the
 // calls of one subsystem can see the others.
 #pragma once
 
 #include "Platform/Devices.h"
 #include "Platform/Registry.h"
 #include "Platform/Spooler.h"
+#include "Platform/Wireless.h"
 
 #include <atomic>
 #include <memory>
@@ -27,6 +28,8 @@ public:
     DeviceManager& Devices() { return *devices_; }
     SystemRegistry& Registry() { return *registry_; }
     PrintSpooler& Spooler() { return *spooler_; }
+    // The access points around the machine (none on a fresh machine).
+    Airwaves& Wireless() { return *wireless_; }
 
     // Whether the user running the programs is an administrator: an
     // ordinary user cannot write machine-wide registry keys nor administer
@@ -39,6 +42,7 @@ private:
     std::unique_ptr<DeviceManager> devices_;
     std::unique_ptr<SystemRegistry> registry_;
     std::unique_ptr<PrintSpooler> spooler_;
+    std::unique_ptr<Airwaves> wireless_;
 };
 
 Machine& GetMachine();

@@ -2,6 +2,8 @@
 
 #include "FakeDnsSd.h"
 
+#include <variant>
+
 namespace PtpIpSim {
 namespace {
 
@@ -42,6 +44,17 @@ std::size_t AnnounceFake(const Announcement& a) {
 }
 
 std::size_t WithdrawFake(const Announcement& a) {
+    // Later browses must not find it either.
+    const std::string host = a.hostName + ".";
+    FakeDnsSd::Unanswer(FakeDnsSd::Operation::Resolve, a.instanceName);
+    FakeDnsSd::Unanswer(FakeDnsSd::Operation::Query, host);
+    FakeDnsSd::Unanswer(FakeDnsSd::Operation::Query, a.hostName);
+    for (const char* type : kTypes) {
+        FakeDnsSd::Unanswer(FakeDnsSd::Operation::Browse, type, [&](const FakeDnsSd::Reply& r) {
+            const auto* browse = std::get_if<FakeDnsSd::BrowseReply>(&r);
+            return browse && browse->name == a.instanceName;
+        });
+    }
     std::size_t heard = 0;
     for (const char* type : kTypes) heard += FakeDnsSd::Announce(type, Browse(a, false));
     return heard;

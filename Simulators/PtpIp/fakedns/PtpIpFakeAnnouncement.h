@@ -12,8 +12,8 @@ namespace PtpIpSim {
 // the service is announced at once on the browses already running. Returns
 // how many running browses heard of it.
 std::size_t AnnounceFake(const Announcement& announcement);
-// A removal on every running browse; returns how many heard of it. The
-// standing answers stay until FakeDnsSd::Reset.
+// A removal on every running browse, and its standing answers are dropped so
+// that later browses do not find it; returns how many browses heard of it.
 std::size_t WithdrawFake(const Announcement& announcement);
 
 }  // namespace PtpIpSim

@@ -103,7 +103,12 @@ TEST_F(PtpIpFakeAnnouncement, ABrowseFindsResolvesAndLosesTheResponder) {
     ASSERT_TRUE(Process(early));
     EXPECT_EQ(heard.names, (std::vector<std::string>{a.instanceName, a.instanceName}));
     EXPECT_EQ(heard.added, (std::vector<bool>{true, false}));
-    for (auto ref : {early, browse, resolve, query}) DNSServiceRefDeallocate(ref);
+    // Gone for later browses too.
+    Heard after;
+    DNSServiceRef again = nullptr;
+    ASSERT_EQ(DNSServiceBrowse(&again, 0, 0, "_ptp._tcp", "local.", OnBrowse, &after), kDNSServiceErr_NoError);
+    EXPECT_EQ(FakeDnsSd::QueuedReplies(again), 0u);
+    for (auto ref : {early, browse, resolve, query, again}) DNSServiceRefDeallocate(ref);
 }
 
 }  // namespace

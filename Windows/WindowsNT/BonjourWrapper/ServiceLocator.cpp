@@ -26,6 +26,9 @@ namespace {
 constexpr int kPassMs = 100;
 // Sockets watched in one pass: the browse and up to 63 pending resolves.
 constexpr std::size_t kMaxSockets = 64;
+// A broken daemon connection stays readable and fails every call: after this
+// many failures in a row the pump gives up instead of spinning.
+constexpr int kFailuresInRowLimit = 8;
 
 // Avahi refuses a domain with a leading dot (".local."), which the callers
 // keep for cutting names; DNS-SD itself wants "local.".
@@ -143,6 +146,10 @@ bool ServiceLocator::StartBrowsing(const std::string& serviceType, const std::st
     {
         std::lock_guard lock(mutex_);
         ReleaseDeferredLocked();
+    }
+    {
+        std::lock_guard lock(mutex_);
+        failuresInRow_ = 0;
     }
     if (!reuseHeld && !SendBrowse(serviceType, domain)) return false;
     if (StartPump()) return true;
@@ -301,18 +308,45 @@ void ServiceLocator::PumpEvents(std::uint32_t timeoutMs) {
         DNSServiceRef chosen = nullptr;
         for (std::size_t i = 0; i < fds.size() && !chosen; ++i)
             if (Readable(fds[i].revents)) chosen = refs[i];
-        if (!chosen) continue;
+        if (!chosen) {
+            // Only invalid sockets answered: as broken as a failing call.
+            std::lock_guard lock(mutex_);
+            if (++failuresInRow_ >= kFailuresInRowLimit) {
+                GiveUpLocked();
+                return;
+            }
+            continue;
+        }
         {
             std::lock_guard lock(mutex_);
             // Released or cancelled meanwhile: not ours to process any more.
             if (chosen != browseRef_ && !pendingResolves_.count(chosen)) continue;
             processing_ = chosen;
         }
-        DNSServiceProcessResult(chosen);
+        const DNSServiceErrorType result = DNSServiceProcessResult(chosen);
         std::lock_guard lock(mutex_);
         processing_ = nullptr;
         ReleaseDeferredLocked();
+        failuresInRow_ = result == kDNSServiceErr_NoError ? 0 : failuresInRow_ + 1;
+        if (failuresInRow_ >= kFailuresInRowLimit) {
+            GiveUpLocked();
+            return;
+        }
     } while (unlimited || clock.Now() < deadline);
+}
+
+void ServiceLocator::GiveUpLocked() {
+    std::fprintf(stderr, "ServiceLocator: the DNS-SD connection keeps failing; browsing for %s stopped\n",
+                 serviceType_.c_str());
+    // Only the pumping thread gets here, outside DNSServiceProcessResult, so
+    // every reference can go at once. StartBrowsing begins afresh.
+    if (browseRef_) DNSServiceRefDeallocate(browseRef_);
+    browseRef_ = nullptr;
+    for (auto ref : pendingResolves_) DNSServiceRefDeallocate(ref);
+    pendingResolves_.clear();
+    browseCounts_.clear();
+    failuresInRow_ = 0;
+    stopRequested_.store(true);
 }
 
 // ---------------------------------------------------------------------------

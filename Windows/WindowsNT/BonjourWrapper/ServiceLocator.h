@@ -92,6 +92,9 @@ public:
     // Serves replies on the browse and the pending resolves until an idle
     // 100 ms or the time-out (rounded to whole seconds; NoTimeLimit for none).
     // Does nothing without a browse, or while another thread is pumping.
+    // When DNSServiceProcessResult fails many times in a row (a broken daemon
+    // connection) it releases the browse and the pending resolves and the
+    // pump ends; a later StartBrowsing starts afresh.
     void PumpEvents(std::uint32_t timeoutMs);
     // Splits a TXT record (wire form) into its entries. Returns false, keeping
     // the entries before it, when an entry runs past the end of the record.
@@ -116,6 +119,9 @@ private:
     bool StartPump();
     void JoinPump();
     void ReleaseDeferredLocked();
+    // The pump's way out of a connection that only fails: releases the browse
+    // and the pending resolves and ends the pump.
+    void GiveUpLocked();
     // True when the event should reach the subclass: Avahi reports a service
     // once per interface and protocol, the subclass hears of it once.
     bool CountBrowseEvent(bool added, const char* serviceName, const char* serviceType, const char* domain);
@@ -136,6 +142,7 @@ private:
     DNSServiceRef processing_ = nullptr;          // reference inside DNSServiceProcessResult, guarded by mutex_
     std::vector<DNSServiceRef> deferredRelease_;  // released once no one is processing them, guarded by mutex_
     std::map<std::string, int> browseCounts_;     // live reports per service, guarded by mutex_
+    int failuresInRow_ = 0;                       // failed DNSServiceProcessResult calls in a row, guarded by mutex_
     bool held_ = false;                           // browse sent by the constructor, pump not started yet
     std::atomic<bool> stopRequested_{false};
     std::atomic<std::thread::id> pumpThreadId_{};

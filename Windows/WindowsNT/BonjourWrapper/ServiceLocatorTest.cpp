@@ -436,6 +436,44 @@ TEST_F(LocatorTest, SurplusResolvesAreNotWaitedOnInOnePass) {
 }
 
 // ---------------------------------------------------------------------------
+// A failing daemon connection
+
+TEST_F(LocatorTest, ABrokenDaemonConnectionEndsThePumpAndAStartBeginsAfresh) {
+    Recorder locator;
+    ASSERT_TRUE(locator.StartBrowsing(Bonjour::PtpServiceType, std::string()));
+    const DNSServiceRef broken = BrowseRef();
+    FakeDnsSd::Announce("_ptp._tcp", Added("A"));  // its resolve is never answered
+    ASSERT_TRUE(FakeDnsSd::WaitForRequest(Operation::Resolve, kWait));
+    const std::size_t served = FakeDnsSd::ProcessCalls(broken);
+    ASSERT_TRUE(FakeDnsSd::Break(broken));
+
+    // The pump gives up and lets go of the browse and the pending resolve.
+    for (int i = 0; i < 500 && FakeDnsSd::LiveRefCount() > 0; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(FakeDnsSd::LiveRefCount(), 0u);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_LE(FakeDnsSd::ProcessCalls(broken) - served, 8u) << "the pump kept calling a broken connection";
+
+    ASSERT_TRUE(locator.StartBrowsing(Bonjour::PtpServiceType, std::string()));
+    EXPECT_NE(BrowseRef(), broken);
+    FakeDnsSd::Announce("_ptp._tcp", Added("B"));
+    ASSERT_TRUE(locator.WaitForEvents(2));
+    EXPECT_EQ(locator.Events().back(), "added B if1");
+}
+
+TEST_F(LocatorTest, FailuresBetweenGoodRepliesDoNotStopThePump) {
+    Recorder locator({.resolveOnAdd = false});
+    ASSERT_TRUE(locator.StartBrowsing(Bonjour::PtpServiceType, std::string()));
+    const DNSServiceRef browse = BrowseRef();
+    for (const char* name : {"A", "B", "C"}) {
+        for (int i = 0; i < 7; ++i) FakeDnsSd::Send(browse, FakeDnsSd::ProcessFailure{});
+        FakeDnsSd::Send(browse, Added(name));
+    }
+    ASSERT_TRUE(locator.WaitForEvents(3));
+    EXPECT_EQ(locator.Events(), (std::vector<std::string>{"added A if1", "added B if1", "added C if1"}));
+    EXPECT_TRUE(FakeDnsSd::IsLive(browse));
+}
+
+// ---------------------------------------------------------------------------
 // Host addresses
 
 class HostAddressTest : public LocatorTest {};
