@@ -5,7 +5,7 @@
 #include "PrintPathRig.h"
 
 #include "Platform/Clock.h"
-#include "Simulators/DockPrinter/Png.h"
+#include "Platform/Png.h"
 
 #include <gtest/gtest.h>
 
@@ -91,7 +91,7 @@ protected:
         EXPECT_EQ(pages[0].kind, 0);
         ASSERT_FALSE(pages[0].file.empty());
         EXPECT_EQ(std::filesystem::path(pages[0].file).parent_path(), output_);
-        const Simulators::RgbImage png = Simulators::ReadPng(pages[0].file);
+        const Platform::RgbImage png = Platform::ReadPng(pages[0].file);
         ASSERT_EQ(png.width, kSheetWidth);
         ASSERT_EQ(png.height, kSheetHeight);
         const auto want = Sheet(image, landscape, swapRedBlue);

@@ -9,7 +9,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <mutex>
+#include <set>
+#include <tuple>
 
 namespace Platform {
 namespace {
@@ -480,4 +483,128 @@ int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax) {
     std::copy_n(text.begin(), count, buffer);
     buffer[count] = 0;
     return static_cast<int>(count);
+}
+
+// ----- Binary resources
+
+namespace {
+
+// One per binary resource ever found. Never freed, so that a resource
+// handle stays a valid key; what it names goes with its module's table.
+struct FoundResource {
+    std::weak_ptr<const std::vector<std::uint8_t>> data;
+};
+
+struct FoundResources {
+    std::mutex mutex;
+    std::map<std::tuple<const void*, std::u16string, UINT>, std::unique_ptr<FoundResource>> byKey;
+    std::set<const FoundResource*> all;
+};
+
+FoundResources& Found() {
+    static auto* found = new FoundResources;
+    return *found;
+}
+
+bool ResourceId(LPCWSTR name, UINT& id) {
+    if (IS_INTRESOURCE(name)) {
+        id = static_cast<UINT>(reinterpret_cast<std::uintptr_t>(name));
+        return true;
+    }
+    const std::u16string_view text(name);
+    if (text.size() < 2 || text.size() > 6 || text[0] != u'#') return false;
+    unsigned value = 0;
+    for (char16_t c : text.substr(1)) {
+        if (c < u'0' || c > u'9') return false;
+        value = value * 10 + static_cast<unsigned>(c - u'0');
+    }
+    if (value > 0xFFFF) return false;
+    id = value;
+    return true;
+}
+
+std::u16string ResourceType(LPCWSTR type) {
+    std::u16string text;
+    if (IS_INTRESOURCE(type)) {
+        for (char c : std::to_string(reinterpret_cast<std::uintptr_t>(type))) text += static_cast<char16_t>(c);
+        return text;
+    }
+    for (const char16_t* p = type; *p != 0; ++p)
+        text += (*p >= u'a' && *p <= u'z') ? static_cast<char16_t>(*p - 32) : *p;
+    return text;
+}
+
+const FoundResource* Known(const void* handle) {
+    auto& found = Found();
+    std::lock_guard lock(found.mutex);
+    auto it = found.all.find(static_cast<const FoundResource*>(handle));
+    return it == found.all.end() ? nullptr : *it;
+}
+
+}  // namespace
+
+HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
+    if (name == nullptr || type == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::shared_ptr<const ResourceTable> resources;
+    if (!LookupResources(module, resources)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!resources) {
+        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+        return nullptr;
+    }
+    const std::u16string typeName = ResourceType(type);
+    UINT id = 0;
+    auto it = resources->binaries.end();
+    if (ResourceId(name, id)) it = resources->binaries.find({typeName, id});
+    if (it == resources->binaries.end()) {
+        const bool typeKnown = std::any_of(resources->binaries.begin(), resources->binaries.end(),
+                                           [&](const auto& entry) { return entry.first.first == typeName; });
+        SetLastError(typeKnown ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
+        return nullptr;
+    }
+    std::shared_ptr<const std::vector<std::uint8_t>> data(resources, &it->second);
+    auto& found = Found();
+    std::lock_guard lock(found.mutex);
+    auto& entry = found.byKey[{resources.get(), typeName, id}];
+    if (!entry) {
+        entry = std::make_unique<FoundResource>();
+        found.all.insert(entry.get());
+    }
+    // A table at the address of one that is gone takes the entry over.
+    if (entry->data.expired()) entry->data = data;
+    return reinterpret_cast<HRSRC>(entry.get());
+}
+
+HGLOBAL LoadResource(HMODULE, HRSRC resource) {
+    if (Known(resource) == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return reinterpret_cast<HGLOBAL>(resource);
+}
+
+DWORD SizeofResource(HMODULE, HRSRC resource) {
+    const FoundResource* entry = Known(resource);
+    auto data = entry ? entry->data.lock() : nullptr;
+    if (!data) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    return static_cast<DWORD>(data->size());
+}
+
+LPVOID LockResource(HGLOBAL resource) {
+    const FoundResource* entry = Known(resource);
+    auto data = entry ? entry->data.lock() : nullptr;
+    if (!data) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    // Valid while the module stays loaded.
+    return const_cast<std::uint8_t*>(data->data());
 }

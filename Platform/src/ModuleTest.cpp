@@ -1,3 +1,4 @@
+#include "Platform/Kernel.h"
 #include "Platform/Paths.h"
 #include "Platform/Resource.h"
 
@@ -246,3 +247,63 @@ TEST(Module, ModuleFileNameIsCutToTheBuffer) {
 }
 
 }  // namespace
+
+TEST(Module, BinaryResourcesAreFoundByNumberOrNumberTextAndTypeInAnyCase) {
+    Platform::ResourceTable table;
+    table.binaries[{u"GIF", 110}] = {'G', 'I', 'F', '8', '9', 'a'};
+    table.binaries[{u"GIF", 111}] = {1, 2, 3};
+    auto registration = Platform::RegisterResourceModule(u"PlatTestBin.dll", table);
+    HMODULE module = LoadLibraryW(u"PlatTestBin.dll");
+    ASSERT_NE(module, nullptr);
+
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(110), u"gif");
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(FindResourceW(module, u"#110", u"GIF"), found) << "the same resource, the same handle";
+    EXPECT_EQ(SizeofResource(module, found), 6u);
+    const auto* bytes = static_cast<const char*>(LockResource(LoadResource(module, found)));
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(std::string(bytes, 6), "GIF89a");
+    EXPECT_EQ(SizeofResource(module, FindResourceW(module, MAKEINTRESOURCEW(111), u"GIF")), 3u);
+
+    EXPECT_EQ(FindResourceW(module, MAKEINTRESOURCEW(112), u"GIF"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
+    EXPECT_EQ(FindResourceW(module, u"Scanning", u"GIF"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
+    EXPECT_EQ(FindResourceW(module, MAKEINTRESOURCEW(110), u"PNG"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
+    EXPECT_EQ(LockResource(reinterpret_cast<HGLOBAL>(&table)), nullptr) << "not a resource handle";
+
+    registration.Reset();
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(LockResource(LoadResource(nullptr, found)), nullptr) << "gone with its module";
+}
+
+TEST(GlobalMemory, BlocksAreZeroedCountedAndFreedOnce) {
+    const std::size_t before = Platform::OpenHandleCount();
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, 5);
+    ASSERT_NE(memory, nullptr);
+    EXPECT_EQ(GlobalSize(memory), 5u);
+    auto* bytes = static_cast<unsigned char*>(GlobalLock(memory));
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(std::string(bytes, bytes + 5), std::string(5, '\0'));
+    EXPECT_EQ(GlobalLock(memory), bytes) << "nothing moves";
+    EXPECT_TRUE(GlobalUnlock(memory)) << "still locked once";
+    EXPECT_FALSE(GlobalUnlock(memory));
+    EXPECT_EQ(Platform::OpenHandleCount(), before + 1);
+    EXPECT_EQ(GlobalFree(memory), nullptr);
+    EXPECT_EQ(GlobalFree(memory), memory) << "a freed block cannot be freed again";
+    EXPECT_EQ(GlobalLock(memory), nullptr);
+    EXPECT_EQ(Platform::OpenHandleCount(), before);
+    EXPECT_EQ(GlobalAlloc(GMEM_MOVEABLE, std::size_t{1} << 40), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+}
+
+TEST(MulDiv, RoundsHalfAwayFromZeroAndReportsOverflow) {
+    EXPECT_EQ(MulDiv(1058, 96, 2540), 40);  // 39.99
+    EXPECT_EQ(MulDiv(5, 1, 2), 3);
+    EXPECT_EQ(MulDiv(-5, 1, 2), -3);
+    EXPECT_EQ(MulDiv(5, -1, 2), -3);
+    EXPECT_EQ(MulDiv(7, 1, 0), -1);
+    EXPECT_EQ(MulDiv(0x7FFFFFFF, 4, 2), -1);
+    EXPECT_EQ(MulDiv(0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF), 0x7FFFFFFF) << "the product may exceed 32 bits";
+}

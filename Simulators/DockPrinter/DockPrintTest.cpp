@@ -1,8 +1,8 @@
 // The dock as a printer, at the byte level: print streams built here from
 // the stream's layout and written to the printing interface, status blocks
 // read back, pages checked in memory and as PNG files.
+#include "Platform/Png.h"
 #include "Simulators/DockPrinter/DockPrinter.h"
-#include "Simulators/DockPrinter/Png.h"
 
 #include "Platform/Clock.h"
 #include "Platform/Files.h"
@@ -179,7 +179,7 @@ TEST_F(DockPrintTest, PrintsEachPageAsAPngAndKeepsItDecoded) {
     EXPECT_EQ(pages[0].copies, 1u);
     EXPECT_TRUE(pages[0].rgb == Expected(kKind1));
     EXPECT_EQ(pages[0].file, (folder_ / "page-0001.png").string());
-    const RgbImage png = ReadPng(pages[0].file);
+    const Platform::RgbImage png = Platform::ReadPng(pages[0].file);
     EXPECT_EQ(png.width, 1100u);
     EXPECT_EQ(png.height, 1560u);
     EXPECT_TRUE(png.rgb == pages[0].rgb);

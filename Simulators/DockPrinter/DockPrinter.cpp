@@ -2,7 +2,7 @@
 
 #include "Platform/Machine.h"
 #include "Platform/Paths.h"
-#include "Simulators/DockPrinter/Png.h"
+#include "Platform/Png.h"
 
 #include <algorithm>
 #include <cctype>
@@ -904,7 +904,7 @@ void DockPrinter::WritePages() {
         std::snprintf(name, sizeof name, "page-%04u.png", page.number);
         const std::string path = outputFolder_ + "/" + name;
         try {
-            WritePng(path, RgbImage{page.width, page.height, page.rgb});
+            Platform::WritePng(path, Platform::RgbImage{page.width, page.height, page.rgb});
             page.file = path;
         } catch (const std::exception& e) {
             engine_.RecordError(e.what());

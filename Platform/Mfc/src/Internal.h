@@ -5,6 +5,8 @@
 #include "Mfc/AfxCmn.h"
 #include "Mfc/Layer.h"
 
+#include "Gdi.h"
+
 #include "Platform/Clock.h"
 
 #include <array>
@@ -12,6 +14,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,13 +50,19 @@ struct Timer {
 };
 
 // One per thread that has windows, timers or a message loop. Other threads
-// only post messages and kill timers.
+// only post messages, invalidate windows and kill timers.
 struct ThreadQueue {
     DWORD thread = 0;
     std::mutex mutex;
     std::condition_variable signal;
     std::deque<MSG> posted;
     std::vector<Timer> timers;
+    // Windows waiting for WM_PAINT, in the order they were invalidated.
+    std::vector<HWND> paints;
+    // Timer calls under way on the owner thread (window, id), and the
+    // signal of one ending, which a kill from another thread waits for.
+    std::vector<std::pair<HWND, UINT_PTR>> timerCalls;
+    std::condition_variable timerCallEnded;
     bool alive = true;
     bool quit = false;
     int quitCode = 0;
@@ -71,12 +80,14 @@ struct Window {
     std::u16string text;
     DWORD style = 0;
     DWORD exStyle = 0;
-    RECT rect;  // parent's client coordinates for a child, the screen's for a popup
-    bool dirty = false;
+    RECT rect;           // parent's client coordinates for a child, the screen's for a popup
+    bool dirty = false;  // under the queue's mutex: waiting for WM_PAINT
     bool destroying = false;
     CWnd* object = nullptr;
     std::unique_ptr<CWnd> temporary;  // made by CWnd::FromHandle
     HICON icons[2] = {nullptr, nullptr};
+    std::shared_ptr<Surface> surface;  // made by the first GetDC
+    std::optional<PictureInfo> picture;
 
     // Dialogs.
     UINT defaultId = 0;

@@ -64,10 +64,39 @@ bool Matches(const MSG& msg, HWND filter, UINT first, UINT last) {
     return (first == 0 && last == 0) || (msg.message >= first && msg.message <= last);
 }
 
-bool TimerAlive(ThreadQueue& queue, HWND window, UINT_PTR id) {
-    std::lock_guard lock(queue.mutex);
-    return std::any_of(queue.timers.begin(), queue.timers.end(),
-                       [&](const Timer& t) { return t.window == window && t.id == id; });
+// A timer's call, counted from the check that the timer still lives to the
+// procedure's return: KillTimer from another thread waits for it, so once
+// the kill has returned no call of that timer is under way or can begin.
+class TimerCall {
+public:
+    TimerCall(std::shared_ptr<ThreadQueue> queue, HWND window, UINT_PTR id)
+        : queue_(std::move(queue)), key_(window, id) {
+        std::lock_guard lock(queue_->mutex);
+        live_ = std::any_of(queue_->timers.begin(), queue_->timers.end(),
+                            [&](const Timer& t) { return t.window == window && t.id == id; });
+        if (live_) queue_->timerCalls.push_back(key_);
+    }
+    ~TimerCall() {
+        if (!live_) return;
+        {
+            std::lock_guard lock(queue_->mutex);
+            auto& calls = queue_->timerCalls;
+            calls.erase(std::find(calls.begin(), calls.end(), key_));
+        }
+        queue_->timerCallEnded.notify_all();
+    }
+    TimerCall(const TimerCall&) = delete;
+    TimerCall& operator=(const TimerCall&) = delete;
+    bool Live() const { return live_; }
+
+private:
+    std::shared_ptr<ThreadQueue> queue_;
+    std::pair<HWND, UINT_PTR> key_;
+    bool live_ = false;
+};
+
+bool PaintMatches(HWND window, HWND filter) {
+    return filter == nullptr || window == filter || IsChild(filter, window);
 }
 
 // The innermost dialog around `window` that handles its own dialog keys.
@@ -221,6 +250,7 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 BOOL PeekMessageW(MSG* msg, HWND window, UINT first, UINT last, UINT remove) {
     if (msg == nullptr) return FALSE;
+    auto allows = [&](UINT message) { return (first == 0 && last == 0) || (message >= first && message <= last); };
     auto queue = CurrentQueue();
     std::unique_lock lock(queue->mutex);
     for (auto it = queue->posted.begin(); it != queue->posted.end(); ++it) {
@@ -233,7 +263,19 @@ BOOL PeekMessageW(MSG* msg, HWND window, UINT first, UINT last, UINT remove) {
         }
         return TRUE;
     }
-    if ((first == 0 && last == 0) || (WM_TIMER >= first && WM_TIMER <= last)) {
+    // Painting comes after posted messages and before timers.
+    if (allows(WM_PAINT) && window != reinterpret_cast<HWND>(-1)) {
+        for (auto it = queue->paints.begin(); it != queue->paints.end(); ++it) {
+            if (!PaintMatches(*it, window)) continue;
+            *msg = MSG{*it, WM_PAINT, 0, 0, GetTickCount(), CursorPosition()};
+            if (remove & PM_REMOVE) {
+                if (auto record = FindWindowRecord(*it)) record->dirty = false;
+                queue->paints.erase(it);
+            }
+            return TRUE;
+        }
+    }
+    if (allows(WM_TIMER)) {
         const auto now = Platform::GetClock().Now();
         Timer* due = nullptr;
         for (auto& timer : queue->timers) {
@@ -274,7 +316,8 @@ LRESULT DispatchMessageW(const MSG* msg) {
     if (msg == nullptr) return 0;
     if (msg->message == WM_TIMER) {
         // A timer killed after it was taken from the queue does not run.
-        if (!TimerAlive(*CurrentQueue(), msg->hwnd, msg->wParam)) return 0;
+        const TimerCall call(CurrentQueue(), msg->hwnd, msg->wParam);
+        if (!call.Live()) return 0;
         if (msg->lParam != 0) {
             if (msg->hwnd != nullptr && !OwnWindow(msg->hwnd)) return 0;
             auto proc = reinterpret_cast<TIMERPROC>(msg->lParam);
@@ -287,6 +330,8 @@ LRESULT DispatchMessageW(const MSG* msg) {
             }
             return 0;
         }
+        if (msg->hwnd == nullptr || !OwnWindow(msg->hwnd)) return 0;
+        return CallWindow(msg->hwnd, msg->message, msg->wParam, msg->lParam);
     }
     // A message for a window that is gone is dropped.
     if (msg->hwnd == nullptr || !OwnWindow(msg->hwnd)) return 0;
@@ -358,11 +403,18 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
 
 BOOL KillTimer(HWND window, UINT_PTR id) {
     auto removeFrom = [&](ThreadQueue& queue) {
-        std::lock_guard lock(queue.mutex);
+        std::unique_lock lock(queue.mutex);
         auto it = std::find_if(queue.timers.begin(), queue.timers.end(),
                                [&](const Timer& t) { return t.window == window && t.id == id; });
         if (it == queue.timers.end()) return false;
         queue.timers.erase(it);
+        // On the owner thread a call under way is below us on the stack.
+        if (queue.thread != GetCurrentThreadId()) {
+            const std::pair<HWND, UINT_PTR> key(window, id);
+            queue.timerCallEnded.wait(lock, [&] {
+                return std::find(queue.timerCalls.begin(), queue.timerCalls.end(), key) == queue.timerCalls.end();
+            });
+        }
         return true;
     };
     if (window != nullptr) {
@@ -404,7 +456,7 @@ bool PumpMessage() {
 void WaitForMessage() {
     auto queue = CurrentQueue();
     std::unique_lock lock(queue->mutex);
-    auto ready = [&] { return !queue->posted.empty() || queue->quit; };
+    auto ready = [&] { return !queue->posted.empty() || !queue->paints.empty() || queue->quit; };
     if (ready()) return;
     if (queue->timers.empty()) {
         queue->signal.wait(lock, ready);
@@ -419,7 +471,7 @@ bool WaitForPostedMessage(int realMilliseconds) {
     auto queue = CurrentQueue();
     std::unique_lock lock(queue->mutex);
     return queue->signal.wait_for(lock, std::chrono::milliseconds(realMilliseconds),
-                                  [&] { return !queue->posted.empty(); });
+                                  [&] { return !queue->posted.empty() || !queue->paints.empty(); });
 }
 
 std::vector<HWND> ModalWindows() {

@@ -232,6 +232,10 @@ void Describe(std::ostringstream& out, const Window& w, int depth) {
         if ((w.style & ES_PASSWORD) != 0) out << " password";
         if ((w.style & ES_READONLY) != 0) out << " readonly";
     }
+    if (w.picture && (w.picture->size.cx > 0 || w.picture->size.cy > 0)) {
+        out << " picture " << w.picture->size.cx << 'x' << w.picture->size.cy;
+        if (w.picture->frames > 0) out << " frame " << w.picture->frame + 1 << '/' << w.picture->frames;
+    }
     if (w.kind == Kind::ComboBox) {
         out << " items [";
         for (std::size_t i = 0; i < w.items.size(); ++i) out << (i ? ", " : "") << Quoted(w.items[i].text);

@@ -190,6 +190,42 @@ TEST_F(ThreadTimers, AKillRacingWithTheFiringStopsTheTimerFromTheNextPumpOn) {
     }
 }
 
+std::atomic<int> g_underWay{0};
+std::atomic<bool> g_killing{false};
+std::atomic<bool> g_killed{false};
+std::atomic<int> g_callsAfterKill{0};
+
+TEST_F(ThreadTimers, AKillFromAnotherThreadReturnsOnlyOnceTheCallUnderWayHasEnded) {
+    for (int round = 0; round < 10; ++round) {
+        g_underWay = 0;
+        g_killing = false;
+        g_killed = false;
+        g_callsAfterKill = 0;
+        const UINT_PTR id = ::SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR, DWORD) {
+            if (g_killed.load()) ++g_callsAfterKill;
+            ++g_underWay;
+            // The kill comes while this call is under way.
+            while (!g_killing.load()) std::this_thread::yield();
+            std::this_thread::sleep_for(2ms);
+            --g_underWay;
+        });
+        int underWayAtReturn = -1;
+        std::thread killer([&] {
+            while (g_underWay.load() == 0) std::this_thread::yield();
+            g_killing = true;
+            EXPECT_TRUE(::KillTimer(nullptr, id));
+            underWayAtReturn = g_underWay.load();
+            g_killed = true;
+        });
+        const auto start = std::chrono::steady_clock::now();
+        while (!g_killed.load() && std::chrono::steady_clock::now() - start < 10s) driver.Advance(10ms);
+        killer.join();
+        for (int i = 0; i < 5; ++i) driver.Advance(10ms);
+        EXPECT_EQ(underWayAtReturn, 0) << "round " << round;
+        EXPECT_EQ(g_callsAfterKill.load(), 0) << "round " << round;
+    }
+}
+
 class ThreadModuleState : public ::testing::Test {};
 
 TEST_F(ThreadModuleState, EachThreadLooksUpResourcesUnderItsOwnState) {

@@ -374,6 +374,7 @@ BOOL DestroyWindow(HWND handle) {
         auto& timers = window->queue->timers;
         timers.erase(std::remove_if(timers.begin(), timers.end(), [&](const Timer& t) { return t.window == handle; }),
                      timers.end());
+        std::erase(window->queue->paints, handle);
     }
     if (window->parent != nullptr && (window->style & WS_CHILD) != 0) {
         if (auto parent = FindWindowRecord(window->parent)) {
@@ -642,19 +643,34 @@ BOOL MapDialogRect(HWND dialog, LPRECT rect) {
 }
 
 BOOL InvalidateRect(HWND handle, LPCRECT, BOOL) {
-    auto window = OwnWindow(handle);
-    if (!window) return FALSE;
-    window->dirty = true;
+    auto window = FindWindowRecord(handle);
+    if (!window) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    auto& queue = *window->queue;
+    {
+        std::lock_guard lock(queue.mutex);
+        if (!queue.alive) return FALSE;
+        if (window->dirty) return TRUE;
+        window->dirty = true;
+        queue.paints.push_back(handle);
+    }
+    queue.signal.notify_all();
     return TRUE;
 }
 
 BOOL UpdateWindow(HWND handle) {
     auto window = OwnWindow(handle);
     if (!window) return FALSE;
-    if (window->dirty) {
+    {
+        auto& queue = *window->queue;
+        std::lock_guard lock(queue.mutex);
+        if (!window->dirty) return TRUE;
         window->dirty = false;
-        CallWindow(handle, WM_PAINT, 0, 0);
+        std::erase(queue.paints, handle);
     }
+    CallWindow(handle, WM_PAINT, 0, 0);
     return TRUE;
 }
 

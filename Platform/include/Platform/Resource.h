@@ -58,6 +58,25 @@
 
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax);
 
+// Binary resources of a loaded module (null: the program's own). A name or
+// type is either an integer made with MAKEINTRESOURCEW, or text: a name
+// "#110" means the integer 110, a type is matched without regard to case
+// (an integer type is its decimal text). The data stays valid while the
+// module is loaded; nothing needs freeing.
+struct HRSRC__;
+using HRSRC = HRSRC__*;
+inline bool IS_INTRESOURCE(LPCWSTR name) {
+    return (reinterpret_cast<std::uintptr_t>(name) >> 16) == 0;
+}
+inline LPWSTR MAKEINTRESOURCEW(WORD id) {
+    return reinterpret_cast<LPWSTR>(static_cast<std::uintptr_t>(id));
+}
+// Null with ERROR_RESOURCE_TYPE_NOT_FOUND or ERROR_RESOURCE_NAME_NOT_FOUND.
+HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type);
+HGLOBAL LoadResource(HMODULE module, HRSRC resource);
+DWORD SizeofResource(HMODULE module, HRSRC resource);
+LPVOID LockResource(HGLOBAL resource);
+
 namespace Platform {
 
 // One control of a dialog template; position and size in dialog units.

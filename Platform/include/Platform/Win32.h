@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
@@ -146,3 +147,33 @@ BOOL FreeLibrary(HMODULE module);
 // the program's own module.
 HMODULE GetModuleHandleW(LPCWSTR moduleName);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
+
+// Global memory: blocks of bytes named by handles of the kernel's table, so
+// a freed or forged handle fails instead of touching freed memory. Moveable
+// and fixed blocks behave alike here (nothing ever moves); a block's lock
+// count is kept for GlobalUnlock's result.
+using HGLOBAL = HANDLE;
+constexpr UINT GMEM_FIXED = 0x0000;
+constexpr UINT GMEM_MOVEABLE = 0x0002;
+constexpr UINT GMEM_ZEROINIT = 0x0040;
+constexpr UINT GHND = GMEM_MOVEABLE | GMEM_ZEROINIT;
+// Null with ERROR_NOT_ENOUGH_MEMORY when the block cannot be had.
+HGLOBAL GlobalAlloc(UINT flags, std::size_t bytes);
+LPVOID GlobalLock(HGLOBAL memory);
+// TRUE while the block is still locked.
+BOOL GlobalUnlock(HGLOBAL memory);
+std::size_t GlobalSize(HGLOBAL memory);
+// Null on success, else the handle.
+HGLOBAL GlobalFree(HGLOBAL memory);
+
+namespace Platform {
+// Owns a global memory block.
+struct GlobalFreer {
+    void operator()(HGLOBAL memory) const { GlobalFree(memory); }
+};
+using GlobalMemory = std::unique_ptr<void, GlobalFreer>;
+}  // namespace Platform
+
+// a * b / c in 64 bits, rounded half away from zero; -1 when c is 0 or the
+// result does not fit in 32 bits.
+int MulDiv(int number, int numerator, int denominator);

@@ -7,7 +7,7 @@
 //
 //   samplephoto out.png|out.ppm [width height]
 #include "Platform/DriverHost.h"
-#include "Simulators/DockPrinter/Png.h"
+#include "Platform/Png.h"
 
 #include <algorithm>
 #include <cmath>
@@ -33,8 +33,8 @@ double Ridge(double x, double base, double scale, double seed) {
                            0.15 * std::sin(x * 17.9 + seed * 3.0) + 0.05 * std::sin(x * 41.0 + seed * 5.0));
 }
 
-Simulators::RgbImage Draw(std::uint32_t width, std::uint32_t height) {
-    Simulators::RgbImage image{width, height, std::vector<std::uint8_t>(std::size_t{width} * height * 3)};
+Platform::RgbImage Draw(std::uint32_t width, std::uint32_t height) {
+    Platform::RgbImage image{width, height, std::vector<std::uint8_t>(std::size_t{width} * height * 3)};
     const double w = width, h = height;
     const double horizon = 0.62;
     const double sunX = 0.70, sunY = 0.38, sunR = 0.07;
@@ -96,13 +96,13 @@ int main(int argc, char** argv) {
     }
     try {
         const std::string out = argv[1];
-        const Simulators::RgbImage image = Draw(width, height);
+        const Platform::RgbImage image = Draw(width, height);
         if (out.size() > 4 && out.ends_with(".ppm")) {
             Platform::PageImage page(static_cast<int>(width), static_cast<int>(height));
             page.rgb = image.rgb;
             Platform::SavePpm(page, out);
         } else {
-            Simulators::WritePng(out, image);
+            Platform::WritePng(out, image);
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());

@@ -7,6 +7,9 @@
 
 #include "Mfc/AfxWin.h"
 
+#include "Platform/Png.h"
+
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -123,6 +126,27 @@ UINT LocalizedDialogId(UINT englishId, int offset);
 // for 4 x 8 dialog units), then one line per control with its id, kind,
 // text and states, and the rows of list views. UTF-8.
 std::string RenderWindow(HWND window);
+// What a control that shows a picture tells the text rendering: the
+// picture's size and, for an animation, the frame on show (from 0) and the
+// number of frames (0 for a still picture). Owner thread. Observers are not
+// told: an animation would flood them.
+struct PictureInfo {
+    SIZE size;
+    int frame = 0;
+    int frames = 0;
+};
+void SetPictureInfo(HWND window, const PictureInfo& info);
+
+// What a person would see of the window: its own surface and those of its
+// visible children, on the button-face colour (Mfc/WinGdi.h). Owner thread;
+// an empty image for a window that is not the caller's.
+Platform::RgbImage CaptureWindow(HWND window);
+// Writes CaptureWindow to a PNG file. Throws std::runtime_error.
+void WriteWindowPng(HWND window, const std::string& path);
+// Device contexts, bitmaps and brushes not yet deleted (tests prove that
+// nothing leaks).
+std::size_t GdiObjectCount();
+
 // Short name of a window for messages: kind, id and text.
 std::string DescribeWindow(HWND window);
 // UTF-8 of UTF-16 text, an unpaired surrogate as U+FFFD (for messages).

@@ -3,9 +3,9 @@
 // codes, control styles). Only what the dialogs call is declared.
 //
 // Threads: a window belongs to the thread that created it. PostMessage,
-// IsWindow and KillTimer may be called from any thread; every other
-// function works only on the owner thread's windows and fails (result 0,
-// ERROR_WINDOW_OF_OTHER_THREAD) for another thread's.
+// IsWindow, InvalidateRect and KillTimer may be called from any thread;
+// every other function works only on the owner thread's windows and fails
+// (result 0, ERROR_WINDOW_OF_OTHER_THREAD) for another thread's.
 #pragma once
 
 #include "Platform/Win32.h"
@@ -389,8 +389,11 @@ void PostQuitMessage(int exitCode);
 // clock. With a null window the id names an existing thread timer to
 // replace, or 0 for a new one; the result is the timer's id, 0 on failure.
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc);
-// Callable from any thread. Once it has returned the timer starts no new
-// call; a call already under way finishes.
+// Callable from any thread. Once it has returned no call of the timer is
+// under way or can start: called from another thread than the timer's, it
+// waits for a call under way to return. A timer procedure must therefore
+// never wait for a thread that kills its timer (nor for a lock that thread
+// holds while killing it).
 BOOL KillTimer(HWND window, UINT_PTR id);
 
 // Windows.
@@ -436,9 +439,17 @@ BOOL ClientToScreen(HWND window, LPPOINT point);
 // Dialog units to pixels with the layer's fixed base units (6 x 13 pixels
 // for 4 x 8 dialog units).
 BOOL MapDialogRect(HWND dialog, LPRECT rect);
+// Marks the whole window for painting (the rectangle is not kept): its
+// thread's message loop then sends it WM_PAINT, after the posted messages
+// and before the timers. Any thread.
 BOOL InvalidateRect(HWND window, LPCRECT rect, BOOL erase);
+// Sends WM_PAINT at once when the window waits for painting.
 BOOL UpdateWindow(HWND window);
 
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 BOOL MessageBeep(UINT type);
 LANGID GetUserDefaultLangID();
+
+// Sizes of the user interface's elements, in pixels.
+constexpr int SM_CXVSCROLL = 2;
+int GetSystemMetrics(int index);

@@ -1,5 +1,7 @@
 #include "ConfigWizardResources.h"
 
+#include "WizardPictures.h"
+
 namespace {
 
 // English; other languages are the same ids plus the language offset, and
@@ -30,5 +32,10 @@ END
 }  // namespace
 
 Platform::ResourceTable ElvintorResources() {
-    return Platform::ParseResourceText(kResources, "Elvintor resources");
+    auto table = Platform::ParseResourceText(kResources, "Elvintor resources");
+    const auto scanning = ScanningAnimation();
+    const auto searching = SearchingAnimation();
+    table.binaries[{u"GIF", 110}].assign(scanning.begin(), scanning.end());
+    table.binaries[{u"GIF", 111}].assign(searching.begin(), searching.end());
+    return table;
 }

@@ -1,4 +1,5 @@
-// The library's English strings and dialog templates.
+// The library's English strings and dialog templates, and its animations
+// (GIF 110 and 111).
 #pragma once
 
 #include "Platform/Resource.h"

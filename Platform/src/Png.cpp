@@ -1,4 +1,4 @@
-#include "Simulators/DockPrinter/Png.h"
+#include "Platform/Png.h"
 
 #include <png.h>
 
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-namespace Simulators {
+namespace Platform {
 
 void WritePng(const std::string& path, const RgbImage& image) {
     if (image.width == 0 || image.height == 0 ||
@@ -58,4 +58,4 @@ RgbImage ReadPng(const std::string& path) {
     return image;
 }
 
-}  // namespace Simulators
+}  // namespace Platform

@@ -1,12 +1,12 @@
-// RGB images as PNG files, for the pages the dock prints and for the tests
-// and tools that look at them.
+// RGB images as PNG files: the pages the simulated dock prints, pictures of
+// windows, and the tests and tools that look at them.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace Simulators {
+namespace Platform {
 
 struct RgbImage {
     std::uint32_t width = 0;
@@ -21,4 +21,4 @@ void WritePng(const std::string& path, const RgbImage& image);
 // dropped, 16-bit stripped). Throws std::runtime_error.
 RgbImage ReadPng(const std::string& path);
 
-}  // namespace Simulators
+}  // namespace Platform
