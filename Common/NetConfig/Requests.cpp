@@ -33,6 +33,16 @@ void BuildGetPrinterSettingsRequest(const std::string& rootName, std::string& re
     BuildRequestDocument(rootName, request, kGetPrinterSettings);
 }
 
+void BuildSetProfileDataRequest(const std::vector<Profile>& profiles, std::string& request) {
+    std::ostringstream stream;
+    stream << Tessary::XMLFormat(true);
+    stream << Tessary::XMLStartTag(kDockConfig, {{kVersion, kVersionValue}});
+    stream << Tessary::XMLStartTag(kSetProfileData);
+    for (const auto& profile : profiles) profile.Print(stream);
+    stream << Tessary::XMLEndTag << Tessary::XMLEndTag;
+    request = stream.str();
+}
+
 namespace {
 
 // Sends the request and returns the answer; the channel's exceptions pass.
@@ -67,4 +77,10 @@ bool GetPrinterSettings(const std::string& rootName, ConfigAPI& api, PrinterSett
     std::string request;
     BuildGetPrinterSettingsRequest(rootName, request);
     return ParseGetPrinterSettingsResponse(rootName, Exchange(api, request), settings);
+}
+
+bool SetProfileData(ConfigAPI& api, const std::vector<Profile>& profiles, int& result) {
+    std::string request;
+    BuildSetProfileDataRequest(profiles, request);
+    return ParseSetProfileDataResponse(Exchange(api, request), result);
 }

@@ -21,6 +21,9 @@ void BuildGetPrinterGuidRequest(std::string& request);
 void BuildGetMacAddressRequest(std::string& request);
 void BuildGetAllProfilesRequest(std::string& request);
 void BuildGetPrinterSettingsRequest(const std::string& rootName, std::string& request);
+// "dockConfig" holding "setProfileData" with each profile's XML form, in
+// list order.
+void BuildSetProfileDataRequest(const std::vector<Profile>& profiles, std::string& request);
 
 // True with the identifier; false with `guid` empty when the answer is unreadable.
 bool GetPrinterGuid(ConfigAPI& api, std::string& guid);
@@ -32,3 +35,7 @@ bool GetAllProfiles(ConfigAPI& api, std::vector<Profile>& profiles);
 // True with the PIN taken into `settings`; false with `settings` unchanged.
 // rootName is "dockConfig" or "bluetoothDockConfig"; the answer must carry the same.
 bool GetPrinterSettings(const std::string& rootName, ConfigAPI& api, PrinterSettings& settings);
+// Stores the profiles on the printer. True when the answer was read, with the
+// printer's result code (0: done) in `result`; false with `result` untouched
+// when it could not be read.
+bool SetProfileData(ConfigAPI& api, const std::vector<Profile>& profiles, int& result);

@@ -110,6 +110,37 @@ TEST(RoundTripTest, UnreadableAnswersBecomeResults) {
     EXPECT_EQ(guid, "");
 }
 
+TEST(RoundTripTest, SetProfileDataSendsEveryProfileAndReadsTheResult) {
+    ScriptedPrinter printer;
+    printer.answers = {
+        "<dockConfig><setProfileDataResponse result=\"0\"></setProfileDataResponse></dockConfig>",
+        "<dockConfig><setProfileDataResponse result=\"7\"/></dockConfig>",
+        "<dockConfig><setProfileDataResponse/></dockConfig>",
+        "<dockConfig><setPrinterSettingsResponse result=\"0\"/></dockConfig>",
+    };
+    Profile first;
+    first.SetId(1);
+    first.SetProfileName(Tessary::I8NString("Home & Away"));
+    Profile second;
+    second.SetId(2);
+    int result = -1;
+    EXPECT_TRUE(SetProfileData(printer, {first, second}, result));
+    EXPECT_EQ(result, 0);
+    ASSERT_EQ(printer.requests.size(), 1u);
+    const std::string& sent = printer.requests[0];
+    EXPECT_EQ(sent.rfind("<dockConfig version=\"1.0\"><setProfileData><profile ", 0), 0u) << sent;
+    EXPECT_NE(sent.find("Home &amp; Away"), std::string::npos) << sent;
+    EXPECT_LT(sent.find("id=\"1\""), sent.find("id=\"2\"")) << sent;
+    EXPECT_TRUE(sent.ends_with("</profile>\n</setProfileData></dockConfig>")) << sent;
+
+    EXPECT_TRUE(SetProfileData(printer, {first}, result));
+    EXPECT_EQ(result, 7);
+    result = -1;
+    EXPECT_FALSE(SetProfileData(printer, {first}, result)) << "no result attribute";
+    EXPECT_FALSE(SetProfileData(printer, {first}, result)) << "another command's answer";
+    EXPECT_EQ(result, -1);
+}
+
 TEST(RoundTripTest, ChannelFailuresPassThroughAndLeaveOutputs) {
     ScriptedPrinter printer;
     printer.failStatus = true;

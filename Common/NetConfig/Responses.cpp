@@ -123,6 +123,18 @@ bool ParseGetPrinterSettingsResponse(const std::string& rootName, const std::str
         [](const char*) { return false; });
 }
 
+bool ParseSetProfileDataResponse(const std::string& response, int& result) {
+    return Tessary::CatchAtBorder<bool>(
+        [&] {
+            SetProfileDataResponseState state;
+            NetConfigResponseDocumentState<SetProfileDataResponseState> document(&state);
+            if (!RunParse(response, &document)) return false;
+            result = state.result;
+            return true;
+        },
+        [](const char*) { return false; });
+}
+
 // Response states
 
 XercesXMLParsingState* GetGuidResponseState::StartElement(const std::string& name, const XMLAttributeMap&) {

@@ -26,6 +26,8 @@ bool ParseGetAllProfilesResponse(const std::string& response, std::vector<Profil
 // True with the PIN taken into `settings`; false with `settings` untouched.
 bool ParseGetPrinterSettingsResponse(const std::string& rootName, const std::string& response,
                                      PrinterSettings& settings);
+// True with the printer's result code in `result`; false with it untouched.
+bool ParseSetProfileDataResponse(const std::string& response, int& result);
 
 // Document states: accept only the expected root and hand its children to
 // the response state. Both live on the parsing caller's stack.
