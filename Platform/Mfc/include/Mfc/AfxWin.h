@@ -130,6 +130,46 @@ public:
     void Restore() {}
 };
 
+// Worker threads. AfxBeginThread starts `proc(param)` on a thread of its
+// own; its CWinThread deletes itself when the procedure returns unless
+// m_bAutoDelete was cleared before ResumeThread (create it with
+// CREATE_SUSPENDED, clear the flag, then resume it). An owner that keeps
+// the object may wait on m_hThread and deletes the object itself, at any
+// time after ResumeThread: the thread no longer touches it. Deleting it
+// before then ends the thread without running the procedure.
+using AFX_THREADPROC = UINT (*)(LPVOID param);
+constexpr DWORD CREATE_SUSPENDED = 0x00000004;
+constexpr int THREAD_PRIORITY_NORMAL = 0;
+
+class CWinThread {
+public:
+    virtual ~CWinThread();
+    CWinThread(const CWinThread&) = delete;
+    CWinThread& operator=(const CWinThread&) = delete;
+
+    // Lets a suspended thread run; the suspend count before the call (1 the
+    // first time, then 0).
+    DWORD ResumeThread();
+    operator HANDLE() const { return m_hThread; }
+
+    HANDLE m_hThread = nullptr;
+    DWORD m_nThreadID = 0;
+    BOOL m_bAutoDelete = TRUE;
+
+private:
+    friend CWinThread* AfxBeginThread(AFX_THREADPROC, LPVOID, int, UINT, DWORD, void*);
+    struct Start;
+    CWinThread(AFX_THREADPROC proc, LPVOID param);
+    static DWORD Run(LPVOID ticket);
+
+    std::shared_ptr<Start> start_;
+};
+
+// Null (with the last error set) when no thread could be started. The
+// priority and stack size are left to the system.
+CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int priority = THREAD_PRIORITY_NORMAL, UINT stackSize = 0,
+                           DWORD flags = 0, void* securityAttributes = nullptr);
+
 class CWnd {
 public:
     CWnd();

@@ -450,6 +450,7 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 BOOL MessageBeep(UINT type);
 LANGID GetUserDefaultLangID();
 
-// Sizes of the user interface's elements, in pixels.
+// Sizes of the (frameless) user interface, in pixels.
 constexpr int SM_CXVSCROLL = 2;
+// 0 for a metric the layer does not know.
 int GetSystemMetrics(int index);

@@ -10,6 +10,16 @@ constexpr char kResources[] = R"rc(
 # Application title
 STRING 57344 "Velmo Wireless Printer Configuration Wizard"
 
+# Network list: column captions and cell texts
+STRING 10022 "WiFi Mode"
+STRING 10023 "SSID"
+STRING 10024 "Channel"
+STRING 10025 "Security"
+STRING 10026 "Infrastructure"
+STRING 10027 "Ad-hoc"
+STRING 10038 "None"
+STRING 10039 "Secure"
+
 # Rename profile
 STRING 10031 "There is already a profile with the name \"%s\".  Please enter a new profile name."
 STRING 10032 "The profile name  is too long. Please enter a shorter name."

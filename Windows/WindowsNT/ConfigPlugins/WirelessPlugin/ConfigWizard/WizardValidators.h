@@ -1,0 +1,28 @@
+// Checks of what the user types into the wizard's panes, as pure functions
+// of the text (UTF-16, as the edits hold it). Characters are code points.
+#pragma once
+
+#include "Common/NetConfig/Settings.h"
+
+#include <string_view>
+
+enum DeviceNameCheck : int {
+    DeviceNameValid = 0,
+    DeviceNameEmpty = 1,
+    DeviceNameTooLong = 2,  // more than 32 characters, or 64 bytes or more in UTF-8
+    DeviceNameInvalid = 3,  // not valid UTF-16 (a lone surrogate)
+};
+DeviceNameCheck ValidateDeviceName(std::u16string_view name);
+
+enum SsidCheck : int {
+    SsidValid = 0,
+    SsidEmpty = 1,
+    SsidTooLong = 2,  // more than 32 bytes in UTF-8
+    SsidInvalid = 3,  // not valid UTF-16 (a lone surrogate)
+};
+SsidCheck ValidateSsid(std::u16string_view ssid);
+
+// The data mode a WEP key selects: DATA_MODE_WEP_64BIT for 5 characters or
+// 10 hexadecimal digits, DATA_MODE_WEP_128BIT for 13 characters or 26
+// hexadecimal digits; DATA_MODE_NONE for any other key.
+DataMode ValidateWepKey(std::u16string_view key);
