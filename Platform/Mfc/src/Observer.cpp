@@ -164,7 +164,8 @@ void Draw(Canvas& canvas, const Window& w, POINT origin) {
                 // multi-line static control does.
                 const int lines = (height + kCellHeight / 2) / kCellHeight;
                 if (lines <= 1) {
-                    canvas.Put(column, y / kCellHeight, text, columns);
+                    // On the line of the control it labels.
+                    canvas.Put(column, line, text, columns);
                     break;
                 }
                 const auto wrapped = Wrap(text, columns, lines);
