@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <new>
 #include <optional>
 #include <utility>
 
@@ -124,8 +125,16 @@ CAssistantDialog::CAssistantDialog(const std::string& driverKeyName, int outPack
     MapCommand(kButtonIds[TestButton], &CAssistantDialog::OnTest);
     MapCommand(ID_LOCALIZED_NEXT, &CAssistantDialog::OnEnter);
     MapMessage(WM_PRINTER_SEARCH_COMPLETE, &CAssistantDialog::OnPrinterSearchComplete);
-    m_Data = std::make_unique<Data>();
-    m_Data->api = std::make_unique<Win32ConfigAPI>();
+    try {
+        m_Data = std::make_unique<Data>();
+    } catch (const std::bad_alloc&) {
+        TS_THROW(Tessary::TSException, "Failed to allocate m_Data structure in CAssistantDialog::CAssistantDialog");
+    }
+    try {
+        m_Data->api = std::make_unique<Win32ConfigAPI>();
+    } catch (const std::bad_alloc&) {
+        TS_THROW(Tessary::TSException, "Failed to allocate config API object in CAssistantDialog::CAssistantDialog");
+    }
     const std::string path = RegDomainDataPath();
     try {
         m_Data->regulatoryDomains = std::make_unique<RegulatoryDomainExpert>(path);
