@@ -17,6 +17,9 @@ namespace {
 // Pictures come from resources and the program's own files; anything
 // larger is not one of them.
 constexpr std::size_t kLargestData = std::size_t{16} << 20;
+// The pixels of all frames of one animation together, so that a small file
+// cannot claim gigabytes.
+constexpr std::size_t kLargestAnimation = std::size_t{1} << 24;
 constexpr int kHeaderSize = 13;  // signature and logical screen descriptor
 constexpr Platform::Milliseconds kStopWait{5000};
 
@@ -85,13 +88,19 @@ BOOL CPictureEx::Load(HGLOBAL data, DWORD size) {
     const auto* bytes = static_cast<const BYTE*>(locked.get());
     const bool gif = size >= 6 && std::memcmp(bytes, "GIF", 3) == 0 &&
                      (std::memcmp(bytes + 3, "89a", 3) == 0 || std::memcmp(bytes + 3, "87a", 3) == 0);
-    if (!gif) return LoadStill(bytes, size);
-    m_pRawData = bytes;
-    m_nDataSize = size;
-    const BOOL loaded = LoadGIF();
-    m_pRawData = nullptr;
-    m_nDataSize = 0;
-    m_nCurrOffset = 0;
+    BOOL loaded;
+    if (gif) {
+        m_pRawData = bytes;
+        m_nDataSize = size;
+        loaded = LoadGIF();
+        m_pRawData = nullptr;
+        m_nDataSize = 0;
+        m_nCurrOffset = 0;
+    } else {
+        loaded = LoadStill(bytes, size);
+    }
+    // A load that failed half way leaves nothing behind.
+    if (!loaded) UnLoad();
     return loaded;
 }
 
@@ -125,6 +134,8 @@ BOOL CPictureEx::LoadGIF() {
     }
     m_PictureSize.cx = static_cast<LONG>(Word(m_pRawData + 6));
     m_PictureSize.cy = static_cast<LONG>(Word(m_pRawData + 8));
+    if (static_cast<std::size_t>(m_PictureSize.cx) * static_cast<std::size_t>(m_PictureSize.cy) > Mfc::kLargestPicture)
+        return FALSE;
 
     ResetDataPointer();
     int frames = 0;
@@ -133,12 +144,15 @@ BOOL CPictureEx::LoadGIF() {
     if (frames == 1) return LoadStill(m_pRawData, m_nDataSize);
 
     ResetDataPointer();
+    std::size_t pixels = 0;
     for (int i = 0; i < frames; ++i) {
         TFrame frame;
         UINT length = 0;
         auto block =
             GetNextGraphicBlock(&length, &frame.m_nDelay, &frame.m_frameSize, &frame.m_frameOffset, &frame.m_nDisposal);
         if (!block) break;
+        pixels += static_cast<std::size_t>(frame.m_frameSize.cx) * static_cast<std::size_t>(frame.m_frameSize.cy);
+        if (pixels > kLargestAnimation) return FALSE;
         std::unique_ptr<void, Unlocker> bytes(GlobalLock(block.get()));
         try {
             frame.m_pPicture = Mfc::LoadPicture(static_cast<const BYTE*>(bytes.get()), length);

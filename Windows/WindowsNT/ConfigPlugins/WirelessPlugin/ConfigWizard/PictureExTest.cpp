@@ -262,6 +262,11 @@ TEST_F(PictureExTest, MalformedGifsFailOrLoseTheirBrokenFramesWithoutReadingPast
     EXPECT_FALSE(Load(version)) << "GIF88a is no GIF and no other picture either";
     EXPECT_FALSE(picture.IsGIF());
     EXPECT_FALSE(Load(gif, static_cast<DWORD>(gif.size() + 1))) << "a size beyond the memory";
+    // Frames far larger than any picture shown.
+    Bytes big = Gif::Header(4000, 4000, kColours);
+    for (int i = 0; i < 5; ++i) big = Gif::Join({big, Gif::Control(0, 5), Gif::Image(0, 0, 4000, 4000, {})});
+    EXPECT_FALSE(Load(Gif::Join({big, Gif::Trailer()})));
+    EXPECT_FALSE(picture.IsGIF()) << "a failed load leaves the control empty";
 
     // Cut inside the last frame: the two before it play.
     EXPECT_TRUE(Load(Bytes(gif.begin(), gif.end() - 5)));
