@@ -403,6 +403,16 @@ TEST_F(Wizard, EnterIsNextWhenNextIsLiveAndEscapeCancels) {
     EXPECT_FALSE(rig.dock->InConfigMode());
 }
 
+TEST_F(Wizard, CancelStoresNothingOfTheScreen) {
+    auto& s = ToNetworks();
+    s.Type(kSsid, u"Garden");
+    s.Check(kAdHoc);
+    s.Click(kCancel);
+    EXPECT_EQ(s.Result(), IDCANCEL);
+    EXPECT_EQ(wizard->GetProfile().GetWiFiSettings().GetSSID(), Tessary::I8NString("OfficeNet"));
+    EXPECT_EQ(wizard->GetProfile().GetWiFiSettings().GetMode(), WIFI_MODE_INFRASTRUCTURE);
+}
+
 TEST_F(Wizard, AUserOfAnotherLanguageGetsTheEnglishScreens) {
     Mfc::SetUserDefaultLangID(0x0407);
     ASSERT_EQ(WizardLanguageOffset(), 5000);
