@@ -224,6 +224,26 @@ TEST_F(Edits, PasswordTextIsHiddenInTheRendering) {
     s.Click(IDCANCEL);
 }
 
+using Labels = DialogFixture;
+
+TEST_F(Labels, TallLabelsWrapAtBlanksInTheRendering) {
+    TestDialog dialog(104);
+    auto s = driver.BeginModal(dialog);
+    const std::string picture = s.Render();
+    const std::string canvas = picture.substr(0, picture.find("\n  "));
+    // 80 dialog units are 20 columns; 24 units are three lines.
+    EXPECT_NE(canvas.find("| Three short lines of "), std::string::npos) << picture;
+    EXPECT_NE(canvas.find("| words that wrap      "), std::string::npos) << picture;
+    EXPECT_NE(canvas.find("| inside their label,  "), std::string::npos) << picture;
+    EXPECT_EQ(canvas.find("fit"), std::string::npos) << picture;
+    EXPECT_NE(canvas.find("| One line o"), std::string::npos) << picture;
+    EXPECT_NE(
+        picture.find("95 static \"Three short lines of words that wrap inside their label, and what does not fit"),
+        std::string::npos)
+        << "the full text stays in the listing";
+    s.Close();
+}
+
 using Combos = DialogFixture;
 
 TEST_F(Combos, ItemsDataSearchesAndOnlyUserChoicesNotify) {

@@ -183,10 +183,6 @@ int GetDeviceCaps(HDC dc, int index) {
     }
 }
 
-int GetSystemMetrics(int index) {
-    return index == SM_CXVSCROLL ? 17 : 0;
-}
-
 HDC GetDC(HWND handle) {
     auto window = OwnWindow(handle);
     if (!window) return nullptr;

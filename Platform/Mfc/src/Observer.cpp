@@ -67,6 +67,29 @@ std::u16string Fit(std::u16string text, int width, char16_t fill = u' ') {
     return text;
 }
 
+// At most `lines` lines of at most `width` units, broken at blanks and line
+// ends where it can; what does not fit is cut.
+std::vector<std::u16string> Wrap(std::u16string_view text, int width, int lines) {
+    std::vector<std::u16string> out;
+    if (width <= 0) return out;
+    const auto w = static_cast<std::size_t>(width);
+    while (!text.empty() && static_cast<int>(out.size()) < lines) {
+        std::size_t end = std::min(text.find(u'\n'), text.size());
+        std::size_t next = end + 1;
+        if (end > w) {
+            const std::size_t blank = text.substr(0, w + 1).find_last_of(u' ');
+            end = blank == std::u16string_view::npos || blank == 0 ? w : blank;
+            next = blank == std::u16string_view::npos || blank == 0 ? w : blank + 1;
+        }
+        std::u16string line(text.substr(0, end));
+        while (!line.empty() && line.back() == u' ') line.pop_back();
+        out.push_back(std::move(line));
+        text.remove_prefix(std::min(next, text.size()));
+        while (!text.empty() && text.front() == u' ') text.remove_prefix(1);
+    }
+    return out;
+}
+
 std::u16string StripMnemonic(const std::u16string& text) {
     std::u16string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -137,7 +160,17 @@ void Draw(Canvas& canvas, const Window& w, POINT origin) {
             } else if ((w.style & SS_TYPEMASK) == SS_BITMAP) {
                 canvas.Put(column, line, Fit(u"<picture>", columns), columns);
             } else {
-                canvas.Put(column, y / kCellHeight, text, columns);
+                // A label as tall as several lines wraps at blanks, as a
+                // multi-line static control does.
+                const int lines = (height + kCellHeight / 2) / kCellHeight;
+                if (lines <= 1) {
+                    // On the line of the control it labels.
+                    canvas.Put(column, line, text, columns);
+                    break;
+                }
+                const auto wrapped = Wrap(text, columns, lines);
+                for (std::size_t i = 0; i < wrapped.size(); ++i)
+                    canvas.Put(column, y / kCellHeight + static_cast<int>(i), wrapped[i], columns);
             }
             break;
         case Kind::ListView: {

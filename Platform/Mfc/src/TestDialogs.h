@@ -52,6 +52,10 @@ END
 DIALOG 202 200 90 "Step three" CHILD
     LTEXT -1 "Last" 5 5 100 8
 END
+DIALOG 104 120 60 "Labels"
+    LTEXT 95 "Three short lines of words that wrap inside their label, and what does not fit is cut" 4 4 80 24
+    LTEXT 96 "One line only, cut at its width" 4 40 40 8
+END
 )rc";
 
 // Registers the test templates as the program's own resources and installs
