@@ -112,6 +112,32 @@ TEST_F(HesbaneTest, PagesArriveWhereThePagePlacesThem) {
     }
 }
 
+TEST_F(HesbaneTest, OddSizesInEveryFeedAndPlacement) {
+    // A single pixel, and sizes that end inside a landscape tile and its blocks.
+    const PageImage images[] = {TestImage(1, 1), TestImage(37, 150), TestImage(211, 67)};
+    for (const bool rotated : {false, true}) {
+        SetDeviceId(rotated ? "MFG:Velmo;MDL:Glimmer Photo 4;VER:5.0;" : kDockId);
+        for (const SHORT orientation : {DMORIENT_PORTRAIT, DMORIENT_LANDSCAPE}) {
+            for (const PageImage& image : images) {
+                for (const PageFeed feed : {PageFeed::Surface, PageFeed::Bands}) {
+                    for (const bool bottomUp : {false, true}) {
+                        SCOPED_TRACE(testing::Message() << image.width << " x " << image.height << " rotated "
+                                                        << rotated << " orientation " << orientation << " bands "
+                                                        << (feed == PageFeed::Bands) << " bottom-up " << bottomUp);
+                        Platform::PrintOptions options;
+                        options.feed = feed;
+                        options.bandHeight = 7;
+                        options.bottomUp = bottomUp;
+                        const auto copies = Print({image}, PublicSettings(orientation), options);
+                        ASSERT_EQ(copies.size(), 1u);
+                        ExpectPrinted(copies[0], image, orientation == DMORIENT_LANDSCAPE, rotated);
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST_F(HesbaneTest, TwoPagesEachStartBlank) {
     const PageImage big = TestImage(50, 40);
     const PageImage small = TestImage(10, 10);

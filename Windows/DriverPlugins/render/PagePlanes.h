@@ -2,6 +2,7 @@
 // size per paper kind, and the print data stream that carries it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -47,7 +48,8 @@ public:
     // New page: no rows yet, all planes zero (no ink).
     void StartPage();
     // One row of blue, green, red pixels. False when there are no planes;
-    // rows beyond the page are ignored.
+    // rows beyond the page are ignored. Landscape rows are held in a tile
+    // until it is full or the planes are read (Plane, Send).
     bool AddRow(const BYTE* row, std::size_t bytes);
 
     // Writes the page `copies` times through write, which must take each
@@ -64,9 +66,17 @@ public:
     const BYTE* Plane(int index) const;
     int RowsAdded() const { return rows_; }
 
+    // Landscape rows held before they are written as plane columns, so
+    // each plane row takes them as one run rather than a byte at a time.
+    static constexpr int kTileRows = 64;
+
 private:
     void Free(BYTE* plane) const;
     void UpdateCursor();
+    // Writes the held landscape rows into their columns.
+    void WriteTile() const;
+    // Zeroes what no row of this page has reached.
+    void ZeroUnwritten() const;
 
     std::int16_t width_ = 0;
     std::int16_t height_ = 0;
@@ -80,4 +90,12 @@ private:
     int paperKind_ = 0;
     int rows_ = 0;
     Allocator allocate_;
+    // Held landscape rows, cyan, magenta and yellow apart: kTileRows rows of
+    // height_ bytes per plane. Rows from tileFirst_ on; tileRows_ of them.
+    std::unique_ptr<BYTE[]> tile_;
+    std::array<int, kTileRows> tilePixels_ = {};
+    int tileFirst_ = 0;
+    mutable int tileRows_ = 0;
+    // Bytes of an earlier page may remain where this page has no rows yet.
+    mutable bool stale_ = false;
 };
