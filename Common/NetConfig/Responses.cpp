@@ -123,16 +123,26 @@ bool ParseGetPrinterSettingsResponse(const std::string& rootName, const std::str
         [](const char*) { return false; });
 }
 
-bool ParseSetProfileDataResponse(const std::string& response, int& result) {
+namespace {
+
+// An answer that carries only the printer's result code.
+template <class State>
+bool ParseResultOnly(const std::string& rootName, const std::string& response, int& result) {
     return Tessary::CatchAtBorder<bool>(
         [&] {
-            SetProfileDataResponseState state;
-            NetConfigResponseDocumentState<SetProfileDataResponseState> document(&state);
+            State state;
+            ConfigResponseDocumentState<State> document(rootName, &state);
             if (!RunParse(response, &document)) return false;
             result = state.result;
             return true;
         },
         [](const char*) { return false; });
+}
+
+}  // namespace
+
+bool ParseSetProfileDataResponse(const std::string& response, int& result) {
+    return ParseResultOnly<SetProfileDataResponseState>(kDockConfig, response, result);
 }
 
 bool ParseGetBluetoothProfileResponse(const std::string& rootName, const std::string& response,
@@ -150,39 +160,15 @@ bool ParseGetBluetoothProfileResponse(const std::string& rootName, const std::st
 }
 
 bool ParseSetBluetoothProfileDataResponse(const std::string& rootName, const std::string& response, int& result) {
-    return Tessary::CatchAtBorder<bool>(
-        [&] {
-            SetBluetoothProfileDataResponseState state;
-            ConfigResponseDocumentState<SetBluetoothProfileDataResponseState> document(rootName, &state);
-            if (!RunParse(response, &document)) return false;
-            result = state.result;
-            return true;
-        },
-        [](const char*) { return false; });
+    return ParseResultOnly<SetBluetoothProfileDataResponseState>(rootName, response, result);
 }
 
 bool ParseSetPrinterSettingsResponse(const std::string& rootName, const std::string& response, int& result) {
-    return Tessary::CatchAtBorder<bool>(
-        [&] {
-            SetPrinterSettingsResponseState state;
-            ConfigResponseDocumentState<SetPrinterSettingsResponseState> document(rootName, &state);
-            if (!RunParse(response, &document)) return false;
-            result = state.result;
-            return true;
-        },
-        [](const char*) { return false; });
+    return ParseResultOnly<SetPrinterSettingsResponseState>(rootName, response, result);
 }
 
 bool ParseRestartBluetoothResponse(const std::string& response, int& result) {
-    return Tessary::CatchAtBorder<bool>(
-        [&] {
-            RestartBluetoothResponseState state;
-            ConfigResponseDocumentState<RestartBluetoothResponseState> document(kBluetoothDockConfig, &state);
-            if (!RunParse(response, &document)) return false;
-            result = state.result;
-            return true;
-        },
-        [](const char*) { return false; });
+    return ParseResultOnly<RestartBluetoothResponseState>(kBluetoothDockConfig, response, result);
 }
 
 // Response states
