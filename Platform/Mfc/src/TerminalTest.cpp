@@ -6,6 +6,7 @@
 
 #include <gmock/gmock.h>
 
+#include <unistd.h>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -141,7 +142,8 @@ TEST_F(Terminal, APersonIsToldOfAMistakeAndAskedAgain) {
 // A program installs nothing: its modal loop starts the front end when the
 // environment names a script, and a script that went wrong ends it with 2.
 void RunProgramWithScript(const std::string& script) {
-    const std::string path = testing::TempDir() + "velmo-terminal-script.txt";
+    // One file per process: other test runs may share the temporary folder.
+    const std::string path = testing::TempDir() + "velmo-terminal-script-" + std::to_string(::getpid()) + ".txt";
     std::ofstream(path) << script;
     ::setenv("VELMO_UI_SCRIPT", path.c_str(), 1);
     auto registration = Platform::RegisterMainResources(Platform::ParseResourceText(kTestResources, "test"));
