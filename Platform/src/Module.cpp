@@ -494,6 +494,7 @@ namespace {
 // handle stays a valid key; what it names goes with its module's table.
 struct FoundResource {
     std::weak_ptr<const std::vector<std::uint8_t>> data;
+    std::weak_ptr<const DialogTemplate> dialog;  // an RT_DIALOG resource
 };
 
 struct FoundResources {
@@ -560,6 +561,24 @@ HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
     }
     const std::u16string typeName = ResourceType(type);
     UINT id = 0;
+    if (typeName == ResourceType(RT_DIALOG)) {
+        auto dialog = resources->dialogs.end();
+        if (ResourceId(name, id)) dialog = resources->dialogs.find(id);
+        if (dialog == resources->dialogs.end()) {
+            SetLastError(resources->dialogs.empty() ? ERROR_RESOURCE_TYPE_NOT_FOUND : ERROR_RESOURCE_NAME_NOT_FOUND);
+            return nullptr;
+        }
+        std::shared_ptr<const DialogTemplate> data(resources, &dialog->second);
+        auto& found = Found();
+        std::lock_guard lock(found.mutex);
+        auto& entry = found.byKey[{resources.get(), typeName, id}];
+        if (!entry) {
+            entry = std::make_unique<FoundResource>();
+            found.all.insert(entry.get());
+        }
+        if (entry->dialog.expired()) entry->dialog = data;
+        return reinterpret_cast<HRSRC>(entry.get());
+    }
     auto it = resources->binaries.end();
     if (ResourceId(name, id)) it = resources->binaries.find({typeName, id});
     if (it == resources->binaries.end()) {
@@ -591,6 +610,7 @@ HGLOBAL LoadResource(HMODULE, HRSRC resource) {
 
 DWORD SizeofResource(HMODULE, HRSRC resource) {
     const FoundResource* entry = Known(resource);
+    if (entry != nullptr && !entry->dialog.expired()) return sizeof(DialogTemplate);
     auto data = entry ? entry->data.lock() : nullptr;
     if (!data) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -601,6 +621,7 @@ DWORD SizeofResource(HMODULE, HRSRC resource) {
 
 LPVOID LockResource(HGLOBAL resource) {
     const FoundResource* entry = Known(resource);
+    if (auto dialog = entry ? entry->dialog.lock() : nullptr) return const_cast<DialogTemplate*>(dialog.get());
     auto data = entry ? entry->data.lock() : nullptr;
     if (!data) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -32,7 +32,7 @@
 //     child-style dialog (a pane inside another window), else a popup with a
 //     caption. Kinds: PUSHBUTTON DEFPUSHBUTTON CHECKBOX RADIOBUTTON GROUPBOX
 //     LTEXT CTEXT RTEXT EDITTEXT COMBOBOX (a drop-down list) LISTVIEW (a
-//     report view) IPADDRESS ETCHEDLINE PICTURE. Flags: GROUP TABSTOP
+//     report view) IPADDRESS ETCHEDLINE PICTURE PROGRESS. Flags: GROUP TABSTOP
 //     NOTABSTOP DISABLED HIDDEN PASSWORD READONLY NUMBER SINGLESEL
 //     SHOWSELALWAYS RTL; buttons, edits, combo boxes and lists are tab
 //     stops unless NOTABSTOP is given;
@@ -71,6 +71,8 @@ inline bool IS_INTRESOURCE(LPCWSTR name) {
 inline LPWSTR MAKEINTRESOURCEW(WORD id) {
     return reinterpret_cast<LPWSTR>(static_cast<std::uintptr_t>(id));
 }
+// A dialog template: LockResource gives a const Platform::DialogTemplate*.
+inline const LPWSTR RT_DIALOG = MAKEINTRESOURCEW(5);
 // Null with ERROR_RESOURCE_TYPE_NOT_FOUND or ERROR_RESOURCE_NAME_NOT_FOUND.
 HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type);
 HGLOBAL LoadResource(HMODULE module, HRSRC resource);
