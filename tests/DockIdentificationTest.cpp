@@ -62,7 +62,7 @@ TEST_F(DockIdentification, TheDockIsSupportedAndHasItsPlugin) {
     const auto identity = DockPrinter::DefaultIdentity();
     const auto entry = plugins.find({identity.vendorId, identity.productId});
     ASSERT_NE(entry, plugins.end());
-    EXPECT_EQ(entry->second.name, "Dessmar");
+    EXPECT_EQ(entry->second.name, "Corrani");
 }
 
 TEST_F(DockIdentification, OtherIdsAreNotSupported) {

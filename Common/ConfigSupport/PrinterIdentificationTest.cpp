@@ -170,8 +170,8 @@ TEST_F(InstalledDocuments, FoundThroughTheInstallPath) {
     PluginMap plugins;
     ASSERT_TRUE(LoadPluginMapping(GetPluginMappingPath(), plugins));
     ASSERT_EQ(plugins.size(), 3u);
-    EXPECT_EQ(plugins[PluginKey(0x3B7D, 0x410F)].name, "Dessmar");
-    EXPECT_EQ(plugins[PluginKey(0x3B7D, 0x410B)].name, "Corrani");
+    EXPECT_EQ(plugins[PluginKey(0x3B7D, 0x410F)].name, "Corrani");
+    EXPECT_EQ(plugins[PluginKey(0x3B7D, 0x410B)].name, "Dessmar");
 }
 
 TEST_F(InstalledDocuments, NoInstallPath) {

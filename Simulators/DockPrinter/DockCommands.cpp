@@ -360,8 +360,11 @@ Outcome Execute(PrinterState& state, const Request& request, const ExecuteOption
     } else if (name == "setPrinterSettings") {
         Children children(command, {"pin"}, {"pin"});
         const std::string& pin = TextOf(children.Get("pin"));
+        // A new PIN is four digits; the PIN the dock holds (a factory one may
+        // be shorter) is taken back as it is.
         const bool valid =
-            pin.size() == 4 && std::all_of(pin.begin(), pin.end(), [](char c) { return c >= '0' && c <= '9'; });
+            (pin.size() == 4 && std::all_of(pin.begin(), pin.end(), [](char c) { return c >= '0' && c <= '9'; })) ||
+            pin == state.pin;
         int result = resultOr(valid ? kResultOk : kResultInvalidValue);
         if (apply && valid) state.pin = pin;
         out.EmptyElement("setPrinterSettingsResponse", Result(result));

@@ -289,6 +289,18 @@ TEST_F(DockPrinterTest, WritingCommandsChangeTheStateAndReportResults) {
                     "<bluetoothDockConfig><setPrinterSettingsResponse result=\"1\"></setPrinterSettingsResponse>"
                     "</bluetoothDockConfig>"));
     EXPECT_EQ(dock_->Pin(), "4321");
+    // A short PIN the dock holds is taken back; another is not.
+    dock_->SetPin("123");
+    EXPECT_EQ(Ask(Doc(bt, "<setPrinterSettings><pin>123</pin></setPrinterSettings>")),
+              Block(1,
+                    "<bluetoothDockConfig><setPrinterSettingsResponse result=\"0\"></setPrinterSettingsResponse>"
+                    "</bluetoothDockConfig>"));
+    EXPECT_EQ(Ask(Doc(bt, "<setPrinterSettings><pin>124</pin></setPrinterSettings>")),
+              Block(1,
+                    "<bluetoothDockConfig><setPrinterSettingsResponse result=\"1\"></setPrinterSettingsResponse>"
+                    "</bluetoothDockConfig>"));
+    EXPECT_EQ(dock_->Pin(), "123");
+    dock_->SetPin("4321");
 
     // The Bluetooth profile is replaced whole; leaving a device out unpairs it.
     EXPECT_EQ(Ask(Doc(bt,

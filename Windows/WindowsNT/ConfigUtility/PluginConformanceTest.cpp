@@ -172,7 +172,8 @@ TEST_P(PluginConformance, UnloadsInOrderAndLeavesNothingBehind) {
 INSTANTIATE_TEST_SUITE_P(TestPlugins, PluginConformance,
                          ::testing::Values(PluginUnderTest{u"VelmoTestPluginA", 0x410F, 0x410B, kConfigSuccess, true},
                                            PluginUnderTest{u"VelmoTestPluginB", 0x410B, 0x4104, kConfigReadSuccess,
-                                                           true}),
+                                                           true},
+                                           PluginUnderTest{u"Corrani", 0x410F, 0x4104, kConfigReadSuccess, false}),
                          CaseName);
 
 }  // namespace
