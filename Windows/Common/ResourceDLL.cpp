@@ -6,10 +6,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string>
 
 namespace {
 
 std::atomic<HINSTANCE> g_library{nullptr};
+// Changed only by Reset, which no Load runs beside.
+std::u16string g_libraryName = u"ORVRES.DLL";
 
 }  // namespace
 
@@ -17,7 +20,7 @@ ResourceDLL::~ResourceDLL() = default;
 
 bool ResourceDLL::Load() {
     if (g_library.load() != nullptr) return true;
-    HINSTANCE loaded = LoadLibraryW(u"ORVRES.DLL");
+    HINSTANCE loaded = LoadLibraryW(g_libraryName.c_str());
     if (loaded == nullptr) return false;
     HINSTANCE expected = nullptr;
     // Two threads may load at once: the first one's handle is kept and the
@@ -34,8 +37,9 @@ HINSTANCE ResourceDLL::Handle() {
     return g_library.load();
 }
 
-void ResourceDLL::Reset() {
+void ResourceDLL::Reset(std::u16string_view libraryName) {
     if (HINSTANCE library = g_library.exchange(nullptr)) FreeLibrary(library);
+    g_libraryName = libraryName;
 }
 
 StResourceString::StResourceString(unsigned id) {

@@ -5,6 +5,8 @@
 #include "Platform/Win32.h"
 #include "Tessary/NoCopy.h"
 
+#include <string_view>
+
 // Stateless accessor; every instance shares the one process-wide handle.
 class ResourceDLL {
 public:
@@ -19,8 +21,9 @@ public:
 
     // The loaded library, null before the first successful Load.
     static HINSTANCE Handle();
-    // Tests only: frees the library so that the next Load looks for it again.
-    static void Reset();
+    // Tests only: frees the library so that the next Load looks for it
+    // again, under `libraryName`.
+    static void Reset(std::u16string_view libraryName = u"ORVRES.DLL");
 };
 
 // A string of the resource library, loaded when made.

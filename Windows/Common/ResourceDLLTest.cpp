@@ -13,11 +13,14 @@
 namespace {
 
 // Every test starts with no library loaded and the program's own resource
-// handle current.
+// handle current. The library goes by a name of the tests' own, so that a
+// resource library installed beside the programs does not answer for it.
+constexpr char16_t kLibraryName[] = u"VELMOTESTRES.DLL";
+
 class ResourceDLLTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResourceDLL::Reset();
+        ResourceDLL::Reset(kLibraryName);
         saved_ = AfxGetResourceHandle();
     }
     void TearDown() override {
@@ -29,7 +32,7 @@ protected:
         Platform::ResourceTable table;
         table.strings[100] = u"Hello";
         table.strings[101] = std::u16string(1100, u'x');
-        return Platform::RegisterResourceModule(u"ORVRES.DLL", table);
+        return Platform::RegisterResourceModule(kLibraryName, table);
     }
 
     HINSTANCE saved_ = nullptr;

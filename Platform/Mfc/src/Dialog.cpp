@@ -139,6 +139,9 @@ bool CDialog::StartModal() {
         disabledParent_ = owner;
     }
     focusBefore_ = ::GetFocus();
+    // Before the dialog is made: a message its initialisation shows is the
+    // person's (or the script's) to answer too.
+    if (State().hook == nullptr) StartTerminalFrontEndIfWanted();
     modal_ = true;
     m_nModalResult = -1;
     CWndAccess::SetContinueModal(*this, true);
