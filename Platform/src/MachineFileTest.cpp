@@ -291,14 +291,22 @@ TEST_F(MachineOnDisk, SaveThenLoadGivesTheSameMachine) {
     Platform::GetMachine().Spooler().SetPrinterData(u"Velmo HV7300", u"PrinterDriverData", u"CC_FILTER_DATA",
                                                     RegValue::String(u"LUT «Natural»"));
     Platform::GetMachine().SetUserIsAdministrator(false);
+    Platform::GetMachine().Drivers().Install(
+        {u"Velmo HV7300", u"C:\\Windows\\INF\\oem3.inf", u"HV7300.NT", {u"USBPRINT\\VelmoHV73001234"}, {}});
     const auto spooler = Platform::GetMachine().Spooler().Snapshot();
+    const auto drivers = Platform::GetMachine().Drivers().Snapshot();
     Platform::SaveMachine(folder_.Path());
 
     Platform::GetMachine().Reset();
     Platform::LoadMachine(folder_.Path());
     EXPECT_EQ(Reg().Snapshot(), registry);
     EXPECT_EQ(Platform::GetMachine().Spooler().Snapshot(), spooler);
+    EXPECT_EQ(Platform::GetMachine().Drivers().Snapshot(), drivers);
     EXPECT_FALSE(Platform::GetMachine().UserIsAdministrator());
+    // Bound: a package installed now is in the file at once.
+    Platform::GetMachine().Drivers().Uninstall(u"velmo hv7300");
+    EXPECT_EQ(Platform::ParseDriverStoreText(ReadFile(folder_.Path() + "/drivers.txt"), "drivers.txt"),
+              Platform::DriverStoreData{});
 }
 
 TEST_F(MachineOnDisk, ChangesGoToDiskAndOtherProgramsChangesAreSeen) {
