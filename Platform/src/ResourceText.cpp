@@ -112,6 +112,7 @@ constexpr ItemKind kItemKinds[] = {
     {"IPADDRESS", WC_IPADDRESS, WS_TABSTOP},
     {"ETCHEDLINE", WC_STATIC, SS_ETCHEDHORZ},
     {"PICTURE", WC_STATIC, SS_BITMAP},
+    {"PROGRESS", WC_PROGRESS, 0},
 };
 
 struct ItemFlag {

@@ -340,6 +340,43 @@ LRESULT EditProc(Window& w, UINT message, WPARAM wParam, LPARAM lParam, bool& ha
     }
 }
 
+LRESULT ProgressProc(Window& w, UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
+    handled = true;
+    auto setPosition = [&](long long position) {
+        const int previous = w.position;
+        w.position = static_cast<int>(std::clamp<long long>(position, w.rangeLow, std::max(w.rangeLow, w.rangeHigh)));
+        if (w.position != previous) Notify(w.handle, WindowChange::Contents);
+        return previous;
+    };
+    auto setRange = [&](int low, int high) {
+        w.rangeLow = low;
+        w.rangeHigh = high;
+        setPosition(w.position);
+        Notify(w.handle, WindowChange::Contents);
+    };
+    switch (message) {
+        case PBM_SETRANGE: {
+            const LRESULT previous = MAKELPARAM(static_cast<WORD>(w.rangeLow), static_cast<WORD>(w.rangeHigh));
+            setRange(LOWORD(static_cast<DWORD_PTR>(lParam)), HIWORD(static_cast<DWORD_PTR>(lParam)));
+            return previous;
+        }
+        case PBM_SETRANGE32: {
+            const LRESULT previous = MAKELPARAM(static_cast<WORD>(w.rangeLow), static_cast<WORD>(w.rangeHigh));
+            setRange(static_cast<int>(wParam), static_cast<int>(lParam));
+            return previous;
+        }
+        case PBM_SETPOS:
+            return setPosition(static_cast<int>(wParam));
+        case PBM_DELTAPOS:
+            return setPosition(static_cast<long long>(w.position) + static_cast<int>(wParam));
+        case PBM_GETPOS:
+            return w.position;
+        default:
+            handled = false;
+            return 0;
+    }
+}
+
 LRESULT ComboProc(Window& w, UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
     handled = true;
     const int count = static_cast<int>(w.items.size());

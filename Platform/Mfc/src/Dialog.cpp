@@ -37,28 +37,77 @@ BOOL EndDialog(HWND dialog, INT_PTR result) {
     return TRUE;
 }
 
-BOOL CDialog::CreateFromTemplate(std::shared_ptr<const Platform::DialogTemplate> dialogTemplate, HWND parent) {
-    if (m_hWnd != nullptr || !dialogTemplate) return FALSE;
-    const auto& t = *dialogTemplate;
+namespace {
+
+RECT DialogRect(const Platform::DialogTemplate& t, HWND parent) {
     const RECT size = DialogUnitsToPixels(0, 0, t.cx, t.cy);
-    RECT rect = size;
-    if ((t.style & WS_CHILD) == 0) {
-        RECT area = kScreen;
-        if (parent != nullptr) ::GetWindowRect(parent, &area);
-        const LONG left = std::max<LONG>((area.left + area.right - size.right) / 2, 0);
-        const LONG top = std::max<LONG>((area.top + area.bottom - size.bottom) / 2, 0);
-        rect = RECT{left, top, left + size.right, top + size.bottom};
-    }
-    auto record =
-        CreateWindowRecord(Kind::Dialog, u"#32770", t.caption, t.style & ~WS_VISIBLE, t.exStyle, rect, parent, 0);
-    if (!record) return FALSE;
-    record->object = this;
-    m_hWnd = record->handle;
+    if ((t.style & WS_CHILD) != 0) return size;
+    RECT area = kScreen;
+    if (parent != nullptr) ::GetWindowRect(parent, &area);
+    const LONG left = std::max<LONG>((area.left + area.right - size.right) / 2, 0);
+    const LONG top = std::max<LONG>((area.top + area.bottom - size.bottom) / 2, 0);
+    return RECT{left, top, left + size.right, top + size.bottom};
+}
+
+void CreateItems(const Platform::DialogTemplate& t, HWND dialog) {
     for (const auto& item : t.items) {
         const RECT r = DialogUnitsToPixels(item.x, item.y, item.cx, item.cy);
         CreateWindowRecord(KindOfClass(item.windowClass), item.windowClass, item.text, item.style | WS_CHILD,
-                           item.exStyle, r, m_hWnd, item.id);
+                           item.exStyle, r, dialog, item.id);
     }
+}
+
+}  // namespace
+
+HWND CreateDialogIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW dialogTemplate, HWND parent, DLGPROC proc, LPARAM init) {
+    if (dialogTemplate == nullptr || proc == nullptr || (parent != nullptr && !OwnWindow(parent))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const auto& t = *dialogTemplate;
+    auto record = CreateWindowRecord(Kind::Dialog, u"#32770", t.caption, t.style & ~WS_VISIBLE, t.exStyle,
+                                     DialogRect(t, parent), parent, 0);
+    if (!record) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    const HWND window = record->handle;
+    CreateItems(t, window);
+    // The procedure takes over only now, so it sees WM_INITDIALOG first.
+    record->dialogProc = proc;
+    const HWND first = FirstTabStop(window);
+    const LRESULT focusDefault = CallWindow(window, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), init);
+    if (!::IsWindow(window)) return nullptr;
+    if (focusDefault != 0 && first != nullptr && ::IsWindow(first)) ::SetFocus(first);
+    if ((t.style & WS_VISIBLE) != 0) ::ShowWindow(window, SW_SHOW);
+    return window;
+}
+
+HWND CreateDialogParamW(HINSTANCE instance, LPCWSTR name, HWND parent, DLGPROC proc, LPARAM init) {
+    UINT id = 0;
+    if (name != nullptr && IS_INTRESOURCE(name)) {
+        id = static_cast<UINT>(reinterpret_cast<std::uintptr_t>(name));
+    } else if (name != nullptr && name[0] == u'#') {
+        for (const char16_t* p = name + 1; *p >= u'0' && *p <= u'9' && id <= 0xFFFF; ++p) id = id * 10 + (*p - u'0');
+    }
+    auto dialogTemplate = Platform::FindDialogTemplate(instance, id);
+    if (!dialogTemplate) {
+        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return nullptr;
+    }
+    // The template stays with its module, which outlives its dialogs.
+    return CreateDialogIndirectParamW(instance, dialogTemplate.get(), parent, proc, init);
+}
+
+BOOL CDialog::CreateFromTemplate(std::shared_ptr<const Platform::DialogTemplate> dialogTemplate, HWND parent) {
+    if (m_hWnd != nullptr || !dialogTemplate) return FALSE;
+    const auto& t = *dialogTemplate;
+    auto record = CreateWindowRecord(Kind::Dialog, u"#32770", t.caption, t.style & ~WS_VISIBLE, t.exStyle,
+                                     DialogRect(t, parent), parent, 0);
+    if (!record) return FALSE;
+    record->object = this;
+    m_hWnd = record->handle;
+    CreateItems(t, m_hWnd);
     const HWND window = m_hWnd;
     const HWND first = FirstTabStop(window);
     const LRESULT focusDefault = CallWindow(window, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), 0);

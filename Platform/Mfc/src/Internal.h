@@ -12,6 +12,7 @@
 #include <array>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,7 +23,7 @@ namespace Mfc::detail {
 
 using Mfc::WindowChange;
 
-enum class Kind { Generic, Dialog, Button, Edit, Static, ComboBox, ListView, Header, IPAddress };
+enum class Kind { Generic, Dialog, Button, Edit, Static, ComboBox, ListView, Header, IPAddress, Progress };
 
 struct ComboItem {
     std::u16string text;
@@ -89,8 +90,12 @@ struct Window {
     std::shared_ptr<Surface> surface;  // made by the first GetDC
     std::optional<PictureInfo> picture;
 
+    // Window properties by name, compared in upper case.
+    std::map<std::u16string, HANDLE> props;
+
     // Dialogs.
     UINT defaultId = 0;
+    DLGPROC dialogProc = nullptr;     // a dialog made from a template with a raw procedure
     bool dialogKeysToParent = false;  // property pages: the sheet takes Enter and Escape
 
     // Buttons.
@@ -113,6 +118,11 @@ struct Window {
     DWORD listExStyle = 0;
     int topIndex = 0;
     HWND header = nullptr;
+
+    // Progress bars.
+    int rangeLow = 0;
+    int rangeHigh = 100;
+    int position = 0;
 
     // IP address controls; -1 is a blank field.
     std::array<int, 4> fields{-1, -1, -1, -1};
@@ -194,6 +204,7 @@ LRESULT EditProc(Window& w, UINT message, WPARAM wParam, LPARAM lParam, bool& ha
 LRESULT ComboProc(Window& w, UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
 LRESULT ListProc(Window& w, UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
 LRESULT IPAddressProc(Window& w, UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
+LRESULT ProgressProc(Window& w, UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
 std::u16string IPAddressText(const Window& w);
 
 // Private messages of the layer's input (never seen by the system's code

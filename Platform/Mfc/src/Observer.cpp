@@ -108,6 +108,13 @@ std::u16string ShownText(const Window& w) {
     return w.text;
 }
 
+// "7 of 10" on a range from 0, "7 in 5-10" on any other.
+std::string ProgressText(const Window& w) {
+    std::string text = std::to_string(w.position);
+    if (w.rangeLow == 0) return text + " of " + std::to_string(w.rangeHigh);
+    return text + " in " + std::to_string(w.rangeLow) + "-" + std::to_string(w.rangeHigh);
+}
+
 std::u16string Cell(const ListRow& row, std::size_t column) {
     return column < row.cells.size() ? row.cells[column] : u"";
 }
@@ -190,6 +197,20 @@ void Draw(Canvas& canvas, const Window& w, POINT origin) {
             }
             break;
         }
+        case Kind::Progress: {
+            // A bar of cells filled in proportion, then the count.
+            const std::string countText = " " + ProgressText(w);
+            const std::u16string count(countText.begin(), countText.end());
+            const int cells = std::max(columns - 2 - static_cast<int>(count.size()), 1);
+            const long long span = static_cast<long long>(w.rangeHigh) - w.rangeLow;
+            const int filled =
+                span <= 0 ? 0 : static_cast<int>((static_cast<long long>(w.position - w.rangeLow) * cells) / span);
+            canvas.Put(column, line,
+                       u"[" + std::u16string(static_cast<std::size_t>(filled), u'#') +
+                           std::u16string(static_cast<std::size_t>(cells - filled), u'.') + u"]" + count,
+                       std::max(columns, cells + 2 + static_cast<int>(count.size())));
+            break;
+        }
         case Kind::Dialog:
             for (const auto& child : Children(w)) Draw(canvas, *child, POINT{x, y});
             break;
@@ -227,6 +248,8 @@ const char* KindName(const Window& w) {
             return "header";
         case Kind::IPAddress:
             return "ipaddress";
+        case Kind::Progress:
+            return "progress";
         default:
             return "window";
     }
@@ -269,6 +292,7 @@ void Describe(std::ostringstream& out, const Window& w, int depth) {
         out << " picture " << w.picture->size.cx << 'x' << w.picture->size.cy;
         if (w.picture->frames > 0) out << " frame " << w.picture->frame + 1 << '/' << w.picture->frames;
     }
+    if (w.kind == Kind::Progress) out << " at " << ProgressText(w);
     if (w.kind == Kind::ComboBox) {
         out << " items [";
         for (std::size_t i = 0; i < w.items.size(); ++i) out << (i ? ", " : "") << Quoted(w.items[i].text);

@@ -152,6 +152,7 @@ Kind KindOfClass(std::u16string_view name) {
     if (is(WC_COMBOBOX)) return Kind::ComboBox;
     if (is(WC_LISTVIEW)) return Kind::ListView;
     if (is(WC_IPADDRESS)) return Kind::IPAddress;
+    if (is(WC_PROGRESS)) return Kind::Progress;
     if (is(u"SysHeader32")) return Kind::Header;
     if (is(u"#32770")) return Kind::Dialog;
     return Kind::Generic;
@@ -236,6 +237,10 @@ LRESULT CallWindow(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
     try {
         if (CWnd* object = window->object) {
             result = object->WindowProc(message, wParam, lParam);
+        } else if (window->dialogProc != nullptr) {
+            // A raw dialog procedure: what it leaves (0) the dialog manager does.
+            result = window->dialogProc(handle, message, wParam, lParam);
+            if (result == 0 && message != WM_INITDIALOG) result = DefaultProc(handle, message, wParam, lParam);
         } else {
             result = DefaultProc(handle, message, wParam, lParam);
         }
@@ -272,6 +277,9 @@ LRESULT DefaultProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
             break;
         case Kind::IPAddress:
             result = IPAddressProc(w, message, wParam, lParam, handled);
+            break;
+        case Kind::Progress:
+            result = ProgressProc(w, message, wParam, lParam, handled);
             break;
         default:
             break;
@@ -496,6 +504,68 @@ BOOL CheckDlgButton(HWND dialog, int id, UINT check) {
     if (item == nullptr) return FALSE;
     CallWindow(item, BM_SETCHECK, check, 0);
     return TRUE;
+}
+
+namespace {
+
+std::u16string PropKey(LPCWSTR name) {
+    std::u16string key;
+    for (const char16_t* p = name; *p != 0; ++p)
+        key += (*p >= u'a' && *p <= u'z') ? static_cast<char16_t>(*p - 32) : *p;
+    return key;
+}
+
+}  // namespace
+
+BOOL SetPropW(HWND handle, LPCWSTR name, HANDLE data) {
+    auto window = OwnWindow(handle);
+    if (!window || name == nullptr) return FALSE;
+    window->props[PropKey(name)] = data;
+    return TRUE;
+}
+
+HANDLE GetPropW(HWND handle, LPCWSTR name) {
+    auto window = OwnWindow(handle);
+    if (!window || name == nullptr) return nullptr;
+    auto it = window->props.find(PropKey(name));
+    return it == window->props.end() ? nullptr : it->second;
+}
+
+HANDLE RemovePropW(HWND handle, LPCWSTR name) {
+    auto window = OwnWindow(handle);
+    if (!window || name == nullptr) return nullptr;
+    auto it = window->props.find(PropKey(name));
+    if (it == window->props.end()) return nullptr;
+    HANDLE data = it->second;
+    window->props.erase(it);
+    return data;
+}
+
+UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned) {
+    if (translated != nullptr) *translated = FALSE;
+    HWND item = GetDlgItem(dialog, id);
+    if (item == nullptr) return 0;
+    std::u16string s(static_cast<std::size_t>(std::max(GetWindowTextLengthW(item), 0)) + 1, u'\0');
+    s.resize(static_cast<std::size_t>(GetWindowTextW(item, s.data(), static_cast<int>(s.size()))));
+    std::size_t i = 0;
+    while (i < s.size() && (s[i] == u' ' || s[i] == u'\t')) ++i;
+    bool negative = false;
+    if (isSigned && i < s.size() && s[i] == u'-') {
+        negative = true;
+        ++i;
+    }
+    long long value = 0;
+    const std::size_t digitsStart = i;
+    while (i < s.size() && s[i] >= u'0' && s[i] <= u'9') {
+        value = value * 10 + (s[i] - u'0');
+        if (value > 0xFFFFFFFFLL) break;
+        ++i;
+    }
+    const bool ok = i > digitsStart && i == s.size() &&
+                    (isSigned ? value <= 0x7FFFFFFFLL + (negative ? 1 : 0) : value <= 0xFFFFFFFFLL);
+    if (translated != nullptr) *translated = ok ? TRUE : FALSE;
+    if (!ok) return 0;
+    return static_cast<UINT>(negative ? -value : value);
 }
 
 UINT IsDlgButtonChecked(HWND dialog, int id) {

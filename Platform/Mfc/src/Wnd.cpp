@@ -290,28 +290,7 @@ int CWnd::GetDlgItemText(int id, CString& text) const {
 }
 
 UINT CWnd::GetDlgItemInt(int id, BOOL* translated, BOOL isSigned) const {
-    CString text;
-    GetDlgItemText(id, text);
-    const std::u16string& s = text.str();
-    std::size_t i = 0;
-    while (i < s.size() && (s[i] == u' ' || s[i] == u'\t')) ++i;
-    bool negative = false;
-    if (isSigned && i < s.size() && s[i] == u'-') {
-        negative = true;
-        ++i;
-    }
-    long long value = 0;
-    const std::size_t digitsStart = i;
-    while (i < s.size() && s[i] >= u'0' && s[i] <= u'9') {
-        value = value * 10 + (s[i] - u'0');
-        if (value > 0xFFFFFFFFLL) break;
-        ++i;
-    }
-    const bool ok = i > digitsStart && i == s.size() &&
-                    (isSigned ? value <= 0x7FFFFFFFLL + (negative ? 1 : 0) : value <= 0xFFFFFFFFLL);
-    if (translated != nullptr) *translated = ok ? TRUE : FALSE;
-    if (!ok) return 0;
-    return static_cast<UINT>(negative ? -value : value);
+    return ::GetDlgItemInt(m_hWnd, id, translated, isSigned);
 }
 
 void CWnd::SetDlgItemInt(int id, UINT value, BOOL isSigned) {

@@ -47,3 +47,34 @@ public:
 };
 
 }  // namespace Platform
+
+// ----- Folders of the machine's file system (Platform/Paths.h maps them)
+
+constexpr DWORD MAX_PATH = 260;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+
+struct WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;  // FILE_ATTRIBUTE_DIRECTORY or FILE_ATTRIBUTE_NORMAL
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    WCHAR cFileName[MAX_PATH];
+    WCHAR cAlternateFileName[14];  // always empty
+};
+using LPWIN32_FIND_DATAW = WIN32_FIND_DATAW*;
+
+// Lists the entries of one folder whose names match the last part of
+// `pattern` ("C:\Windows\system32\*.tli"): '*' any run of characters, '?'
+// one, compared without regard to case; "*.*" matches every name. Entries
+// come in name order; "." and ".." and names longer than MAX_PATH - 1 are
+// not listed. No match: INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND; no
+// such folder: ERROR_PATH_NOT_FOUND.
+HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
+// FALSE with ERROR_NO_MORE_FILES after the last entry.
+BOOL FindNextFileW(HANDLE search, LPWIN32_FIND_DATAW data);
+BOOL FindClose(HANDLE search);
+
+// The system folder, "C:\Windows\system32", with the size protocol of the
+// folder calls: the length without the zero when it fits in `size` units,
+// else the units needed with the zero.
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);

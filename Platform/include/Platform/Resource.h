@@ -32,7 +32,7 @@
 //     child-style dialog (a pane inside another window), else a popup with a
 //     caption. Kinds: PUSHBUTTON DEFPUSHBUTTON CHECKBOX RADIOBUTTON GROUPBOX
 //     LTEXT CTEXT RTEXT EDITTEXT COMBOBOX (a drop-down list) LISTVIEW (a
-//     report view) IPADDRESS ETCHEDLINE PICTURE. Flags: GROUP TABSTOP
+//     report view) IPADDRESS ETCHEDLINE PICTURE PROGRESS. Flags: GROUP TABSTOP
 //     NOTABSTOP DISABLED HIDDEN PASSWORD READONLY NUMBER SINGLESEL
 //     SHOWSELALWAYS RTL; buttons, edits, combo boxes and lists are tab
 //     stops unless NOTABSTOP is given;

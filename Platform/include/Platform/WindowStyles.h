@@ -57,3 +57,4 @@ inline constexpr const char16_t* WC_STATIC = u"Static";
 inline constexpr const char16_t* WC_COMBOBOX = u"ComboBox";
 inline constexpr const char16_t* WC_LISTVIEW = u"SysListView32";
 inline constexpr const char16_t* WC_IPADDRESS = u"SysIPAddress32";
+inline constexpr const char16_t* WC_PROGRESS = u"msctls_progress32";

@@ -95,6 +95,14 @@ struct LVHITTESTINFO {
 };
 
 using TIMERPROC = void (*)(HWND window, UINT message, UINT_PTR id, DWORD time);
+// A raw dialog procedure: non-zero when it handled the message (for
+// WM_INITDIALOG: whether the dialog is to set the focus).
+using DLGPROC = INT_PTR (*)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+namespace Platform {
+struct DialogTemplate;
+}
+// A dialog template as LockResource gives it for RT_DIALOG (Platform/Resource.h).
+using LPCDLGTEMPLATEW = const Platform::DialogTemplate*;
 
 constexpr WORD LOWORD(DWORD_PTR value) {
     return static_cast<WORD>(value & 0xFFFF);
@@ -325,6 +333,16 @@ constexpr UINT LVN_ITEMCHANGING = LVN_FIRST - 0;
 constexpr UINT LVN_ITEMCHANGED = LVN_FIRST - 1;
 constexpr UINT NM_CLICK = 0u - 2u;
 
+// Progress bars. PBM_SETRANGE packs the range into lParam (low word the
+// lowest, high word the highest value) and returns the previous range the
+// same way; PBM_SETPOS returns the previous position. The position stays
+// within the range.
+constexpr UINT PBM_SETRANGE = WM_USER + 1;
+constexpr UINT PBM_SETPOS = WM_USER + 2;
+constexpr UINT PBM_DELTAPOS = WM_USER + 3;
+constexpr UINT PBM_SETRANGE32 = WM_USER + 6;
+constexpr UINT PBM_GETPOS = WM_USER + 8;
+
 // IP address controls.
 constexpr UINT IPM_CLEARADDRESS = WM_USER + 100;
 constexpr UINT IPM_SETADDRESS = WM_USER + 101;
@@ -436,6 +454,28 @@ HWND GetLastActivePopup(HWND window);
 // Minimised by SW_MINIMIZE and not yet restored.
 BOOL IsIconic(HWND window);
 BOOL EndDialog(HWND dialog, INT_PTR result);
+
+// A modeless dialog from a template, run by a raw dialog procedure: the
+// controls are made, then the procedure gets WM_INITDIALOG with `init` as
+// lParam; a template with WS_VISIBLE is then shown. Null when the template
+// is missing or the procedure destroyed the dialog during WM_INITDIALOG.
+HWND CreateDialogIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialogTemplate, HWND parent, DLGPROC proc,
+                                LPARAM init);
+// The same with the template `name` (MAKEINTRESOURCEW(id)) of a module.
+HWND CreateDialogParamW(HINSTANCE instance, LPCWSTR name, HWND parent, DLGPROC proc, LPARAM init);
+
+// Window properties: a handle-sized value kept under a name (compared
+// without regard to case) until removed or the window is destroyed.
+BOOL SetPropW(HWND window, LPCWSTR name, HANDLE data);
+// Null when the window has no such property.
+HANDLE GetPropW(HWND window, LPCWSTR name);
+// The value the property had, and the property is gone; null when none.
+HANDLE RemovePropW(HWND window, LPCWSTR name);
+
+// The control's text as a decimal number (blanks before it allowed, a '-'
+// when `isSigned`); 0 with *translated FALSE when it is not one or does not
+// fit.
+UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned);
 
 // Geometry. Windows have no frame here: a window's client area is its whole
 // rectangle. A child's position is relative to its parent's client area.
