@@ -253,7 +253,7 @@ LONG PageBlockCallback(PCPSUICBPARAM param) {
             case CPSUICB_REASON_APPLYNOW:
                 block->page->Apply();
                 if (block->function != nullptr)
-                    block->function(reinterpret_cast<HANDLE>(block->added), CPSFUNC_SET_RESULT, block->added, CPSUI_OK);
+                    block->function(block->sheetHandle, CPSFUNC_SET_RESULT, block->added, CPSUI_OK);
                 return CPSUICB_ACTION_NONE;
             case CPSUICB_REASON_SETACTIVE:
                 block->page->Apply();
