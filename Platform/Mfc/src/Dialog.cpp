@@ -127,7 +127,7 @@ INT_PTR CDialog::DoModal() {
 }
 
 bool CDialog::StartModal() {
-    auto dialogTemplate = Platform::FindDialogTemplate(AfxGetResourceHandle(), m_nIDHelp);
+    auto dialogTemplate = indirect_ ? indirect_ : Platform::FindDialogTemplate(AfxGetResourceHandle(), m_nIDHelp);
     if (!dialogTemplate || m_hWnd != nullptr) return false;
     HWND owner = m_pParentWnd != nullptr ? m_pParentWnd->m_hWnd : nullptr;
     if (owner == nullptr && AfxGetMainWnd() != nullptr && AfxGetMainWnd() != this) owner = AfxGetMainWnd()->m_hWnd;

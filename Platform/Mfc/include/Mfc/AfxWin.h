@@ -381,6 +381,10 @@ public:
     // Creates the dialog modeless from a template already found (for
     // instance in a plug-in's module).
     BOOL CreateIndirect(std::shared_ptr<const Platform::DialogTemplate> dialogTemplate, CWnd* parent = nullptr);
+    // DoModal then runs this template instead of one of the resource module.
+    void InitModalIndirect(std::shared_ptr<const Platform::DialogTemplate> dialogTemplate) {
+        indirect_ = std::move(dialogTemplate);
+    }
     void EndDialog(int result);
     virtual BOOL OnInitDialog();
 
@@ -409,6 +413,7 @@ private:
     HWND disabledParent_ = nullptr;
     HWND focusBefore_ = nullptr;
     bool modal_ = false;
+    std::shared_ptr<const Platform::DialogTemplate> indirect_;
 };
 
 class CButton : public CWnd {
