@@ -8,6 +8,7 @@
 #include "Platform/Files.h"
 #include "Platform/Version.h"
 #include "StatusPage.h"
+#include "Tessary/i8n/UTFConversion.h"
 
 namespace Gorlith {
 
@@ -17,34 +18,6 @@ std::u16string Widen(const char* text) {
     std::u16string wide;
     for (; *text != 0; ++text) wide += static_cast<unsigned char>(*text);
     return wide;
-}
-
-// File names go narrow as UTF-8, the machine's code page.
-std::string Narrow(std::u16string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        else if (c >= 0xD800 && c < 0xE000)
-            c = 0xFFFD;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
 }
 
 bool Exists(HWND dialog, int id) {
@@ -168,7 +141,8 @@ bool ColourPropertyPage::Apply() {
                 SendDlgItemMessageW(window, kDeveloperFiles, CB_GETLBTEXT, static_cast<WPARAM>(selected),
                                     reinterpret_cast<LPARAM>(text.data()));
                 text.resize(std::char_traits<char16_t>::length(text.c_str()));
-                developerFile = Narrow(text);
+                // File names go narrow in the machine's code page, UTF-8.
+                developerFile = Tessary::UTF16ToUTF8String(text.c_str(), static_cast<int>(text.size()));
                 // At most 255 bytes, never a cut character.
                 if (developerFile.size() > 255) {
                     std::size_t cut = 255;
@@ -217,7 +191,14 @@ bool PinPropertyPage::Apply() {
         block.pin = pin;
         block.Write(raw);
     }
-    RodizuzUzezProperties queue(context->pPrinterName);
+    HANDLE handle = nullptr;
+    PRINTER_DEFAULTSW administer{nullptr, nullptr, PRINTER_ACCESS_ADMINISTER};
+    if (context->pPrinterName == nullptr || !OpenPrinterW(context->pPrinterName, &handle, &administer)) return true;
+    struct Closer {
+        HANDLE handle;
+        ~Closer() { ClosePrinter(handle); }
+    } closer{handle};
+    RodizuzUzezProperties queue(handle);
     const bool keep = IsDlgButtonChecked(window, kKeepPin) == BST_CHECKED;
     queue.SetPinSticky(keep ? 1 : 0);
     queue.SetPinValue(keep ? static_cast<int>(pin) : -1);
