@@ -93,8 +93,13 @@ HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
     for (std::filesystem::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
         auto name = Platform::Utf8ToUtf16(it->path().filename().string());
         if (!name || name->size() >= MAX_PATH || !Matches(wildcard, *name)) continue;
-        Entry entry{*name, it->is_directory(error), 0};
-        if (!entry.directory) entry.size = it->file_size(error);
+        // An entry that cannot be looked at is listed as an empty file.
+        std::error_code entryError;
+        Entry entry{*name, it->is_directory(entryError), 0};
+        if (!entry.directory) {
+            const auto size = it->file_size(entryError);
+            if (!entryError) entry.size = size;
+        }
         entries.push_back(std::move(entry));
     }
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });

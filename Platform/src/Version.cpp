@@ -32,11 +32,11 @@ std::optional<std::vector<char16_t>> BuildBlock(LPCWSTR fileName) {
     const std::u16string name = ModuleFileName(fileName);
     HMODULE module = GetModuleHandleW(name.c_str());
     auto resources = module ? Platform::GetModuleResources(module) : nullptr;
-    auto it = resources ? resources->binaries.find({u"16", 1}) : decltype(resources->binaries.end()){};
-    if (!resources || it == resources->binaries.end()) {
+    if (!resources || !resources->binaries.contains({u"16", 1})) {
         SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
         return std::nullopt;
     }
+    const auto it = resources->binaries.find({u"16", 1});
     const std::string text(it->second.begin(), it->second.end());
     std::vector<char16_t> block(kHeader / sizeof(char16_t), 0);
     std::size_t start = 0;

@@ -2,9 +2,8 @@
 // procedures inside one modal frame.
 #include "Mfc/DriverSheet.h"
 
-#include "Internal.h"
-
 #include <algorithm>
+#include <string>
 
 namespace Mfc {
 
@@ -50,10 +49,10 @@ DriverPropertySheet::DriverPropertySheet(Platform::PrinterUiHost& host, std::u16
             entry->instance = block.hInstCaller;
             entry->pane = *found;
             entry->pane.style = (entry->pane.style & ~(WS_POPUP | WS_CAPTION | WS_VISIBLE)) | WS_CHILD | DS_CONTROL;
+            const std::string number = std::to_string(pages_.size() + 1);
             entry->tab = page.pTabName != nullptr && page.pTabName[0] != 0 ? std::u16string(page.pTabName)
-                         : !found->caption.empty()
-                             ? found->caption
-                             : u"Page " + std::u16string(1, static_cast<char16_t>(u'1' + pages_.size() % 9));
+                         : !found->caption.empty()                         ? found->caption
+                                                   : u"Page " + std::u16string(number.begin(), number.end());
             // The page finds its block through the header's lParam.
             entry->header.dwSize = sizeof(PROPSHEETPAGEW);
             entry->header.hInstance = block.hInstCaller;

@@ -6,16 +6,21 @@
 #include "Mfc/DriverSheet.h"
 
 #include "Platform/MachineFile.h"
+#include "Platform/PrintMonitor.h"
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: velmo-printer-properties QUEUE [--document] [--plugin NAME.dll --class {GUID}]\n"
+    "usage: velmo-printer-properties QUEUE [--document] [--monitor NAME.dll|none]\n"
+    "                                [--plugin NAME.dll --class {GUID}]\n"
     "Opens the properties of the print queue QUEUE of the simulated machine\n"
     "($VELMO_MACHINE_ROOT, default ~/.velmo-machine) with the printer driver's\n"
     "user-interface plug-in, and shows the pages it adds: on a terminal you\n"
@@ -24,6 +29,9 @@ constexpr const char* kUsage =
     "from standard input).\n"
     "  --document   the properties of a document printed on the queue instead\n"
     "               of the printer's own\n"
+    "  --monitor    the language monitor that answers the printer's device id\n"
+    "               over the queue's port (default Kemblin.dll; none: no\n"
+    "               device id but what the queue stores)\n"
     "  --plugin     the plug-in library (default Gorlith.dll) and the class id\n"
     "  --class      of its object (default that of Gorlith.dll)\n"
     "  --help       show this text\n"
@@ -72,6 +80,40 @@ std::u16string Widen(const std::string& text) {
     return std::u16string(text.begin(), text.end());
 }
 
+// The queue's language monitor on its port, as the spooler keeps it: the
+// queue's "DEVICE_ID" then comes from the printer.
+class QueueMonitor {
+public:
+    QueueMonitor(const std::u16string& queue, const std::u16string& library) : monitor_(library) {
+        HANDLE printer = nullptr;
+        if (!OpenPrinterW(queue.c_str(), &printer, nullptr)) throw std::runtime_error("the queue cannot be opened");
+        DWORD needed = 0;
+        GetPrinterW(printer, 2, nullptr, 0, &needed);
+        std::vector<BYTE> info(needed + sizeof(PRINTER_INFO_2W));
+        const BOOL read = GetPrinterW(printer, 2, info.data(), static_cast<DWORD>(info.size()), &needed);
+        ClosePrinter(printer);
+        const auto* level2 = reinterpret_cast<const PRINTER_INFO_2W*>(info.data());
+        if (!read || level2->pPortName == nullptr) throw std::runtime_error("the queue has no port");
+        std::u16string port = level2->pPortName, name = queue;
+        MONITOR portMonitor = Platform::UsbPortMonitor();
+        if (monitor_.Table().pfnOpenPortEx == nullptr ||
+            !monitor_.Table().pfnOpenPortEx(port.data(), name.data(), &port_, &portMonitor))
+            throw std::runtime_error("the port cannot be opened");
+        binding_ = std::make_unique<Platform::LanguageMonitorBinding>(queue, monitor_.Table(), port_);
+    }
+    ~QueueMonitor() {
+        binding_.reset();
+        if (port_ != nullptr && monitor_.Table().pfnClosePort != nullptr) monitor_.Table().pfnClosePort(port_);
+    }
+    QueueMonitor(const QueueMonitor&) = delete;
+    QueueMonitor& operator=(const QueueMonitor&) = delete;
+
+private:
+    Platform::LoadedPrintMonitor monitor_;
+    HANDLE port_ = nullptr;
+    std::unique_ptr<Platform::LanguageMonitorBinding> binding_;
+};
+
 bool IsAscii(const std::string& text) {
     for (unsigned char c : text)
         if (c >= 0x80 || c < 0x20) return false;
@@ -83,6 +125,7 @@ bool IsAscii(const std::string& text) {
 int main(int argc, char** argv) {
     std::string queue;
     std::string plugin = "Gorlith.dll";
+    std::string monitor = "Kemblin.dll";
     std::optional<GUID> clsid;
     bool document = false;
     for (int i = 1; i < argc; ++i) {
@@ -93,6 +136,9 @@ int main(int argc, char** argv) {
         }
         if (arg == "--document") {
             document = true;
+        } else if (arg == "--monitor") {
+            if (i + 1 >= argc) return Refuse(arg + " needs a value");
+            monitor = argv[++i];
         } else if (arg == "--plugin" || arg == "--class") {
             if (i + 1 >= argc) return Refuse(arg + " needs a value");
             const std::string value = argv[++i];
@@ -110,10 +156,19 @@ int main(int argc, char** argv) {
         }
     }
     if (queue.empty()) return Refuse("no queue given");
-    if (!IsAscii(queue) || !IsAscii(plugin)) return Refuse("names must be plain ASCII text");
+    if (!IsAscii(queue) || !IsAscii(plugin) || !IsAscii(monitor)) return Refuse("names must be plain ASCII text");
     if (plugin != "Gorlith.dll" && !clsid) return Refuse("--plugin needs --class");
     try {
         Platform::LoadMachine();
+        std::unique_ptr<QueueMonitor> queueMonitor;
+        if (monitor != "none") {
+            try {
+                queueMonitor = std::make_unique<QueueMonitor>(Widen(queue), Widen(monitor));
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "velmo-printer-properties: no language monitor %s for \"%s\" (%s)\n",
+                             monitor.c_str(), queue.c_str(), e.what());
+            }
+        }
         Platform::PrinterUiHost host;
         HRESULT result = host.Load(Widen(plugin), clsid.value_or(kDefaultClass));
         if (FAILED(result)) {
