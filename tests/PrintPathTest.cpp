@@ -5,6 +5,7 @@
 #include "PrintPathRig.h"
 
 #include "Platform/Clock.h"
+#include "Platform/DriverHost.h"
 #include "Platform/Png.h"
 
 #include <gtest/gtest.h>
@@ -197,6 +198,55 @@ TEST_F(FilteredPrintPathTest, OutputIsTheFilteredPhoto) {
     const PageImage portrait = Photo(1200, 1800);
     EXPECT_TRUE(rig_->Print(portrait).printed);
     ExpectSheet(portrait, false, true);
+}
+
+// The user picks a colour table in the printer's properties; the next page
+// printed goes through the colour filter with that table's data file.
+class ChosenTablePrintPathTest : public PrintPathTest {
+protected:
+    void SetUp() override {
+        PrintPathTest::SetUp();
+        install_ = output_.parent_path() / "install";
+        std::filesystem::copy_file(std::filesystem::path(Platform::ProgramDirectory()) / "libVelmoTestFilter.so",
+                                   install_ / "libORVDynCC.so");
+        // Held here so that what the filter was given outlives the job.
+        filter_ = LoadLibraryW((Wide(install_.string()) + u"\\ORVDynCC.dll").c_str());
+        ASSERT_NE(filter_, nullptr);
+        reinterpret_cast<void (*)()>(GetProcAddress(filter_, "TestFilterReset"))();
+    }
+    void TearDown() override {
+        if (filter_ != nullptr) FreeLibrary(filter_);
+        PrintPathTest::TearDown();
+    }
+    std::string FilterDataPath() const {
+        return reinterpret_cast<const char* (*)()>(GetProcAddress(filter_, "TestFilterDataPath"))();
+    }
+
+    std::filesystem::path install_;
+    HMODULE filter_ = nullptr;
+};
+
+TEST_F(ChosenTablePrintPathTest, PagePrintsThroughTheTableChosenInThePrinterProperties) {
+    // {ABCE80D7-9F46-11D1-882A-00C04FB961EC}
+    constexpr CLSID kUiClass{0xABCE80D7, 0x9F46, 0x11D1, {0x88, 0x2A, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
+    {
+        Platform::PrinterUiHost properties;
+        ASSERT_EQ(properties.Load(u"Gorlith.dll", kUiClass), S_OK);
+        ASSERT_EQ(properties.Open(kQueue), S_OK);
+        ASSERT_EQ(properties.CommonUIProp(OEMCUIP_PRNPROP), S_OK);
+        ASSERT_EQ(properties.PluginItems().size(), 1u);
+        ASSERT_EQ(properties.PluginItems()[0].pOptType->Count, 4);  // mono, natural, vivid, none
+        properties.PluginItems()[0].Sel = 2;
+        EXPECT_EQ(properties.ItemCallback(0, CPSUICB_REASON_APPLYNOW), CPSUICB_ACTION_ITEMS_APPLIED);
+        properties.Close();
+    }
+    EXPECT_EQ(PrintPathRig::QueueText(u"CC_FILTER"), u"ORVDynCC.dll");
+    EXPECT_EQ(PrintPathRig::QueueText(u"CC_FILTER_DATA"), u"vivid");
+
+    const PageImage portrait = Photo(1200, 1800);
+    EXPECT_TRUE(rig_->Print(portrait).printed);
+    ExpectSheet(portrait, false, true);
+    EXPECT_EQ(FilterDataPath(), install_.string() + "\\gda_vivid.tli");
 }
 
 }  // namespace
