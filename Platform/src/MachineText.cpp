@@ -472,6 +472,7 @@ SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceNam
     MonitorEntry* monitor = nullptr;
     PortEntry* port = nullptr;
     bool inDriver = false;
+    std::string kind;  // of the current section
     std::set<std::string> fields;
     const auto lines = SplitLines(text);
     for (std::size_t n = 0; n < lines.size(); ++n) {
@@ -479,7 +480,7 @@ SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceNam
         Line line(lines[n], sourceName, n + 1);
         if (line.Peek() == '[') {
             line.Expect('[', "'['");
-            const std::string kind(line.Word());
+            kind = line.Word();
             if (kind != "printer" && kind != "monitor" && kind != "port" && kind != "driver") {
                 line.Fail("unknown section kind '" + kind + "'");
             }
@@ -523,10 +524,10 @@ SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceNam
             continue;
         }
         const std::string word(line.Word());
-        if (word.empty()) line.Fail("expected a [kind \"name\"] line or a setting");
+        if (word.empty()) line.Fail("expected a [printer \"name\"] line or a setting");
         if (inDriver) line.Fail("a driver has no settings");
         if (printer == nullptr && monitor == nullptr && port == nullptr) {
-            line.Fail("'" + word + "' before the first [kind \"name\"] line");
+            line.Fail("'" + word + "' before the first [printer \"name\"] line");
         }
         if (printer != nullptr && word == "data") {
             std::u16string key = line.Quoted("the data key");
@@ -559,7 +560,7 @@ SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceNam
             printer->access.push_back(std::move(entry));
             continue;
         }
-        if (!fields.insert(word).second) line.Fail("'" + word + "' is given twice here");
+        if (!fields.insert(word).second) line.Fail("'" + word + "' is given twice for this " + kind);
         line.Expect('=', "'=' after '" + word + "'");
         if (printer != nullptr && word == "port") {
             printer->port = line.Quoted("the port name");
@@ -582,7 +583,7 @@ SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceNam
         } else if (port != nullptr && word == "address") {
             port->address = line.Quoted("the device address");
         } else {
-            line.Fail("unknown setting '" + word + "' here");
+            line.Fail("unknown " + kind + " setting '" + word + "'");
         }
         line.ExpectEnd();
     }
