@@ -199,11 +199,14 @@ void LoadMachine(const std::string& folder) {
     machine.Registry().BindFile(folder + "/registry.txt");
     try {
         machine.Spooler().BindFile(folder + "/spooler.txt");
+        machine.Drivers().BindFile(folder + "/drivers.txt");
     } catch (...) {
         machine.Registry().BindFile("");
+        machine.Spooler().BindFile("");
         throw;
     }
     machine.SetUserIsAdministrator(settings.administrator);
+    machine.SetVersion(settings.version);
 
     // The docks the simulator serves, each on its port of one controller.
     if (docks.empty()) return;
@@ -219,11 +222,14 @@ void SaveMachine(const std::string& folder) {
     auto& machine = GetMachine();
     MachineSettings settings;
     settings.administrator = machine.UserIsAdministrator();
+    settings.version = machine.Version();
     const std::string registry = FormatRegistryText(machine.Registry().Snapshot());
     const std::string spooler = FormatSpoolerText(machine.Spooler().Snapshot());
+    const std::string drivers = FormatDriverStoreText(machine.Drivers().Snapshot());
     detail::FolderLock lock(folder);
     detail::BoundFile(folder + "/registry.txt").Write(registry);
     detail::BoundFile(folder + "/spooler.txt").Write(spooler);
+    detail::BoundFile(folder + "/drivers.txt").Write(drivers);
     detail::BoundFile(folder + "/machine.txt").Write(FormatMachineSettingsText(settings));
 }
 

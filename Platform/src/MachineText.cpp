@@ -658,16 +658,35 @@ MachineSettings ParseMachineSettingsText(std::string_view text, const std::strin
         if (IsBlankOrComment(lines[n])) continue;
         Line line(lines[n], sourceName, n + 1);
         const std::string word(line.Word());
-        if (word != "administrator") line.Fail("unknown setting '" + word + "'");
+        if (word != "administrator" && word != "version" && word != "servicepack")
+            line.Fail("unknown setting '" + word + "'");
         if (!seen.insert(word).second) line.Fail("'" + word + "' is given twice");
         line.Expect('=', "'=' after '" + word + "'");
-        const auto value = line.Word();
-        if (value == "true") {
-            settings.administrator = true;
-        } else if (value == "false") {
-            settings.administrator = false;
+        if (word == "servicepack") {
+            settings.version.servicePack = line.Quoted("the service pack");
+            if (settings.version.servicePack.size() > 127) line.Fail("the service pack has at most 127 characters");
+        } else if (word == "version") {
+            // major.minor.build
+            const std::string value(line.Word());
+            DWORD* parts[] = {&settings.version.major, &settings.version.minor, &settings.version.build};
+            std::size_t start = 0;
+            for (std::size_t i = 0; i < 3; ++i) {
+                const std::size_t end = i < 2 ? value.find('.', start) : value.size();
+                if (end == std::string::npos || end == start)
+                    line.Fail("version is major.minor.build, got '" + value + "'");
+                *parts[i] = static_cast<DWORD>(
+                    line.ParseNumber(std::string_view(value).substr(start, end - start), 0xFFFFFFFFu, "version"));
+                start = end + 1;
+            }
         } else {
-            line.Fail("administrator is true or false, got '" + std::string(value) + "'");
+            const auto value = line.Word();
+            if (value == "true") {
+                settings.administrator = true;
+            } else if (value == "false") {
+                settings.administrator = false;
+            } else {
+                line.Fail("administrator is true or false, got '" + std::string(value) + "'");
+            }
         }
         line.ExpectEnd();
     }
@@ -675,8 +694,104 @@ MachineSettings ParseMachineSettingsText(std::string_view text, const std::strin
 }
 
 std::string FormatMachineSettingsText(const MachineSettings& settings) {
-    return std::string("# Settings of the simulated machine's user.\nadministrator = ") +
-           (settings.administrator ? "true" : "false") + "\n";
+    std::string out = std::string("# Settings of the simulated machine's user.\nadministrator = ") +
+                      (settings.administrator ? "true" : "false") + "\n";
+    const auto& v = settings.version;
+    out +=
+        "version = " + std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build) + "\n";
+    if (!v.servicePack.empty()) {
+        out += "servicepack = ";
+        AppendQuoted(out, v.servicePack);
+        out += "\n";
+    }
+    return out;
+}
+
+DriverStoreData ParseDriverStoreText(std::string_view text, const std::string& sourceName) {
+    DriverStoreData data;
+    DriverPackage* current = nullptr;
+    std::set<std::string> fields;
+    auto finish = [&](const Line& line) {
+        if (current != nullptr && (current->infPath.empty() || current->section.empty()))
+            line.Fail("driver \"" + Utf16ToUtf8(current->description) + "\" needs an inf and a section");
+    };
+    const auto lines = SplitLines(text);
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        if (IsBlankOrComment(lines[n])) continue;
+        Line line(lines[n], sourceName, n + 1);
+        if (line.Peek() == '[') {
+            finish(line);
+            line.Expect('[', "'['");
+            if (line.Word() != "driver") line.Fail("unknown section kind (expected [driver \"name\"])");
+            std::u16string name = line.Quoted("the driver description");
+            line.Expect(']', "']' after the driver description");
+            line.ExpectEnd();
+            if (name.empty()) line.Fail("empty driver description");
+            for (const auto& d : data.drivers)
+                if (FoldName(d.description) == FoldName(name))
+                    line.Fail("driver \"" + Utf16ToUtf8(name) + "\" is given twice");
+            data.drivers.push_back(DriverPackage{std::move(name), {}, {}, {}, {}});
+            current = &data.drivers.back();
+            fields.clear();
+            continue;
+        }
+        const std::string word(line.Word());
+        if (word == "associate") {
+            ProfileAssociation association;
+            association.profile = line.Quoted("the profile");
+            association.device = line.Quoted("the device");
+            line.ExpectEnd();
+            if (association.profile.empty() || association.device.empty()) line.Fail("empty profile or device");
+            data.profiles.push_back(std::move(association));
+            continue;
+        }
+        if (word.empty()) line.Fail("expected a [driver \"name\"] line or a setting");
+        if (current == nullptr) line.Fail("'" + word + "' before the first [driver \"name\"] line");
+        line.Expect('=', "'=' after '" + word + "'");
+        if (word == "inf" || word == "section") {
+            if (!fields.insert(word).second) line.Fail("'" + word + "' is given twice for this driver");
+            auto value = line.Quoted(word == "inf" ? "the INF path" : "the section");
+            if (value.empty()) line.Fail("empty " + word);
+            (word == "inf" ? current->infPath : current->section) = std::move(value);
+        } else if (word == "hardwareid") {
+            current->hardwareIds.push_back(line.Quoted("the hardware id"));
+        } else if (word == "file") {
+            current->targetFiles.push_back(line.Quoted("the target file"));
+        } else {
+            line.Fail("unknown driver setting '" + word + "'");
+        }
+        line.ExpectEnd();
+    }
+    if (!lines.empty()) finish(Line(lines.back(), sourceName, lines.size()));
+    return data;
+}
+
+std::string FormatDriverStoreText(const DriverStoreData& data) {
+    std::string out = "# Driver store of the simulated machine. See Platform/MachineFile.h for the format.\n";
+    auto setting = [&](const char* name, const std::u16string& value) {
+        out += name;
+        out += " = ";
+        AppendQuoted(out, value);
+        out += "\n";
+    };
+    for (const auto& driver : data.drivers) {
+        out += "\n[driver ";
+        AppendQuoted(out, driver.description);
+        out += "]\n";
+        setting("inf", driver.infPath);
+        setting("section", driver.section);
+        for (const auto& id : driver.hardwareIds) setting("hardwareid", id);
+        for (const auto& file : driver.targetFiles) setting("file", file);
+    }
+    if (!data.profiles.empty()) out += "\n";
+    for (const auto& association : data.profiles) {
+        out += "associate ";
+        AppendQuoted(out, association.profile);
+        out += " ";
+        AppendQuoted(out, association.device);
+        out += "\n";
+    }
+    return out;
 }
 
 std::vector<DockEntry> ParseDocksText(std::string_view text, const std::string& sourceName) {
