@@ -50,7 +50,6 @@ public:
 
 // ----- Folders of the machine's file system (Platform/Paths.h maps them)
 
-constexpr DWORD MAX_PATH = 260;
 constexpr DWORD ERROR_NO_MORE_FILES = 18;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 

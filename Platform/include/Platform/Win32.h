@@ -49,6 +49,9 @@ using FARPROC = void (*)();
 
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 
+// Longest path of the machine's file functions, in units.
+constexpr DWORD MAX_PATH = 260;
+
 constexpr DWORD INFINITE = 0xFFFFFFFFu;
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_ABANDONED = 0x80;
