@@ -69,6 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         stream.insert(stream.end(), chunk.begin(), chunk.end());
         reads.push_back({std::move(chunk)});
     }
+    // Opening first drops what an earlier channel left unread; an empty read
+    // tells it there is nothing, so the stream below is what the caller reads.
+    reads.insert(reads.begin(), ScriptedRead{});
     bench.printer->Script(reads);
     bench.printer->ClearLogs();
 
