@@ -468,7 +468,10 @@ std::string FormatRegistryText(const RegistryData& data) {
 
 SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceName) {
     SpoolerData data;
-    PrinterQueue* current = nullptr;
+    PrinterQueue* printer = nullptr;
+    MonitorEntry* monitor = nullptr;
+    PortEntry* port = nullptr;
+    bool inDriver = false;
     std::set<std::string> fields;
     const auto lines = SplitLines(text);
     for (std::size_t n = 0; n < lines.size(); ++n) {
@@ -476,48 +479,110 @@ SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceNam
         Line line(lines[n], sourceName, n + 1);
         if (line.Peek() == '[') {
             line.Expect('[', "'['");
-            const auto kind = line.Word();
-            if (kind != "printer") line.Fail("unknown section kind '" + std::string(kind) + "'");
-            std::u16string name = line.Quoted("the printer name");
-            line.Expect(']', "']' after the printer name");
-            line.ExpectEnd();
-            if (!IsValidPrinterName(name)) {
-                line.Fail("invalid printer name \"" + Utf16ToUtf8(name) +
-                          "\" (1 to 220 characters, no '\\', ',' or control character)");
+            const std::string kind(line.Word());
+            if (kind != "printer" && kind != "monitor" && kind != "port" && kind != "driver") {
+                line.Fail("unknown section kind '" + kind + "'");
             }
-            auto [it, inserted] = data.printers.try_emplace(FoldName(name));
-            if (!inserted) line.Fail("printer \"" + Utf16ToUtf8(name) + "\" is given twice");
-            it->second.name = std::move(name);
-            current = &it->second;
+            std::u16string name = line.Quoted(("the " + kind + " name").c_str());
+            line.Expect(']', "']' after the " + kind + " name");
+            line.ExpectEnd();
+            printer = nullptr;
+            monitor = nullptr;
+            port = nullptr;
+            inDriver = false;
             fields.clear();
+            const std::string shown = Utf16ToUtf8(name);
+            if (kind == "printer") {
+                if (!IsValidPrinterName(name)) {
+                    line.Fail("invalid printer name \"" + shown +
+                              "\" (1 to 220 characters, no '\\', ',' or control character)");
+                }
+                auto [it, inserted] = data.printers.try_emplace(FoldName(name));
+                if (!inserted) line.Fail("printer \"" + shown + "\" is given twice");
+                it->second.name = std::move(name);
+                printer = &it->second;
+                continue;
+            }
+            if (name.empty()) line.Fail("empty " + kind + " name");
+            bool inserted = false;
+            if (kind == "monitor") {
+                auto [it, added] = data.monitors.try_emplace(FoldName(name));
+                it->second.name = std::move(name);
+                monitor = &it->second;
+                inserted = added;
+            } else if (kind == "port") {
+                auto [it, added] = data.ports.try_emplace(FoldName(name));
+                it->second.name = std::move(name);
+                port = &it->second;
+                inserted = added;
+            } else {
+                inserted = data.drivers.try_emplace(FoldName(name), name).second;
+                inDriver = true;
+            }
+            if (!inserted) line.Fail(kind + " \"" + shown + "\" is given twice");
             continue;
         }
         const std::string word(line.Word());
-        if (word.empty()) line.Fail("expected a [printer \"name\"] line or a setting");
-        if (current == nullptr) line.Fail("'" + word + "' before the first [printer \"name\"] line");
-        if (word == "data") {
+        if (word.empty()) line.Fail("expected a [kind \"name\"] line or a setting");
+        if (inDriver) line.Fail("a driver has no settings");
+        if (printer == nullptr && monitor == nullptr && port == nullptr) {
+            line.Fail("'" + word + "' before the first [kind \"name\"] line");
+        }
+        if (printer != nullptr && word == "data") {
             std::u16string key = line.Quoted("the data key");
             if (key.empty()) line.Fail("empty data key");
             std::u16string name = line.Quoted("the value name");
             line.Expect('=', "'=' after the value name");
             RegValue value = ParseValue(line);
-            auto& slot = current->data[FoldName(key)];
+            auto& slot = printer->data[FoldName(key)];
             if (slot.name.empty()) slot.name = key;
             AddValue(line, slot.values, std::move(name), std::move(value));
             continue;
         }
-        if (!fields.insert(word).second) line.Fail("'" + word + "' is given twice for this printer");
+        if (printer != nullptr && word == "access") {
+            // access = "EVERYONE" grant 0x001fffff 0x1
+            line.Expect('=', "'=' after 'access'");
+            AccessEntry entry;
+            entry.trustee = line.Quoted("the trustee name");
+            if (entry.trustee.empty()) line.Fail("empty trustee name");
+            const auto mode = line.Word();
+            if (mode == "grant") {
+                entry.mode = 1;
+            } else if (mode == "deny") {
+                entry.mode = 3;
+            } else {
+                line.Fail("access mode is grant or deny, got '" + std::string(mode) + "'");
+            }
+            entry.mask = static_cast<DWORD>(line.Number(0xFFFFFFFFu, "access mask"));
+            entry.inheritance = static_cast<DWORD>(line.Number(0xFFFFFFFFu, "inheritance"));
+            line.ExpectEnd();
+            printer->access.push_back(std::move(entry));
+            continue;
+        }
+        if (!fields.insert(word).second) line.Fail("'" + word + "' is given twice here");
         line.Expect('=', "'=' after '" + word + "'");
-        if (word == "port") {
-            current->port = line.Quoted("the port name");
-        } else if (word == "driver") {
-            current->driver = line.Quoted("the driver name");
-        } else if (word == "processor") {
-            current->printProcessor = line.Quoted("the print processor");
-        } else if (word == "attributes") {
-            current->attributes = static_cast<DWORD>(line.Number(0xFFFFFFFFu, "attributes"));
+        if (printer != nullptr && word == "port") {
+            printer->port = line.Quoted("the port name");
+        } else if (printer != nullptr && word == "driver") {
+            printer->driver = line.Quoted("the driver name");
+        } else if (printer != nullptr && word == "processor") {
+            printer->printProcessor = line.Quoted("the print processor");
+        } else if (printer != nullptr && word == "attributes") {
+            printer->attributes = static_cast<DWORD>(line.Number(0xFFFFFFFFu, "attributes"));
+        } else if (monitor != nullptr && word == "environment") {
+            monitor->environment = line.Quoted("the environment");
+        } else if (monitor != nullptr && word == "library") {
+            monitor->library = line.Quoted("the library name");
+        } else if (port != nullptr && word == "vendor") {
+            port->vendorId = static_cast<DWORD>(line.Number(0xFFFFFFFFu, "vendor id"));
+        } else if (port != nullptr && word == "product") {
+            port->productId = static_cast<DWORD>(line.Number(0xFFFFFFFFu, "product id"));
+        } else if (port != nullptr && word == "device") {
+            port->deviceName = line.Quoted("the device name");
+        } else if (port != nullptr && word == "address") {
+            port->address = line.Quoted("the device address");
         } else {
-            line.Fail("unknown printer setting '" + word + "'");
+            line.Fail("unknown setting '" + word + "' here");
         }
         line.ExpectEnd();
     }
@@ -526,6 +591,36 @@ SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceNam
 
 std::string FormatSpoolerText(const SpoolerData& data) {
     std::string out = "# Print spooler of the simulated machine. See Platform/MachineFile.h for the format.\n";
+    char buffer[64];
+    for (const auto& [folded, monitor] : data.monitors) {
+        out += "\n[monitor ";
+        AppendQuoted(out, monitor.name);
+        out += "]\nenvironment = ";
+        AppendQuoted(out, monitor.environment);
+        out += "\nlibrary = ";
+        AppendQuoted(out, monitor.library);
+        out += "\n";
+    }
+    for (const auto& [folded, port] : data.ports) {
+        out += "\n[port ";
+        AppendQuoted(out, port.name);
+        out += "]\n";
+        // Plain ports need nothing more.
+        if (port.vendorId == 0 && port.productId == 0 && port.deviceName.empty() && port.address.empty()) continue;
+        std::snprintf(buffer, sizeof buffer,
+                      "vendor = 0x%04x\nproduct = 0x%04x\ndevice = ", static_cast<unsigned>(port.vendorId),
+                      static_cast<unsigned>(port.productId));
+        out += buffer;
+        AppendQuoted(out, port.deviceName);
+        out += "\naddress = ";
+        AppendQuoted(out, port.address);
+        out += "\n";
+    }
+    for (const auto& [folded, driver] : data.drivers) {
+        out += "\n[driver ";
+        AppendQuoted(out, driver);
+        out += "]\n";
+    }
     for (const auto& [folded, queue] : data.printers) {
         out += "\n[printer ";
         AppendQuoted(out, queue.name);
@@ -535,9 +630,15 @@ std::string FormatSpoolerText(const SpoolerData& data) {
         AppendQuoted(out, queue.driver);
         out += "\nprocessor = ";
         AppendQuoted(out, queue.printProcessor);
-        char buffer[32];
         std::snprintf(buffer, sizeof buffer, "\nattributes = 0x%08x\n", static_cast<unsigned>(queue.attributes));
         out += buffer;
+        for (const auto& entry : queue.access) {
+            out += "access = ";
+            AppendQuoted(out, entry.trustee);
+            std::snprintf(buffer, sizeof buffer, " %s 0x%08x 0x%x\n", entry.mode == 3 ? "deny" : "grant",
+                          static_cast<unsigned>(entry.mask), static_cast<unsigned>(entry.inheritance));
+            out += buffer;
+        }
         for (const auto& [foldedKey, key] : queue.data) {
             std::string prefix = "data ";
             AppendQuoted(prefix, key.name);

@@ -2,6 +2,8 @@
 
 #include "MachineStore.h"
 #include "Platform/Machine.h"
+#include "Platform/PrintMonitor.h"
+#include "Platform/WirelessPortMonitor.h"
 #include "Utf.h"
 
 #include <cstring>
@@ -72,6 +74,16 @@ std::size_t TextBytes(const std::u16string& text) {
     return (text.size() + 1) * sizeof(WCHAR);
 }
 
+constexpr std::u16string_view kXcvMonitorPrefix = u",XcvMonitor ";
+
+bool IsLocalServer(LPCWSTR name) {
+    return name == nullptr || *name == 0;
+}
+
+bool HasText(LPCWSTR text) {
+    return text != nullptr && *text != 0;
+}
+
 }  // namespace
 
 bool IsValidPrinterName(std::u16string_view name) {
@@ -84,8 +96,10 @@ bool IsValidPrinterName(std::u16string_view name) {
 
 struct PrintSpooler::State {
     struct OpenPrinter {
-        std::u16string folded;
+        std::u16string folded;  // the queue; empty for a transceive handle
         ACCESS_MASK granted = 0;
+        const MONITOR* monitor = nullptr;  // transceive handles: the monitor's table
+        HANDLE xcv = nullptr;              // and its own handle
     };
 
     mutable std::mutex mutex;
@@ -96,11 +110,29 @@ struct PrintSpooler::State {
     DWORD nextJob = 1;
     std::vector<JobChange> jobChanges;
     std::map<std::u16string, LanguageMonitorQuery> monitors;  // by folded printer name
+    std::map<std::u16string, const MONITOR*> libraries;       // by folded file name
+    std::u16string environment{kSpoolerEnvironment};
+
+    void RegisterBuiltInLibraries() {
+        libraries.clear();
+        libraries[FoldName(kWirelessPortMonitorLibrary)] = &WirelessPortMonitor();
+    }
+
+    std::uintptr_t NewHandle(OpenPrinter open) {
+        const std::uintptr_t value = next;
+        next += 4;
+        handles.emplace(value, std::move(open));
+        return value;
+    }
 
     // The queue a handle names; error is set when there is none.
     const PrinterQueue* Resolve(HANDLE printer, OpenPrinter& open, DWORD& error) {
         const auto it = handles.find(reinterpret_cast<std::uintptr_t>(printer));
         if (it == handles.end()) {
+            error = ERROR_INVALID_HANDLE;
+            return nullptr;
+        }
+        if (it->second.monitor != nullptr) {
             error = ERROR_INVALID_HANDLE;
             return nullptr;
         }
@@ -128,7 +160,9 @@ DWORD GuardedError(F&& f) {
 
 }  // namespace
 
-PrintSpooler::PrintSpooler(Machine& machine) : state_(std::make_unique<State>()), machine_(machine) {}
+PrintSpooler::PrintSpooler(Machine& machine) : state_(std::make_unique<State>()), machine_(machine) {
+    state_->RegisterBuiltInLibraries();
+}
 PrintSpooler::~PrintSpooler() = default;
 
 void PrintSpooler::Reset() {
@@ -139,6 +173,9 @@ void PrintSpooler::Reset() {
     state_->nextJob = 1;
     state_->jobChanges.clear();
     state_->monitors.clear();
+    state_->RegisterBuiltInLibraries();
+    state_->environment = kSpoolerEnvironment;
+    ResetWirelessPortMonitor();
 }
 
 void PrintSpooler::AddPrinter(PrinterQueue queue) {
@@ -235,6 +272,10 @@ BOOL PrintSpooler::Open(LPCWSTR printerName, LPHANDLE printer, const PRINTER_DEF
     *printer = nullptr;
     // The print server's own handle (a null name) comes with ports and monitors.
     if (printerName == nullptr || *printerName == 0) return Fail(ERROR_INVALID_PRINTER_NAME);
+    const std::u16string_view wanted(printerName);
+    if (wanted.starts_with(kXcvMonitorPrefix)) {
+        return OpenXcv(wanted.substr(kXcvMonitorPrefix.size()), printer, defaults);
+    }
     std::lock_guard lock(state_->mutex);
     auto& s = *state_;
     const DWORD error = GuardedError([&]() -> DWORD {
@@ -250,18 +291,51 @@ BOOL PrintSpooler::Open(LPCWSTR printerName, LPHANDLE printer, const PRINTER_DEF
         }
         if (rights & ~allowed) return ERROR_ACCESS_DENIED;
 
-        const std::uintptr_t value = s.next;
-        s.next += 4;
-        s.handles.emplace(value, State::OpenPrinter{folded, rights});
-        *printer = reinterpret_cast<HANDLE>(value);
+        *printer = reinterpret_cast<HANDLE>(s.NewHandle(State::OpenPrinter{folded, rights}));
         return ERROR_SUCCESS;
     });
     return error == ERROR_SUCCESS ? TRUE : Fail(error);
 }
 
-BOOL PrintSpooler::Close(HANDLE printer) {
+BOOL PrintSpooler::OpenXcv(std::u16string_view monitorName, LPHANDLE printer, const PRINTER_DEFAULTSW* defaults) {
+    const MONITOR* table = nullptr;
+    const ACCESS_MASK rights = defaults != nullptr ? defaults->DesiredAccess : 0;
+    {
+        std::lock_guard lock(state_->mutex);
+        auto& s = *state_;
+        const DWORD error = GuardedError([&]() -> DWORD {
+            s.store.Refresh();
+            const auto& monitors = s.store.Get().monitors;
+            const auto found = monitors.find(FoldName(monitorName));
+            if (found == monitors.end()) return ERROR_INVALID_PRINTER_NAME;
+            if (!(rights & SERVER_ACCESS_ADMINISTER) || !machine_.UserIsAdministrator()) return ERROR_ACCESS_DENIED;
+            const auto library = s.libraries.find(FoldName(found->second.library));
+            if (library == s.libraries.end() || library->second->pfnXcvOpenPort == nullptr) {
+                return ERROR_INVALID_PRINT_MONITOR;
+            }
+            table = library->second;
+            return ERROR_SUCCESS;
+        });
+        if (error != ERROR_SUCCESS) return Fail(error);
+    }
+    // The monitor may call back into the spooler, so it runs unlocked.
+    HANDLE xcv = nullptr;
+    if (!table->pfnXcvOpenPort(u"", rights, &xcv)) return FALSE;
     std::lock_guard lock(state_->mutex);
-    if (state_->handles.erase(reinterpret_cast<std::uintptr_t>(printer)) == 0) return Fail(ERROR_INVALID_HANDLE);
+    *printer = reinterpret_cast<HANDLE>(state_->NewHandle(State::OpenPrinter{{}, rights, table, xcv}));
+    return TRUE;
+}
+
+BOOL PrintSpooler::Close(HANDLE printer) {
+    State::OpenPrinter open;
+    {
+        std::lock_guard lock(state_->mutex);
+        const auto it = state_->handles.find(reinterpret_cast<std::uintptr_t>(printer));
+        if (it == state_->handles.end()) return Fail(ERROR_INVALID_HANDLE);
+        open = std::move(it->second);
+        state_->handles.erase(it);
+    }
+    if (open.monitor != nullptr && open.monitor->pfnXcvClosePort != nullptr) open.monitor->pfnXcvClosePort(open.xcv);
     return TRUE;
 }
 
@@ -529,6 +603,271 @@ BOOL PrintSpooler::SetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE recor
     return error == ERROR_SUCCESS ? TRUE : Fail(error);
 }
 
+void PrintSpooler::AddPort(PortEntry port) {
+    if (port.name.empty()) throw std::invalid_argument("empty port name");
+    std::lock_guard lock(state_->mutex);
+    state_->store.Change([&](SpoolerData& data) {
+        auto [it, inserted] = data.ports.try_emplace(FoldName(port.name), port);
+        if (!inserted) throw std::invalid_argument("a port of that name exists");
+        return 0;
+    });
+}
+
+void PrintSpooler::AddPort(std::u16string_view name) {
+    PortEntry port;
+    port.name = name;
+    AddPort(std::move(port));
+}
+
+bool PrintSpooler::RemovePort(std::u16string_view name) {
+    std::lock_guard lock(state_->mutex);
+    return state_->store.Change([&](SpoolerData& data) { return data.ports.erase(FoldName(name)) > 0; });
+}
+
+std::optional<PortEntry> PrintSpooler::FindPort(std::u16string_view name) const {
+    std::lock_guard lock(state_->mutex);
+    state_->store.Refresh();
+    const auto& ports = state_->store.Get().ports;
+    const auto it = ports.find(FoldName(name));
+    if (it == ports.end()) return std::nullopt;
+    return it->second;
+}
+
+std::vector<PortEntry> PrintSpooler::Ports() const {
+    std::lock_guard lock(state_->mutex);
+    state_->store.Refresh();
+    std::vector<PortEntry> ports;
+    for (const auto& [folded, port] : state_->store.Get().ports) ports.push_back(port);
+    return ports;
+}
+
+void PrintSpooler::AddDriver(std::u16string_view name) {
+    if (name.empty()) throw std::invalid_argument("empty driver name");
+    std::lock_guard lock(state_->mutex);
+    state_->store.Change([&](SpoolerData& data) {
+        data.drivers.try_emplace(FoldName(name), name);
+        return 0;
+    });
+}
+
+bool PrintSpooler::HasDriver(std::u16string_view name) const {
+    std::lock_guard lock(state_->mutex);
+    state_->store.Refresh();
+    return state_->store.Get().drivers.contains(FoldName(name));
+}
+
+std::optional<MonitorEntry> PrintSpooler::FindMonitor(std::u16string_view name) const {
+    std::lock_guard lock(state_->mutex);
+    state_->store.Refresh();
+    const auto& monitors = state_->store.Get().monitors;
+    const auto it = monitors.find(FoldName(name));
+    if (it == monitors.end()) return std::nullopt;
+    return it->second;
+}
+
+bool PrintSpooler::PortInUse(std::u16string_view name) const {
+    std::lock_guard lock(state_->mutex);
+    state_->store.Refresh();
+    const auto folded = FoldName(name);
+    for (const auto& [key, queue] : state_->store.Get().printers) {
+        if (FoldName(queue.port) == folded) return true;
+    }
+    return false;
+}
+
+void PrintSpooler::RegisterMonitorLibrary(std::u16string_view library, const MONITOR& table) {
+    std::lock_guard lock(state_->mutex);
+    state_->libraries[FoldName(library)] = &table;
+}
+
+void PrintSpooler::SetEnvironment(std::u16string_view environment) {
+    std::lock_guard lock(state_->mutex);
+    state_->environment = environment;
+}
+
+DWORD PrintSpooler::GetAccessList(HANDLE printer, std::vector<AccessEntry>& entries) {
+    std::lock_guard lock(state_->mutex);
+    auto& s = *state_;
+    return GuardedError([&]() -> DWORD {
+        s.store.Refresh();
+        State::OpenPrinter open;
+        DWORD failure = ERROR_SUCCESS;
+        const PrinterQueue* queue = s.Resolve(printer, open, failure);
+        if (queue == nullptr) return failure;
+        if (!(open.granted & READ_CONTROL)) return ERROR_ACCESS_DENIED;
+        entries = queue->access;
+        return ERROR_SUCCESS;
+    });
+}
+
+DWORD PrintSpooler::SetAccessList(HANDLE printer, std::vector<AccessEntry> entries) {
+    std::lock_guard lock(state_->mutex);
+    auto& s = *state_;
+    return GuardedError([&]() -> DWORD {
+        s.store.Refresh();
+        State::OpenPrinter open;
+        DWORD failure = ERROR_SUCCESS;
+        if (s.Resolve(printer, open, failure) == nullptr) return failure;
+        if (!(open.granted & WRITE_DAC)) return ERROR_ACCESS_DENIED;
+        return s.store.Change([&](SpoolerData& data) -> DWORD {
+            const auto it = data.printers.find(open.folded);
+            if (it == data.printers.end()) return ERROR_PRINTER_DELETED;
+            it->second.access = std::move(entries);
+            return ERROR_SUCCESS;
+        });
+    });
+}
+
+BOOL PrintSpooler::AddMonitor(LPWSTR name, DWORD level, LPBYTE monitor) {
+    if (!IsLocalServer(name)) return Fail(ERROR_INVALID_NAME);
+    if (level != 2) return Fail(ERROR_INVALID_LEVEL);
+    if (monitor == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    MONITOR_INFO_2W info;
+    std::memcpy(&info, monitor, sizeof info);
+    if (!HasText(info.pName) || !HasText(info.pEnvironment) || !HasText(info.pDLLName)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (!machine_.UserIsAdministrator()) return Fail(ERROR_ACCESS_DENIED);
+    std::lock_guard lock(state_->mutex);
+    auto& s = *state_;
+    const DWORD error = GuardedError([&]() -> DWORD {
+        return s.store.Change([&](SpoolerData& data) -> DWORD {
+            const auto folded = FoldName(info.pName);
+            if (data.monitors.contains(folded)) return ERROR_PRINT_MONITOR_ALREADY_INSTALLED;
+            if (FoldName(info.pEnvironment) != FoldName(s.environment)) return ERROR_INVALID_ENVIRONMENT;
+            if (!s.libraries.contains(FoldName(info.pDLLName))) return ERROR_MOD_NOT_FOUND;
+            data.monitors.emplace(folded, MonitorEntry{info.pName, info.pEnvironment, info.pDLLName});
+            return ERROR_SUCCESS;
+        });
+    });
+    return error == ERROR_SUCCESS ? TRUE : Fail(error);
+}
+
+namespace {
+
+// Lays out an array of records and their texts in the caller's buffer:
+// `texts` gives each item's texts, `fill` sets a record's pointers to them.
+template <class Info, class Item, class Texts, class FillRecord>
+DWORD PackArray(const std::vector<Item>& items, Texts&& texts, FillRecord&& fill, LPBYTE buffer, DWORD size,
+                LPDWORD needed, LPDWORD returned) {
+    std::size_t total = items.size() * sizeof(Info);
+    for (const auto& item : items) {
+        for (const std::u16string* text : texts(item)) total += TextBytes(*text);
+    }
+    *returned = 0;
+    if (total > 0xFFFFFFFFu) return ERROR_NOT_ENOUGH_MEMORY;
+    *needed = static_cast<DWORD>(total);
+    if (size < total || (total != 0 && buffer == nullptr)) return ERROR_INSUFFICIENT_BUFFER;
+    StringArea area(buffer, items.size() * sizeof(Info));
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        Info info{};
+        fill(info, items[i], area);
+        std::memcpy(buffer + i * sizeof(Info), &info, sizeof info);
+    }
+    *returned = static_cast<DWORD>(items.size());
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+BOOL PrintSpooler::EnumPorts(LPWSTR name, DWORD level, LPBYTE ports, DWORD size, LPDWORD needed, LPDWORD returned) {
+    if (needed == nullptr || returned == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (!IsLocalServer(name)) return Fail(ERROR_INVALID_NAME);
+    if (level != 1) return Fail(ERROR_INVALID_LEVEL);
+    std::lock_guard lock(state_->mutex);
+    auto& s = *state_;
+    const DWORD error = GuardedError([&]() -> DWORD {
+        s.store.Refresh();
+        std::vector<PortEntry> list;
+        for (const auto& [folded, port] : s.store.Get().ports) list.push_back(port);
+        return PackArray<PORT_INFO_1W>(
+            list, [](const PortEntry& port) { return std::vector<const std::u16string*>{&port.name}; },
+            [](PORT_INFO_1W& info, const PortEntry& port, StringArea& area) { info.pName = area.Put(port.name); },
+            ports, size, needed, returned);
+    });
+    return error == ERROR_SUCCESS ? TRUE : Fail(error);
+}
+
+BOOL PrintSpooler::EnumPrinters(DWORD flags, LPWSTR name, DWORD level, LPBYTE printers, DWORD size, LPDWORD needed,
+                                LPDWORD returned) {
+    if (needed == nullptr || returned == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (!(flags & PRINTER_ENUM_LOCAL) || !IsLocalServer(name)) return Fail(ERROR_INVALID_PARAMETER);
+    if (level != 4) return Fail(ERROR_INVALID_LEVEL);
+    std::lock_guard lock(state_->mutex);
+    auto& s = *state_;
+    const DWORD error = GuardedError([&]() -> DWORD {
+        s.store.Refresh();
+        std::vector<PrinterQueue> list;
+        for (const auto& [folded, queue] : s.store.Get().printers) list.push_back(queue);
+        return PackArray<PRINTER_INFO_4W>(
+            list, [](const PrinterQueue& queue) { return std::vector<const std::u16string*>{&queue.name}; },
+            [](PRINTER_INFO_4W& info, const PrinterQueue& queue, StringArea& area) {
+                info.pPrinterName = area.Put(queue.name);
+                info.Attributes = queue.attributes;
+            },
+            printers, size, needed, returned);
+    });
+    return error == ERROR_SUCCESS ? TRUE : Fail(error);
+}
+
+HANDLE PrintSpooler::AddPrinterQueue(LPWSTR name, DWORD level, LPBYTE printer) {
+    auto fail = [](DWORD error) -> HANDLE {
+        SetLastError(error);
+        return nullptr;
+    };
+    if (!IsLocalServer(name)) return fail(ERROR_INVALID_NAME);
+    if (level != 2) return fail(ERROR_INVALID_LEVEL);
+    if (printer == nullptr) return fail(ERROR_INVALID_PARAMETER);
+    PRINTER_INFO_2W info;
+    std::memcpy(&info, printer, sizeof info);
+    if (info.pPrinterName == nullptr || !HasText(info.pPortName) || !HasText(info.pDriverName) ||
+        !HasText(info.pPrintProcessor)) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    if (!IsValidPrinterName(info.pPrinterName)) return fail(ERROR_INVALID_PRINTER_NAME);
+    if (!machine_.UserIsAdministrator()) return fail(ERROR_ACCESS_DENIED);
+    std::lock_guard lock(state_->mutex);
+    auto& s = *state_;
+    const std::u16string folded = FoldName(info.pPrinterName);
+    const DWORD error = GuardedError([&]() -> DWORD {
+        return s.store.Change([&](SpoolerData& data) -> DWORD {
+            if (data.printers.contains(folded)) return ERROR_PRINTER_ALREADY_EXISTS;
+            const auto port = data.ports.find(FoldName(info.pPortName));
+            if (port == data.ports.end()) return ERROR_UNKNOWN_PORT;
+            const auto driver = data.drivers.find(FoldName(info.pDriverName));
+            if (driver == data.drivers.end()) return ERROR_UNKNOWN_PRINTER_DRIVER;
+            if (FoldName(info.pPrintProcessor) != u"winprint") return ERROR_UNKNOWN_PRINTPROCESSOR;
+            PrinterQueue queue;
+            queue.name = info.pPrinterName;
+            queue.port = port->second.name;
+            queue.driver = driver->second;
+            queue.printProcessor = u"winprint";
+            queue.attributes = info.Attributes;
+            data.printers.emplace(folded, std::move(queue));
+            return ERROR_SUCCESS;
+        });
+    });
+    if (error != ERROR_SUCCESS) return fail(error);
+    return reinterpret_cast<HANDLE>(s.NewHandle(State::OpenPrinter{folded, PRINTER_ALL_ACCESS}));
+}
+
+BOOL PrintSpooler::XcvData(HANDLE xcv, LPCWSTR dataName, LPBYTE input, DWORD inputSize, LPBYTE output, DWORD outputSize,
+                           LPDWORD needed, LPDWORD status) {
+    if (dataName == nullptr || needed == nullptr || status == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    State::OpenPrinter open;
+    {
+        std::lock_guard lock(state_->mutex);
+        const auto it = state_->handles.find(reinterpret_cast<std::uintptr_t>(xcv));
+        if (it == state_->handles.end() || it->second.monitor == nullptr) return Fail(ERROR_INVALID_HANDLE);
+        open = it->second;
+    }
+    if (open.monitor->pfnXcvDataPort == nullptr) return Fail(ERROR_INVALID_FUNCTION);
+    *needed = 0;
+    // Unlocked: the monitor adds and removes ports through the spooler.
+    *status = open.monitor->pfnXcvDataPort(open.xcv, dataName, input, inputSize, output, outputSize, needed);
+    return TRUE;
+}
+
 }  // namespace Platform
 
 using Platform::GetMachine;
@@ -570,4 +909,26 @@ DWORD SetPrinterDataExW(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName, DWOR
 DWORD SetPrinterDataW(HANDLE printer, LPCWSTR valueName, DWORD type, const BYTE* data, DWORD size) {
     const std::u16string key(Platform::kPrinterDriverDataKey);
     return GetMachine().Spooler().SetData(printer, key.c_str(), valueName, type, data, size);
+}
+
+BOOL AddMonitorW(LPWSTR name, DWORD level, LPBYTE monitor) {
+    return GetMachine().Spooler().AddMonitor(name, level, monitor);
+}
+
+BOOL EnumPortsW(LPWSTR name, DWORD level, LPBYTE ports, DWORD size, LPDWORD needed, LPDWORD returned) {
+    return GetMachine().Spooler().EnumPorts(name, level, ports, size, needed, returned);
+}
+
+BOOL EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE printers, DWORD size, LPDWORD needed,
+                   LPDWORD returned) {
+    return GetMachine().Spooler().EnumPrinters(flags, name, level, printers, size, needed, returned);
+}
+
+HANDLE AddPrinterW(LPWSTR name, DWORD level, LPBYTE printer) {
+    return GetMachine().Spooler().AddPrinterQueue(name, level, printer);
+}
+
+BOOL XcvDataW(HANDLE xcv, LPCWSTR dataName, LPBYTE input, DWORD inputSize, LPBYTE output, DWORD outputSize,
+              LPDWORD needed, LPDWORD status) {
+    return GetMachine().Spooler().XcvData(xcv, dataName, input, inputSize, output, outputSize, needed, status);
 }

@@ -3,7 +3,7 @@
 // readable text files a person may edit:
 //
 //   registry.txt   keys and values
-//   spooler.txt    print queues and their printer data
+//   spooler.txt    monitors, ports, printer drivers, print queues
 //   machine.txt    settings of the machine's user
 //   docks.txt      the docks the dock simulator serves (Platform/DockLink.h)
 //   .machine.lock  taken (flock) by a program while it writes
@@ -16,11 +16,21 @@
 //     "InstallPath" = REG_SZ "C:\\Program Files\\Velmo"
 //
 //   spooler.txt
+//     [monitor "Velmo wireless printer port"]
+//     environment = "Windows NT x86"
+//     library = "ORVPM.DLL"
+//     [port "WLP001:"]                       ids, device and address optional
+//     vendor = 0x3b7d
+//     product = 0x4104
+//     device = "{guid}"
+//     address = "ptp://host:1234"
+//     [driver "Velmo HV7300"]                an installed printer driver
 //     [printer "Velmo HV7300"]
 //     port = "USB001"
 //     driver = "Velmo HV7300"
 //     processor = "winprint"
 //     attributes = 0x00000a40
+//     access = "EVERYONE" grant 0x001fffff 0x1    DACL entries, in order
 //     data "PrinterDriverData" "CC_INDEX" = REG_DWORD 3
 //
 //   machine.txt

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+struct MONITOR;
+
 // Laid out where the printer-driver interface needs it; the spooler only
 // passes pointers to it.
 struct DEVMODEW;
@@ -38,8 +40,19 @@ constexpr DWORD PRINTER_ATTRIBUTE_DO_COMPLETE_FIRST = 0x00000200;
 constexpr DWORD PRINTER_ATTRIBUTE_ENABLE_BIDI = 0x00000800;
 
 constexpr DWORD ERROR_INVALID_LEVEL = 124;
+constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_BUSY = 170;
+constexpr DWORD ERROR_UNKNOWN_PORT = 1796;
+constexpr DWORD ERROR_UNKNOWN_PRINTER_DRIVER = 1797;
+constexpr DWORD ERROR_UNKNOWN_PRINTPROCESSOR = 1798;
 constexpr DWORD ERROR_INVALID_PRINTER_NAME = 1801;
+constexpr DWORD ERROR_PRINTER_ALREADY_EXISTS = 1802;
+constexpr DWORD ERROR_INVALID_ENVIRONMENT = 1805;
 constexpr DWORD ERROR_PRINTER_DELETED = 1905;
+constexpr DWORD ERROR_PRINT_MONITOR_ALREADY_INSTALLED = 3006;
+
+constexpr ACCESS_MASK SERVER_ACCESS_ADMINISTER = 0x00000001;
+constexpr DWORD PRINTER_ENUM_LOCAL = 0x00000002;
 
 struct PRINTER_DEFAULTSW {
     LPWSTR pDatatype;
@@ -79,7 +92,53 @@ struct PRINTER_INFO_4W {
     DWORD Attributes;
 };
 
-// Opens a queue by name. Null defaults or a zero DesiredAccess ask for
+struct MONITOR_INFO_2W {
+    LPWSTR pName;
+    LPWSTR pEnvironment;
+    LPWSTR pDLLName;
+};
+
+struct PORT_INFO_1W {
+    LPWSTR pName;
+};
+
+// Installs a port monitor on the local machine (a null or empty server),
+// level 2 only. The library must be one the machine knows
+// (PrintSpooler::RegisterMonitorLibrary): else ERROR_MOD_NOT_FOUND. A
+// monitor of that name: ERROR_PRINT_MONITOR_ALREADY_INSTALLED; an
+// environment not the machine's: ERROR_INVALID_ENVIRONMENT; an ordinary
+// user: ERROR_ACCESS_DENIED.
+BOOL AddMonitorW(LPWSTR name, DWORD level, LPBYTE monitor);
+
+// The spooler's arrays (EnumPortsW level 1, EnumPrintersW with
+// PRINTER_ENUM_LOCAL at level 4): records first, their texts after them,
+// all in the caller's buffer. *needed always gets the size of the whole; a
+// buffer smaller than that fails with ERROR_INSUFFICIENT_BUFFER and
+// *returned 0.
+BOOL EnumPortsW(LPWSTR name, DWORD level, LPBYTE ports, DWORD size, LPDWORD needed, LPDWORD returned);
+BOOL EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE printers, DWORD size, LPDWORD needed,
+                   LPDWORD returned);
+
+// Adds a queue on the local machine, level 2 only, and answers it opened
+// with PRINTER_ALL_ACCESS (null on failure). Name, port, driver and print
+// processor are required; the rest but Attributes is ignored. Errors: a
+// taken name (ignoring case) ERROR_PRINTER_ALREADY_EXISTS, an invalid one
+// ERROR_INVALID_PRINTER_NAME, an unknown port ERROR_UNKNOWN_PORT, a driver
+// not installed ERROR_UNKNOWN_PRINTER_DRIVER, a print processor other than
+// "winprint" ERROR_UNKNOWN_PRINTPROCESSOR, an ordinary user
+// ERROR_ACCESS_DENIED.
+HANDLE AddPrinterW(LPWSTR name, DWORD level, LPBYTE printer);
+
+// Sends a command to the monitor a ",XcvMonitor <name>" handle was opened
+// on (OpenPrinterW, with SERVER_ACCESS_ADMINISTER). TRUE means the monitor
+// got it; *status is then the monitor's own answer (ERROR_INSUFFICIENT_BUFFER
+// with *needed when the output is too small). FALSE: not an Xcv handle.
+BOOL XcvDataW(HANDLE xcv, LPCWSTR dataName, LPBYTE input, DWORD inputSize, LPBYTE output, DWORD outputSize,
+              LPDWORD needed, LPDWORD status);
+
+// Opens a queue by name, or the transceive channel of an installed monitor
+// by ",XcvMonitor <monitor name>" (needs SERVER_ACCESS_ADMINISTER, which
+// an ordinary user does not have). Null defaults or a zero DesiredAccess ask for
 // PRINTER_ACCESS_USE. Unknown queue: ERROR_INVALID_PRINTER_NAME; a right the
 // user does not have: ERROR_ACCESS_DENIED. On failure *printer is null.
 BOOL OpenPrinterW(LPCWSTR printerName, LPHANDLE printer, const PRINTER_DEFAULTSW* defaults);
@@ -214,6 +273,15 @@ struct PrinterDataKey {
     bool operator==(const PrinterDataKey&) const = default;
 };
 
+// One entry of a queue's access list.
+struct AccessEntry {
+    std::u16string trustee;  // a name such as "EVERYONE"
+    ACCESS_MASK mask = 0;
+    DWORD mode = 0;         // GRANT_ACCESS or DENY_ACCESS
+    DWORD inheritance = 0;  // OBJECT_INHERIT_ACE and the like
+    bool operator==(const AccessEntry&) const = default;
+};
+
 // One print queue.
 struct PrinterQueue {
     std::u16string name;
@@ -222,14 +290,38 @@ struct PrinterQueue {
     std::u16string printProcessor = u"winprint";
     DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
     std::map<std::u16string, PrinterDataKey> data;  // by folded key name
+    std::vector<AccessEntry> access;                // the queue's DACL, in order
     bool operator==(const PrinterQueue&) const = default;
 };
 
-// Everything the spooler keeps, by folded printer name.
+// An installed port monitor.
+struct MonitorEntry {
+    std::u16string name;
+    std::u16string environment;
+    std::u16string library;
+    bool operator==(const MonitorEntry&) const = default;
+};
+
+// A port. Ports a network port monitor adds keep the printer's identity.
+struct PortEntry {
+    std::u16string name;
+    DWORD vendorId = 0;
+    DWORD productId = 0;
+    std::u16string deviceName;
+    std::u16string address;
+    bool operator==(const PortEntry&) const = default;
+};
+
+// Everything the spooler keeps, maps by folded name.
 struct SpoolerData {
     std::map<std::u16string, PrinterQueue> printers;
+    std::map<std::u16string, MonitorEntry> monitors;
+    std::map<std::u16string, PortEntry> ports;
+    std::map<std::u16string, std::u16string> drivers;  // installed printer drivers
     bool operator==(const SpoolerData&) const = default;
 };
+
+inline constexpr std::u16string_view kSpoolerEnvironment = u"Windows NT x86";
 
 // A printer name the spooler accepts: 1 to 220 characters, none of them
 // "\", "," or a control character.
@@ -260,8 +352,33 @@ public:
     std::optional<RegValue> GetPrinterData(std::u16string_view printer, std::u16string_view key,
                                            std::u16string_view valueName) const;
 
-    // Printer handles open now.
+    // Printer handles open now (Xcv handles included).
     std::size_t OpenPrinterHandleCount() const;
+
+    // Ports, installed printer drivers and monitors (fixture calls). A taken
+    // port name throws std::invalid_argument.
+    void AddPort(PortEntry port);
+    void AddPort(std::u16string_view name);
+    bool RemovePort(std::u16string_view name);
+    std::optional<PortEntry> FindPort(std::u16string_view name) const;
+    std::vector<PortEntry> Ports() const;
+    void AddDriver(std::u16string_view name);
+    bool HasDriver(std::u16string_view name) const;
+    std::optional<MonitorEntry> FindMonitor(std::u16string_view name) const;
+    // Whether a queue uses the port.
+    bool PortInUse(std::u16string_view name) const;
+
+    // The monitor libraries AddMonitorW accepts, by file name ignoring case.
+    // A fresh machine knows "ORVPM.DLL" (WirelessPortMonitor.h).
+    void RegisterMonitorLibrary(std::u16string_view library, const MONITOR& table);
+    // The environment AddMonitorW accepts (kSpoolerEnvironment on a fresh
+    // machine); kept in memory only.
+    void SetEnvironment(std::u16string_view environment);
+
+    // The DACL of the queue a handle names: reading needs READ_CONTROL,
+    // writing WRITE_DAC. Results are error codes.
+    DWORD GetAccessList(HANDLE printer, std::vector<AccessEntry>& entries);
+    DWORD SetAccessList(HANDLE printer, std::vector<AccessEntry> entries);
 
     // Jobs (fixture calls). AddJob gives the new job's id; a missing queue
     // throws std::invalid_argument. A job ended by SetJobW is gone.
@@ -288,8 +405,17 @@ public:
     DWORD SetData(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName, DWORD type, const BYTE* data, DWORD size);
     BOOL GetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed);
     BOOL SetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command);
+    BOOL AddMonitor(LPWSTR name, DWORD level, LPBYTE monitor);
+    BOOL EnumPorts(LPWSTR name, DWORD level, LPBYTE ports, DWORD size, LPDWORD needed, LPDWORD returned);
+    BOOL EnumPrinters(DWORD flags, LPWSTR name, DWORD level, LPBYTE printers, DWORD size, LPDWORD needed,
+                      LPDWORD returned);
+    HANDLE AddPrinterQueue(LPWSTR name, DWORD level, LPBYTE printer);
+    BOOL XcvData(HANDLE xcv, LPCWSTR dataName, LPBYTE input, DWORD inputSize, LPBYTE output, DWORD outputSize,
+                 LPDWORD needed, LPDWORD status);
 
 private:
+    BOOL OpenXcv(std::u16string_view monitorName, LPHANDLE printer, const PRINTER_DEFAULTSW* defaults);
+
     DWORD GetStoredData(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName, LPDWORD type, LPBYTE data, DWORD size,
                         LPDWORD needed);
     DWORD AskLanguageMonitor(HANDLE printer, LPCWSTR valueName, LPDWORD type, LPBYTE data, DWORD size, LPDWORD needed);
