@@ -1,4 +1,4 @@
-#include "PortMonitorUtilities.h"
+#include "PrinterInstallRules.h"
 
 #include <gtest/gtest.h>
 
