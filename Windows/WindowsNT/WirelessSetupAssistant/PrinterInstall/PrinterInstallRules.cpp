@@ -74,6 +74,34 @@ std::u16string BracedSerial(std::u16string_view serial, std::size_t fieldUnits) 
     return name;
 }
 
+std::optional<XcvPortRecord> NetworkPortRecord(std::uint32_t vendorId, std::uint32_t productId,
+                                               std::u16string_view guid, std::u16string_view host, std::uint16_t port) {
+    const std::u16string hostName = HostWithoutLocalDomain(host);
+    if (hostName.empty() || guid.empty() || vendorId == 0 || productId == 0) {
+        return std::nullopt;
+    }
+    XcvPortRecord record;
+    record.vendorId = vendorId;
+    record.productId = productId;
+    record.deviceName = u"{" + std::u16string(guid) + u"}";
+    record.address = u"ptp://" + hostName + u":";
+    for (char c : std::to_string(port)) {
+        record.address += static_cast<char16_t>(c);
+    }
+    if (!XcvPortRecord::FitsDeviceName(record.deviceName) || !XcvPortRecord::FitsAddress(record.address)) {
+        return std::nullopt;
+    }
+    return record;
+}
+
+XcvPortRecord UsbPortRecord(std::uint32_t vendorId, std::uint32_t productId, std::u16string_view serial) {
+    XcvPortRecord record;
+    record.vendorId = vendorId;
+    record.productId = productId;
+    record.deviceName = BracedSerial(serial, XcvPortRecord::kDeviceNameUnits);
+    return record;
+}
+
 std::size_t XcvOutputUnits(std::uint32_t bytesAsked) {
     return (static_cast<std::size_t>(bytesAsked) + 1) / 2 + 1;
 }

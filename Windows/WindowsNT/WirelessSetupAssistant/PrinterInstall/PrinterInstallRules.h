@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Common/Headers/XcvPortRecord.h"
+
 namespace PortMonitorUtilities {
 
 // Every failure of an installation step: a Win32 error code (8 memory, 31 a
@@ -95,6 +97,14 @@ std::u16string HostWithoutLocalDomain(std::u16string_view host);
 // A USB serial as the device name "{serial}" in a field of fieldUnits units:
 // cut so that the braces and the NUL still fit.
 std::u16string BracedSerial(std::u16string_view serial, std::size_t fieldUnits);
+
+// The record of a printer announced on the network: "{guid}" and
+// "ptp://host:port", the host without its local domain. Nothing when the
+// host or guid is empty, an id is zero, or a text does not fit its field.
+std::optional<XcvPortRecord> NetworkPortRecord(std::uint32_t vendorId, std::uint32_t productId,
+                                               std::u16string_view guid, std::u16string_view host, std::uint16_t port);
+// The record of a printer found on USB: "{serial}", cut to fit, no address.
+XcvPortRecord UsbPortRecord(std::uint32_t vendorId, std::uint32_t productId, std::u16string_view serial);
 
 // The transceive output buffer for a size the monitor asked for: whole UTF-16
 // units rounded up, and one more for a terminator the monitor may not write.

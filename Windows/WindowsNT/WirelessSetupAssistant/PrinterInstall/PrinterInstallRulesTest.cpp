@@ -28,7 +28,23 @@ TEST(PortRecordTexts, HostLosesOnlyTheLastLocalDomain) {
     EXPECT_EQ(HostWithoutLocalDomain(u"dock.example"), u"dock.example");
 }
 
+TEST(PortRecordTexts, NetworkPrinterIsRefusedRatherThanCut) {
+    const auto record = NetworkPortRecord(0x3B7D, 0x4104, u"4f1c", u"dock.local.", 1234);
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->deviceName, u"{4f1c}");
+    EXPECT_EQ(record->address, u"ptp://dock:1234");
+
+    EXPECT_TRUE(NetworkPortRecord(1, 2, std::u16string(61, u'g'), u"h", 1).has_value());
+    EXPECT_FALSE(NetworkPortRecord(1, 2, std::u16string(62, u'g'), u"h", 1).has_value());
+    EXPECT_TRUE(NetworkPortRecord(1, 2, u"g", std::u16string(115, u'h'), 65535).has_value());
+    EXPECT_FALSE(NetworkPortRecord(1, 2, u"g", std::u16string(116, u'h'), 65535).has_value());
+    EXPECT_FALSE(NetworkPortRecord(1, 2, u"g", u".local.", 1).has_value());
+    EXPECT_FALSE(NetworkPortRecord(0, 2, u"g", u"h", 1).has_value());
+    EXPECT_FALSE(NetworkPortRecord(1, 2, u"", u"h", 1).has_value());
+}
+
 TEST(PortRecordTexts, SerialIsCutSoBracesAndTerminatorFit) {
+    EXPECT_NO_THROW(UsbPortRecord(1, 2, std::u16string(128, u's')).Encode());
     const std::u16string serial(128, u's');
     const std::u16string name = BracedSerial(serial, 64);
     EXPECT_EQ(name.size(), 63u);
