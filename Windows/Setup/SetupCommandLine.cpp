@@ -6,7 +6,7 @@
 
 namespace Istrova {
 
-std::optional<std::u16string> AssistantCommandLine(std::u16string_view installPath, const char* arguments) {
+std::optional<AssistantLaunch> AssistantCommandLine(std::u16string_view installPath, const char* arguments) {
     std::u16string wideArguments;
     if (arguments != nullptr && *arguments != '\0') {
         const std::size_t bytes = std::strlen(arguments);
@@ -21,21 +21,18 @@ std::optional<std::u16string> AssistantCommandLine(std::u16string_view installPa
         Tessary::UTF8ToUTF16(arguments, static_cast<int>(bytes), wideArguments.data(), units);
     }
 
-    std::u16string command = u"\"";
+    AssistantLaunch launch;
     if (!installPath.empty()) {
-        command += installPath;
-        command += u'\\';
+        launch.program = installPath;
+        launch.program += u'\\';
     }
-    command += kAssistantProgram;
-    command += u'"';
-    if (!wideArguments.empty()) {
-        command += u' ';
-        command += wideArguments;
-    }
-    if (command.size() >= kCommandUnits) {
+    launch.program += kAssistantProgram;
+    launch.arguments = std::move(wideArguments);
+    const std::size_t whole = launch.program.size() + (launch.arguments.empty() ? 0 : 1 + launch.arguments.size());
+    if (whole >= kCommandUnits) {
         return std::nullopt;
     }
-    return command;
+    return launch;
 }
 
 }  // namespace Istrova

@@ -1,4 +1,4 @@
-// The command line the setup library starts the setup assistant with.
+// How the setup library starts the setup assistant.
 #pragma once
 
 #include <cstddef>
@@ -13,10 +13,16 @@ namespace Istrova {
 inline constexpr std::size_t kCommandUnits = 1024;
 inline constexpr std::u16string_view kAssistantProgram = u"Amberlo.exe";
 
-// The program in the install folder (or alone, found by the search path when
-// no folder is registered), quoted so a folder with blanks starts the right
-// program, then one blank and the arguments when there are any. Nothing when
-// the arguments are not valid text or either text would not fit.
-std::optional<std::u16string> AssistantCommandLine(std::u16string_view installPath, const char* arguments);
+// The program and its arguments, handed over apart so that no shell splits
+// a folder with blanks.
+struct AssistantLaunch {
+    std::u16string program;    // in the install folder, or alone for the search path
+    std::u16string arguments;  // widened, possibly empty
+    bool operator==(const AssistantLaunch&) const = default;
+};
+
+// Nothing when the arguments are not valid text, or when they or the whole
+// command ("program arguments") would not fit.
+std::optional<AssistantLaunch> AssistantCommandLine(std::u16string_view installPath, const char* arguments);
 
 }  // namespace Istrova
