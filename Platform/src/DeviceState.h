@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Platform/Devices.h"
+#include "Platform/DriverStore.h"
 #include "Platform/Files.h"
 
 #include <atomic>
@@ -78,8 +79,16 @@ struct Node {
     NodeFaults faults;
 };
 
+// A node's drivers in a list: those built for it and the one selected.
+struct DriverChoice {
+    std::vector<DriverPackage> compatible;
+    std::optional<DriverPackage> selected;
+};
+
 struct DeviceInfoList {
     std::vector<std::shared_ptr<Node>> nodes;
+    std::optional<GUID> classGuid;  // lists made for installing one class
+    std::map<DEVINST, DriverChoice> drivers;
 };
 
 struct DeviceState {

@@ -498,6 +498,7 @@ void DeviceManager::FailCall(DeviceCall call, DWORD error, unsigned afterCalls, 
 
 void DeviceManager::MisreportSize(DeviceCall call, DWORD size) {
     if (call != DeviceCall::SetupDiGetDeviceInterfaceDetail && call != DeviceCall::SetupDiGetDeviceRegistryProperty &&
+        call != DeviceCall::SetupDiGetClassDescription && call != DeviceCall::SetupDiGetDriverInfoDetail &&
         call != DeviceCall::CM_Get_Device_ID_Size)
         throw std::invalid_argument("the call reports no size");
     std::lock_guard lock(state_->mutex);
@@ -527,6 +528,11 @@ void DeviceManager::ClearFaults() {
 std::size_t DeviceManager::OpenDeviceInfoListCount() const {
     std::lock_guard lock(state_->mutex);
     return state_->lists.size();
+}
+
+std::size_t DeviceManager::NodeCount() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->nodes.size();
 }
 
 std::size_t DeviceManager::OpenDeviceHandleCount() const {

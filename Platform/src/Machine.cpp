@@ -6,6 +6,7 @@ Machine::Machine()
     : devices_(std::make_unique<DeviceManager>()),
       registry_(std::make_unique<SystemRegistry>(*this)),
       spooler_(std::make_unique<PrintSpooler>(*this)),
+      drivers_(std::make_unique<DriverStore>()),
       wireless_(std::make_unique<Airwaves>()) {}
 Machine::~Machine() = default;
 
@@ -13,8 +14,10 @@ void Machine::Reset() {
     devices_->Reset();
     registry_->Reset();
     spooler_->Reset();
+    drivers_->Reset();
     wireless_->Reset();
     administrator_ = true;
+    SetVersion({});
 }
 
 Machine& GetMachine() {

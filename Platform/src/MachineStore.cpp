@@ -199,8 +199,10 @@ void LoadMachine(const std::string& folder) {
     machine.Registry().BindFile(folder + "/registry.txt");
     try {
         machine.Spooler().BindFile(folder + "/spooler.txt");
+        machine.Drivers().BindFile(folder + "/drivers.txt");
     } catch (...) {
         machine.Registry().BindFile("");
+        machine.Spooler().BindFile("");
         throw;
     }
     machine.SetUserIsAdministrator(settings.administrator);
@@ -221,9 +223,11 @@ void SaveMachine(const std::string& folder) {
     settings.administrator = machine.UserIsAdministrator();
     const std::string registry = FormatRegistryText(machine.Registry().Snapshot());
     const std::string spooler = FormatSpoolerText(machine.Spooler().Snapshot());
+    const std::string drivers = FormatDriverStoreText(machine.Drivers().Snapshot());
     detail::FolderLock lock(folder);
     detail::BoundFile(folder + "/registry.txt").Write(registry);
     detail::BoundFile(folder + "/spooler.txt").Write(spooler);
+    detail::BoundFile(folder + "/drivers.txt").Write(drivers);
     detail::BoundFile(folder + "/machine.txt").Write(FormatMachineSettingsText(settings));
 }
 

@@ -678,6 +678,93 @@ std::string FormatMachineSettingsText(const MachineSettings& settings) {
            (settings.administrator ? "true" : "false") + "\n";
 }
 
+DriverStoreData ParseDriverStoreText(std::string_view text, const std::string& sourceName) {
+    DriverStoreData data;
+    DriverPackage* current = nullptr;
+    std::set<std::string> fields;
+    auto finish = [&](const Line& line) {
+        if (current != nullptr && (current->infPath.empty() || current->section.empty()))
+            line.Fail("driver \"" + Utf16ToUtf8(current->description) + "\" needs an inf and a section");
+    };
+    const auto lines = SplitLines(text);
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        if (IsBlankOrComment(lines[n])) continue;
+        Line line(lines[n], sourceName, n + 1);
+        if (line.Peek() == '[') {
+            finish(line);
+            line.Expect('[', "'['");
+            if (line.Word() != "driver") line.Fail("unknown section kind (expected [driver \"name\"])");
+            std::u16string name = line.Quoted("the driver description");
+            line.Expect(']', "']' after the driver description");
+            line.ExpectEnd();
+            if (name.empty()) line.Fail("empty driver description");
+            for (const auto& d : data.drivers)
+                if (FoldName(d.description) == FoldName(name))
+                    line.Fail("driver \"" + Utf16ToUtf8(name) + "\" is given twice");
+            data.drivers.push_back(DriverPackage{std::move(name), {}, {}, {}, {}});
+            current = &data.drivers.back();
+            fields.clear();
+            continue;
+        }
+        const std::string word(line.Word());
+        if (word == "associate") {
+            ProfileAssociation association;
+            association.profile = line.Quoted("the profile");
+            association.device = line.Quoted("the device");
+            line.ExpectEnd();
+            if (association.profile.empty() || association.device.empty()) line.Fail("empty profile or device");
+            data.profiles.push_back(std::move(association));
+            continue;
+        }
+        if (word.empty()) line.Fail("expected a [driver \"name\"] line or a setting");
+        if (current == nullptr) line.Fail("'" + word + "' before the first [driver \"name\"] line");
+        line.Expect('=', "'=' after '" + word + "'");
+        if (word == "inf" || word == "section") {
+            if (!fields.insert(word).second) line.Fail("'" + word + "' is given twice for this driver");
+            auto value = line.Quoted(word == "inf" ? "the INF path" : "the section");
+            if (value.empty()) line.Fail("empty " + word);
+            (word == "inf" ? current->infPath : current->section) = std::move(value);
+        } else if (word == "hardwareid") {
+            current->hardwareIds.push_back(line.Quoted("the hardware id"));
+        } else if (word == "file") {
+            current->targetFiles.push_back(line.Quoted("the target file"));
+        } else {
+            line.Fail("unknown driver setting '" + word + "'");
+        }
+        line.ExpectEnd();
+    }
+    if (!lines.empty()) finish(Line(lines.back(), sourceName, lines.size()));
+    return data;
+}
+
+std::string FormatDriverStoreText(const DriverStoreData& data) {
+    std::string out = "# Driver store of the simulated machine. See Platform/MachineFile.h for the format.\n";
+    auto setting = [&](const char* name, const std::u16string& value) {
+        out += name;
+        out += " = ";
+        AppendQuoted(out, value);
+        out += "\n";
+    };
+    for (const auto& driver : data.drivers) {
+        out += "\n[driver ";
+        AppendQuoted(out, driver.description);
+        out += "]\n";
+        setting("inf", driver.infPath);
+        setting("section", driver.section);
+        for (const auto& id : driver.hardwareIds) setting("hardwareid", id);
+        for (const auto& file : driver.targetFiles) setting("file", file);
+    }
+    if (!data.profiles.empty()) out += "\n";
+    for (const auto& association : data.profiles) {
+        out += "associate ";
+        AppendQuoted(out, association.profile);
+        out += " ";
+        AppendQuoted(out, association.device);
+        out += "\n";
+    }
+    return out;
+}
+
 std::vector<DockEntry> ParseDocksText(std::string_view text, const std::string& sourceName) {
     std::vector<DockEntry> docks;
     std::set<std::string> seen;

@@ -44,6 +44,15 @@ enum class DeviceCall {
     CM_Get_Parent,
     CM_Get_Device_ID_Size,
     CM_Get_Device_ID,
+    SetupDiCreateDeviceInfoList,
+    SetupDiGetClassDescription,
+    SetupDiCreateDeviceInfo,
+    SetupDiSetDeviceRegistryProperty,
+    SetupDiCallClassInstaller,
+    SetupDiBuildDriverInfoList,
+    SetupDiGetSelectedDriver,
+    SetupDiGetDriverInfoDetail,
+    CM_Locate_DevNode,
 };
 
 struct UsbAttachOptions {
@@ -103,6 +112,7 @@ public:
     // Inspection.
     std::size_t OpenDeviceInfoListCount() const;
     std::size_t OpenDeviceHandleCount() const;  // files opened on device paths
+    std::size_t NodeCount() const;              // registered nodes, the root included
     std::u16string InstanceId(DEVINST node) const;
     std::u16string DriverKey(DEVINST node) const;  // empty when none
     DEVINST Parent(DEVINST node) const;            // 0 for the root

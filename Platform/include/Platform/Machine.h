@@ -1,18 +1,30 @@
 // The simulated machine: one per process, behind every platform call.
-// Each subsystem (device tree, registry, spooler, the radio networks around
-// it; driver store and file system as they arrive) is a member reached through an accessor, so the
-// calls of one subsystem can see the others.
+// Each subsystem (device tree, registry, spooler, driver store, the radio
+// networks around it; file system as it arrives) is a member reached
+// through an accessor, so the calls of one subsystem can see the others.
 #pragma once
 
 #include "Platform/Devices.h"
+#include "Platform/DriverStore.h"
 #include "Platform/Registry.h"
 #include "Platform/Spooler.h"
 #include "Platform/Wireless.h"
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <string>
 
 namespace Platform {
+
+// What GetVersionExW reports.
+struct OsVersion {
+    DWORD major = 10;
+    DWORD minor = 0;
+    DWORD build = 19045;
+    std::u16string servicePack;
+    bool operator==(const OsVersion&) const = default;
+};
 
 class Machine {
 public:
@@ -28,6 +40,7 @@ public:
     DeviceManager& Devices() { return *devices_; }
     SystemRegistry& Registry() { return *registry_; }
     PrintSpooler& Spooler() { return *spooler_; }
+    DriverStore& Drivers() { return *drivers_; }
     // The access points around the machine (none on a fresh machine).
     Airwaves& Wireless() { return *wireless_; }
 
@@ -37,11 +50,23 @@ public:
     void SetUserIsAdministrator(bool administrator) { administrator_ = administrator; }
     bool UserIsAdministrator() const { return administrator_; }
 
+    void SetVersion(const OsVersion& version) {
+        std::lock_guard lock(versionMutex_);
+        version_ = version;
+    }
+    OsVersion Version() const {
+        std::lock_guard lock(versionMutex_);
+        return version_;
+    }
+
 private:
     std::atomic<bool> administrator_{true};
+    mutable std::mutex versionMutex_;
+    OsVersion version_;
     std::unique_ptr<DeviceManager> devices_;
     std::unique_ptr<SystemRegistry> registry_;
     std::unique_ptr<PrintSpooler> spooler_;
+    std::unique_ptr<DriverStore> drivers_;
     std::unique_ptr<Airwaves> wireless_;
 };
 

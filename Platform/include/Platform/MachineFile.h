@@ -5,6 +5,7 @@
 //   registry.txt   keys and values
 //   spooler.txt    monitors, ports, printer drivers, print queues
 //   machine.txt    settings of the machine's user
+//   drivers.txt    the driver store and colour profile associations
 //   docks.txt      the docks the dock simulator serves (Platform/DockLink.h)
 //   .machine.lock  taken (flock) by a program while it writes
 //
@@ -36,6 +37,14 @@
 //   machine.txt
 //     administrator = true
 //
+//   drivers.txt
+//     [driver "Velmo HV7300"]                          a package, by description
+//     inf = "C:\\Windows\\INF\\oem3.inf"
+//     section = "HV7300"
+//     hardwareid = "USBPRINT\\Velmo_HV73007A1F"         one line per id
+//     file = "C:\\Windows\\System32\\spool\\COLOR\\hv.icm"   one line per target file
+//     associate "hv.icm" "Velmo HV7300"                 a profile and its device
+//
 // Values: a type (REG_SZ, REG_EXPAND_SZ, REG_LINK, REG_MULTI_SZ, REG_DWORD,
 // REG_QWORD, REG_BINARY, REG_NONE, REG_DWORD_BIG_ENDIAN, or a number), then
 //   "text"                  string types: the text and one terminating zero
@@ -47,6 +56,7 @@
 // surrogates survive); other control characters must be escaped.
 #pragma once
 
+#include "Platform/DriverStore.h"
 #include "Platform/Paths.h"
 #include "Platform/Registry.h"
 #include "Platform/Spooler.h"
@@ -74,6 +84,8 @@ RegistryData ParseRegistryText(std::string_view text, const std::string& sourceN
 std::string FormatRegistryText(const RegistryData& data);
 SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceName);
 std::string FormatSpoolerText(const SpoolerData& data);
+DriverStoreData ParseDriverStoreText(std::string_view text, const std::string& sourceName);
+std::string FormatDriverStoreText(const DriverStoreData& data);
 MachineSettings ParseMachineSettingsText(std::string_view text, const std::string& sourceName);
 std::string FormatMachineSettingsText(const MachineSettings& settings);
 

@@ -1,10 +1,12 @@
 // Sets up the simulated machine kept on disk: the documents the programs
 // read, the docks plugged into it and the dock simulator that serves them.
 #include "Platform/DockLink.h"
+#include "Platform/Machine.h"
 #include "Platform/MachineFile.h"
 #include "Platform/Paths.h"
 #include "Platform/Registry.h"
 #include "Simulators/DockPrinter/DockStateText.h"
+#include "Simulators/DockPrinter/DriverPackage.h"
 #include "ToolFiles.h"
 
 #include <fcntl.h>
@@ -45,6 +47,7 @@ constexpr const char* kUsage =
     "        Glimmer Photo 6 Studio); serial GD0001 and the first free port\n"
     "        unless given; its state starts from the factory's with the\n"
     "        settings given\n"
+    "  install-driver     put the family's driver package into the driver store\n"
     "  detach SERIAL      pull the dock out and forget its state\n"
     "  start              start the dock simulator in the background\n"
     "  stop               stop it (it keeps the docks' state)\n"
@@ -256,6 +259,23 @@ public:
         return 0;
     }
 
+    // The package's texts are ASCII.
+    static std::string Ascii(const std::u16string& text) {
+        std::string out;
+        for (const char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+        return out;
+    }
+
+    int InstallDriver() {
+        Platform::LoadMachine(root_);
+        for (const auto& package : VelmoDriverPackages()) {
+            Platform::GetMachine().Drivers().Install(package);
+            std::cout << "installed driver \"" << Ascii(package.description) << "\" for "
+                      << Ascii(package.hardwareIds.front()) << "\n";
+        }
+        return 0;
+    }
+
     int List() {
         const auto docks = Docks();
         std::cout << "dock simulator: " << (SimulatorRunning() ? "running" : "stopped") << "\n";
@@ -349,6 +369,7 @@ int main(int argc, char** argv) {
     try {
         if (command == "install") return tool.Install(rest);
         if (command == "attach") return tool.Attach(rest);
+        if (command == "install-driver" && rest.empty()) return tool.InstallDriver();
         if (command == "detach") return tool.Detach(rest);
         if (command == "start" && rest.empty()) return tool.Start();
         if (command == "stop" && rest.empty()) return tool.Stop();
