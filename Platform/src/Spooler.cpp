@@ -107,6 +107,7 @@ struct PrintSpooler::State {
     std::map<std::uintptr_t, OpenPrinter> handles;
     std::uintptr_t next = kFirstPrinterHandle;
     std::map<DWORD, PrintJob> jobs;
+    std::optional<DWORD> addPrinterFault;
     DWORD nextJob = 1;
     std::vector<JobChange> jobChanges;
     std::map<std::u16string, LanguageMonitorQuery> monitors;  // by folded printer name
@@ -165,6 +166,11 @@ PrintSpooler::PrintSpooler(Machine& machine) : state_(std::make_unique<State>())
 }
 PrintSpooler::~PrintSpooler() = default;
 
+void PrintSpooler::FailAddPrinter(std::optional<DWORD> error) {
+    std::lock_guard lock(state_->mutex);
+    state_->addPrinterFault = error;
+}
+
 void PrintSpooler::Reset() {
     std::lock_guard lock(state_->mutex);
     state_->store.Reset();
@@ -172,6 +178,7 @@ void PrintSpooler::Reset() {
     state_->jobs.clear();
     state_->nextJob = 1;
     state_->jobChanges.clear();
+    state_->addPrinterFault.reset();
     state_->monitors.clear();
     state_->RegisterBuiltInLibraries();
     state_->environment = kSpoolerEnvironment;
@@ -826,8 +833,12 @@ HANDLE PrintSpooler::AddPrinterQueue(LPWSTR name, DWORD level, LPBYTE printer) {
     }
     if (!IsValidPrinterName(info.pPrinterName)) return fail(ERROR_INVALID_PRINTER_NAME);
     if (!machine_.UserIsAdministrator()) return fail(ERROR_ACCESS_DENIED);
+    // A driver package in the driver store serves as an installed driver;
+    // asked before the spooler's lock is taken.
+    const bool inDriverStore = machine_.Drivers().IsInstalled(info.pDriverName);
     std::lock_guard lock(state_->mutex);
     auto& s = *state_;
+    if (s.addPrinterFault) return fail(*s.addPrinterFault);
     const std::u16string folded = FoldName(info.pPrinterName);
     const DWORD error = GuardedError([&]() -> DWORD {
         return s.store.Change([&](SpoolerData& data) -> DWORD {
@@ -835,12 +846,12 @@ HANDLE PrintSpooler::AddPrinterQueue(LPWSTR name, DWORD level, LPBYTE printer) {
             const auto port = data.ports.find(FoldName(info.pPortName));
             if (port == data.ports.end()) return ERROR_UNKNOWN_PORT;
             const auto driver = data.drivers.find(FoldName(info.pDriverName));
-            if (driver == data.drivers.end()) return ERROR_UNKNOWN_PRINTER_DRIVER;
+            if (driver == data.drivers.end() && !inDriverStore) return ERROR_UNKNOWN_PRINTER_DRIVER;
             if (FoldName(info.pPrintProcessor) != u"winprint") return ERROR_UNKNOWN_PRINTPROCESSOR;
             PrinterQueue queue;
             queue.name = info.pPrinterName;
             queue.port = port->second.name;
-            queue.driver = driver->second;
+            queue.driver = driver != data.drivers.end() ? driver->second : std::u16string(info.pDriverName);
             queue.printProcessor = u"winprint";
             queue.attributes = info.Attributes;
             data.printers.emplace(folded, std::move(queue));

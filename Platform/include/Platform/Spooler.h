@@ -124,7 +124,8 @@ BOOL EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE printers, DWORD
 // processor are required; the rest but Attributes is ignored. Errors: a
 // taken name (ignoring case) ERROR_PRINTER_ALREADY_EXISTS, an invalid one
 // ERROR_INVALID_PRINTER_NAME, an unknown port ERROR_UNKNOWN_PORT, a driver
-// not installed ERROR_UNKNOWN_PRINTER_DRIVER, a print processor other than
+// neither installed in the spooler nor a package of the driver store
+// (Machine::Drivers()) ERROR_UNKNOWN_PRINTER_DRIVER, a print processor other than
 // "winprint" ERROR_UNKNOWN_PRINTPROCESSOR, an ordinary user
 // ERROR_ACCESS_DENIED.
 HANDLE AddPrinterW(LPWSTR name, DWORD level, LPBYTE printer);
@@ -374,6 +375,9 @@ public:
     // The environment AddMonitorW accepts (kSpoolerEnvironment on a fresh
     // machine); kept in memory only.
     void SetEnvironment(std::u16string_view environment);
+    // Tests: AddPrinterW fails with this error, after its checks of the
+    // caller, until cleared (or the machine is reset).
+    void FailAddPrinter(std::optional<DWORD> error);
 
     // The DACL of the queue a handle names: reading needs READ_CONTROL,
     // writing WRITE_DAC. Results are error codes.

@@ -7,28 +7,15 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "Common/Headers/XcvPortRecord.h"
+#include "PortMonitorException.h"
 
 namespace PortMonitorUtilities {
-
-// Every failure of an installation step: a Win32 error code (8 memory, 31 a
-// step that failed without a code of its own, 87 a text the code page cannot
-// hold, or the code the platform or the monitor gave).
-class PortMonitorException : public std::exception {
-public:
-    explicit PortMonitorException(std::uint32_t code) : code_(code) {}
-    const char* what() const noexcept override { return "Port Monitor Exception"; }
-    std::uint32_t Code() const noexcept { return code_; }
-
-private:
-    std::uint32_t code_;
-};
 
 inline constexpr std::uint32_t kErrorNotEnoughMemory = 8;
 inline constexpr std::uint32_t kErrorGenFailure = 31;
