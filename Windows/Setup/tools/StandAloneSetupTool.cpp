@@ -1,6 +1,6 @@
 // velmo-standalone-setup: calls the setup library's StandAloneSetup on the
 // machine kept on disk, as the product's installer would, and shows the
-// print queues before and after.
+// print queues afterwards.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -9,6 +9,7 @@
 
 #include "Platform/MachineFile.h"
 #include "Platform/Spooler.h"
+#include "PrinterInstallSteps.h"
 #include "Tessary/i8n/UTFConversion.h"
 
 namespace {
@@ -65,6 +66,14 @@ int main(int argc, char** argv) {
         Platform::LoadMachine();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "velmo-standalone-setup: %s\n", e.what());
+        return 1;
+    }
+    // The product's installer puts the port monitor in before it calls the
+    // library; a monitor that is there already stays.
+    try {
+        PrinterInstall::InstallPortMonitor();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "velmo-standalone-setup: the port monitor cannot be installed (%s)\n", e.what());
         return 1;
     }
     HMODULE library = LoadLibraryW(u"Istrova.dll");
