@@ -268,10 +268,18 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(MachineText, Settings) {
     EXPECT_FALSE(Platform::ParseMachineSettingsText("administrator = false\n", "m").administrator);
     EXPECT_TRUE(Platform::ParseMachineSettingsText("# nothing\n", "m").administrator);
-    const Platform::MachineSettings user{false};
+    const Platform::MachineSettings user{false, {}};
     EXPECT_EQ(Platform::ParseMachineSettingsText(Platform::FormatMachineSettingsText(user), "m"), user);
     EXPECT_THROW(Platform::ParseMachineSettingsText("administrator = yes\n", "m"), MachineFileError);
     EXPECT_THROW(Platform::ParseMachineSettingsText("admin = true\n", "m"), MachineFileError);
+
+    const auto old = Platform::ParseMachineSettingsText("version = 5.1.2600\nservicepack = \"SP3\"\n", "m");
+    EXPECT_EQ(old.version, (Platform::OsVersion{5, 1, 2600, u"SP3"}));
+    const Platform::MachineSettings versioned{true, {6, 1, 7601, u"Service Pack 1"}};
+    EXPECT_EQ(Platform::ParseMachineSettingsText(Platform::FormatMachineSettingsText(versioned), "m"), versioned);
+    for (const char* bad : {"version = 5.1\n", "version = 5..1\n", "version = 5.1.x\n", "version = 5.1.2.3\n",
+                            "version = 5.1.99999999999\n", "servicepack = SP3\n"})
+        EXPECT_THROW(Platform::ParseMachineSettingsText(bad, "m"), MachineFileError) << bad;
 }
 
 // The machine kept on disk, as programs use it.
@@ -291,14 +299,24 @@ TEST_F(MachineOnDisk, SaveThenLoadGivesTheSameMachine) {
     Platform::GetMachine().Spooler().SetPrinterData(u"Velmo HV7300", u"PrinterDriverData", u"CC_FILTER_DATA",
                                                     RegValue::String(u"LUT «Natural»"));
     Platform::GetMachine().SetUserIsAdministrator(false);
+    Platform::GetMachine().SetVersion({5, 1, 2600, u"Service Pack 3"});
+    Platform::GetMachine().Drivers().Install(
+        {u"Velmo HV7300", u"C:\\Windows\\INF\\oem3.inf", u"HV7300.NT", {u"USBPRINT\\VelmoHV73001234"}, {}});
     const auto spooler = Platform::GetMachine().Spooler().Snapshot();
+    const auto drivers = Platform::GetMachine().Drivers().Snapshot();
     Platform::SaveMachine(folder_.Path());
 
     Platform::GetMachine().Reset();
     Platform::LoadMachine(folder_.Path());
     EXPECT_EQ(Reg().Snapshot(), registry);
     EXPECT_EQ(Platform::GetMachine().Spooler().Snapshot(), spooler);
+    EXPECT_EQ(Platform::GetMachine().Drivers().Snapshot(), drivers);
+    EXPECT_EQ(Platform::GetMachine().Version(), (Platform::OsVersion{5, 1, 2600, u"Service Pack 3"}));
     EXPECT_FALSE(Platform::GetMachine().UserIsAdministrator());
+    // Bound: a package installed now is in the file at once.
+    Platform::GetMachine().Drivers().Uninstall(u"velmo hv7300");
+    EXPECT_EQ(Platform::ParseDriverStoreText(ReadFile(folder_.Path() + "/drivers.txt"), "drivers.txt"),
+              Platform::DriverStoreData{});
 }
 
 TEST_F(MachineOnDisk, ChangesGoToDiskAndOtherProgramsChangesAreSeen) {

@@ -206,6 +206,7 @@ void LoadMachine(const std::string& folder) {
         throw;
     }
     machine.SetUserIsAdministrator(settings.administrator);
+    machine.SetVersion(settings.version);
 
     // The docks the simulator serves, each on its port of one controller.
     if (docks.empty()) return;
@@ -221,6 +222,7 @@ void SaveMachine(const std::string& folder) {
     auto& machine = GetMachine();
     MachineSettings settings;
     settings.administrator = machine.UserIsAdministrator();
+    settings.version = machine.Version();
     const std::string registry = FormatRegistryText(machine.Registry().Snapshot());
     const std::string spooler = FormatSpoolerText(machine.Spooler().Snapshot());
     const std::string drivers = FormatDriverStoreText(machine.Drivers().Snapshot());

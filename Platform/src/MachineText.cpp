@@ -472,6 +472,7 @@ SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceNam
     MonitorEntry* monitor = nullptr;
     PortEntry* port = nullptr;
     bool inDriver = false;
+    std::string kind;  // of the current section
     std::set<std::string> fields;
     const auto lines = SplitLines(text);
     for (std::size_t n = 0; n < lines.size(); ++n) {
@@ -479,7 +480,7 @@ SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceNam
         Line line(lines[n], sourceName, n + 1);
         if (line.Peek() == '[') {
             line.Expect('[', "'['");
-            const std::string kind(line.Word());
+            kind = line.Word();
             if (kind != "printer" && kind != "monitor" && kind != "port" && kind != "driver") {
                 line.Fail("unknown section kind '" + kind + "'");
             }
@@ -523,10 +524,10 @@ SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceNam
             continue;
         }
         const std::string word(line.Word());
-        if (word.empty()) line.Fail("expected a [kind \"name\"] line or a setting");
+        if (word.empty()) line.Fail("expected a [printer \"name\"] line or a setting");
         if (inDriver) line.Fail("a driver has no settings");
         if (printer == nullptr && monitor == nullptr && port == nullptr) {
-            line.Fail("'" + word + "' before the first [kind \"name\"] line");
+            line.Fail("'" + word + "' before the first [printer \"name\"] line");
         }
         if (printer != nullptr && word == "data") {
             std::u16string key = line.Quoted("the data key");
@@ -559,7 +560,7 @@ SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceNam
             printer->access.push_back(std::move(entry));
             continue;
         }
-        if (!fields.insert(word).second) line.Fail("'" + word + "' is given twice here");
+        if (!fields.insert(word).second) line.Fail("'" + word + "' is given twice for this " + kind);
         line.Expect('=', "'=' after '" + word + "'");
         if (printer != nullptr && word == "port") {
             printer->port = line.Quoted("the port name");
@@ -582,7 +583,7 @@ SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceNam
         } else if (port != nullptr && word == "address") {
             port->address = line.Quoted("the device address");
         } else {
-            line.Fail("unknown setting '" + word + "' here");
+            line.Fail("unknown " + kind + " setting '" + word + "'");
         }
         line.ExpectEnd();
     }
@@ -657,16 +658,35 @@ MachineSettings ParseMachineSettingsText(std::string_view text, const std::strin
         if (IsBlankOrComment(lines[n])) continue;
         Line line(lines[n], sourceName, n + 1);
         const std::string word(line.Word());
-        if (word != "administrator") line.Fail("unknown setting '" + word + "'");
+        if (word != "administrator" && word != "version" && word != "servicepack")
+            line.Fail("unknown setting '" + word + "'");
         if (!seen.insert(word).second) line.Fail("'" + word + "' is given twice");
         line.Expect('=', "'=' after '" + word + "'");
-        const auto value = line.Word();
-        if (value == "true") {
-            settings.administrator = true;
-        } else if (value == "false") {
-            settings.administrator = false;
+        if (word == "servicepack") {
+            settings.version.servicePack = line.Quoted("the service pack");
+            if (settings.version.servicePack.size() > 127) line.Fail("the service pack has at most 127 characters");
+        } else if (word == "version") {
+            // major.minor.build
+            const std::string value(line.Word());
+            DWORD* parts[] = {&settings.version.major, &settings.version.minor, &settings.version.build};
+            std::size_t start = 0;
+            for (std::size_t i = 0; i < 3; ++i) {
+                const std::size_t end = i < 2 ? value.find('.', start) : value.size();
+                if (end == std::string::npos || end == start)
+                    line.Fail("version is major.minor.build, got '" + value + "'");
+                *parts[i] = static_cast<DWORD>(
+                    line.ParseNumber(std::string_view(value).substr(start, end - start), 0xFFFFFFFFu, "version"));
+                start = end + 1;
+            }
         } else {
-            line.Fail("administrator is true or false, got '" + std::string(value) + "'");
+            const auto value = line.Word();
+            if (value == "true") {
+                settings.administrator = true;
+            } else if (value == "false") {
+                settings.administrator = false;
+            } else {
+                line.Fail("administrator is true or false, got '" + std::string(value) + "'");
+            }
         }
         line.ExpectEnd();
     }
@@ -674,8 +694,17 @@ MachineSettings ParseMachineSettingsText(std::string_view text, const std::strin
 }
 
 std::string FormatMachineSettingsText(const MachineSettings& settings) {
-    return std::string("# Settings of the simulated machine's user.\nadministrator = ") +
-           (settings.administrator ? "true" : "false") + "\n";
+    std::string out = std::string("# Settings of the simulated machine's user.\nadministrator = ") +
+                      (settings.administrator ? "true" : "false") + "\n";
+    const auto& v = settings.version;
+    out +=
+        "version = " + std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build) + "\n";
+    if (!v.servicePack.empty()) {
+        out += "servicepack = ";
+        AppendQuoted(out, v.servicePack);
+        out += "\n";
+    }
+    return out;
 }
 
 DriverStoreData ParseDriverStoreText(std::string_view text, const std::string& sourceName) {

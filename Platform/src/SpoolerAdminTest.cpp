@@ -1,10 +1,14 @@
+#include "Common/Headers/XcvPortRecord.h"
 #include "Platform/Machine.h"
 #include "Platform/MachineFile.h"
+#include "Platform/Security.h"
 #include "Platform/Spooler.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -204,6 +208,66 @@ TEST_F(SpoolerAdmin, MonitorsPortsDriversAndAccessKeptOnDisk) {
           "[printer \"P\"]\naccess = \"\" grant 0x1 0x0\n"}) {
         EXPECT_THROW(Platform::ParseSpoolerText(broken, "spooler.txt"), Platform::MachineFileError) << broken;
     }
+}
+
+// A setup run in one program is what the next program finds on disk.
+TEST_F(SpoolerAdmin, SetupKeptInTheMachineFolder) {
+    std::string folder = (std::filesystem::temp_directory_path() / "velmo-spooler-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+    Platform::LoadMachine(folder);
+    Spool().AddDriver(u"Velmo HV7300 Driver");
+    ASSERT_TRUE(AddMonitor(u"Velmo wireless printer port", u"Windows NT x86", u"ORVPM.DLL"));
+    HANDLE xcv = nullptr;
+    PRINTER_DEFAULTSW admin{nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
+    ASSERT_TRUE(OpenPrinterW(u",XcvMonitor Velmo wireless printer port", &xcv, &admin));
+    XcvPortRecord record;
+    record.vendorId = 0x3B7D;
+    record.productId = 0x410A;
+    record.deviceName = u"{guid}";
+    record.address = u"ptp://host:1234";
+    auto bytes = record.Encode();
+    char16_t port[16] = {};
+    DWORD needed = 0, status = 1;
+    ASSERT_TRUE(
+        XcvDataW(xcv, u"AddPort", bytes.data(), 520, reinterpret_cast<LPBYTE>(port), sizeof port, &needed, &status));
+    ASSERT_EQ(status, ERROR_SUCCESS);
+    ClosePrinter(xcv);
+    HANDLE printer = AddPrinter(u"Velmo", port, u"Velmo HV7300 Driver");
+    ASSERT_NE(printer, nullptr);
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(GetSecurityInfo(printer, SE_PRINTER_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                              &descriptor),
+              ERROR_SUCCESS);
+    EXPLICIT_ACCESS_W everyone{};
+    everyone.grfAccessPermissions = 0x1FFFFF;
+    everyone.grfAccessMode = GRANT_ACCESS;
+    everyone.grfInheritance = OBJECT_INHERIT_ACE;
+    everyone.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+    everyone.Trustee.TrusteeType = TRUSTEE_IS_GROUP;
+    std::u16string name = u"EVERYONE";
+    everyone.Trustee.ptstrName = name.data();
+    PACL updated = nullptr;
+    ASSERT_EQ(SetEntriesInAclW(1, &everyone, dacl, &updated), ERROR_SUCCESS);
+    ASSERT_EQ(
+        SetSecurityInfo(printer, SE_PRINTER_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, updated, nullptr),
+        ERROR_SUCCESS);
+    LocalFree(updated);
+    LocalFree(descriptor);
+    ClosePrinter(printer);
+    const auto written = Spool().Snapshot();
+
+    Platform::GetMachine().Reset();
+    Platform::LoadMachine(folder);
+    EXPECT_EQ(Spool().Snapshot(), written);
+    EXPECT_TRUE(Spool().FindMonitor(u"Velmo wireless printer port"));
+    EXPECT_EQ(Spool().FindPort(u"WLP001:"), (PortEntry{u"WLP001:", 0x3B7D, 0x410A, u"{guid}", u"ptp://host:1234"}));
+    const auto queue = Spool().FindPrinter(u"Velmo");
+    ASSERT_TRUE(queue);
+    EXPECT_EQ(queue->access,
+              (std::vector<Platform::AccessEntry>{{u"EVERYONE", 0x1FFFFF, GRANT_ACCESS, OBJECT_INHERIT_ACE}}));
+    Platform::GetMachine().Reset();
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

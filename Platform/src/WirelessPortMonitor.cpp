@@ -17,6 +17,8 @@ namespace {
 constexpr std::u16string_view kPortPrefix = u"WLP";
 constexpr std::u16string_view kDefaultPort = u"WLP000:";
 constexpr unsigned kMaxPorts = 999;
+// The log keeps the latest commands only, so a long run cannot exhaust memory.
+constexpr std::size_t kMaxLoggedCalls = 256;
 // Far from the spooler's and the kernel's handles.
 constexpr std::uintptr_t kFirstXcvHandle = std::uintptr_t{3} << 48;
 
@@ -187,6 +189,7 @@ DWORD XcvData(HANDLE xcv, LPCWSTR dataName, LPBYTE input, DWORD inputSize, LPBYT
     call.status = status;
     call.needed = size;
     std::lock_guard lock(state.mutex);
+    if (state.calls.size() == kMaxLoggedCalls) state.calls.erase(state.calls.begin());
     state.calls.push_back(std::move(call));
     return status;
 }

@@ -36,6 +36,8 @@
 //
 //   machine.txt
 //     administrator = true
+//     version = 10.0.19045                              what GetVersionExW reports
+//     servicepack = "Service Pack 3"                    (optional)
 //
 //   drivers.txt
 //     [driver "Velmo HV7300"]                          a package, by description
@@ -57,6 +59,7 @@
 #pragma once
 
 #include "Platform/DriverStore.h"
+#include "Platform/Machine.h"
 #include "Platform/Paths.h"
 #include "Platform/Registry.h"
 #include "Platform/Spooler.h"
@@ -75,6 +78,7 @@ public:
 
 struct MachineSettings {
     bool administrator = true;
+    OsVersion version;
     bool operator==(const MachineSettings&) const = default;
 };
 

@@ -45,7 +45,8 @@ struct XcvCall {
     DWORD needed = 0;
 };
 
-// Tests: what the monitor received, its open transceive handles, and
+// Tests: what the monitor received (the latest 256 commands), its open
+// transceive handles, and
 // knobs that make it misbehave. All are cleared with the machine.
 std::vector<XcvCall> WirelessPortMonitorCalls();
 std::size_t WirelessPortMonitorOpenHandles();

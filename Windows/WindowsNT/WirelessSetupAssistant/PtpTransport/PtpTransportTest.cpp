@@ -135,3 +135,11 @@ TEST(PtpTransport, FailedOpenFreesTheDeviceTable) {
     EXPECT_EQ(DestroyPtpTransport(table), 0);
     EXPECT_EQ(lib.live(), 0);
 }
+
+TEST(PtpTransport, LoadsTheTransportLibrary) {
+    PtpTransportTable* table = nullptr;
+    ASSERT_EQ(CreatePtpTransport(u"ignored", 7, &table), 0);
+    ASSERT_NE(table->context->transport, nullptr);
+    EXPECT_EQ(table->enumerate(table->context, nullptr, nullptr), -4);
+    EXPECT_EQ(DestroyPtpTransport(table), 0);
+}
