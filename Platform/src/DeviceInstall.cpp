@@ -272,11 +272,12 @@ BOOL SetupDiGetDriverInfoDetailW(HDEVINFO list, PSP_DEVINFO_DATA device, PSP_DRV
     if (driver == nullptr || driver->cbSize != sizeof(SP_DRVINFO_DATA_W)) return Fail(ERROR_INVALID_USER_BUFFER);
     const auto it = l->drivers.find(node->devinst);
     if (it == l->drivers.end()) return Fail(ERROR_NO_DRIVER_SELECTED);
+    // The caller's record may lack its terminator: read it bounded.
+    const WCHAR* name = driver->Description;
+    const std::u16string_view wanted(name, std::find(name, name + LINE_LEN, u'\0') - name);
     const DriverPackage* package = nullptr;
     for (const auto& candidate : it->second.compatible)
-        if (std::u16string_view(candidate.description).substr(0, LINE_LEN - 1) ==
-            std::u16string_view(driver->Description))
-            package = &candidate;
+        if (std::u16string_view(candidate.description).substr(0, LINE_LEN - 1) == wanted) package = &candidate;
     if (package == nullptr) return Fail(ERROR_INVALID_PARAMETER);
 
     std::u16string ids;
