@@ -471,7 +471,6 @@ SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceNam
     PrinterQueue* printer = nullptr;
     MonitorEntry* monitor = nullptr;
     PortEntry* port = nullptr;
-    bool inDriver = false;
     std::string kind;  // of the current section
     std::set<std::string> fields;
     const auto lines = SplitLines(text);
@@ -481,7 +480,7 @@ SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceNam
         if (line.Peek() == '[') {
             line.Expect('[', "'['");
             kind = line.Word();
-            if (kind != "printer" && kind != "monitor" && kind != "port" && kind != "driver") {
+            if (kind != "printer" && kind != "monitor" && kind != "port") {
                 line.Fail("unknown section kind '" + kind + "'");
             }
             std::u16string name = line.Quoted(("the " + kind + " name").c_str());
@@ -490,7 +489,6 @@ SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceNam
             printer = nullptr;
             monitor = nullptr;
             port = nullptr;
-            inDriver = false;
             fields.clear();
             const std::string shown = Utf16ToUtf8(name);
             if (kind == "printer") {
@@ -511,21 +509,17 @@ SpoolerData ParseSpoolerText(std::string_view text, const std::string& sourceNam
                 it->second.name = std::move(name);
                 monitor = &it->second;
                 inserted = added;
-            } else if (kind == "port") {
+            } else {
                 auto [it, added] = data.ports.try_emplace(FoldName(name));
                 it->second.name = std::move(name);
                 port = &it->second;
                 inserted = added;
-            } else {
-                inserted = data.drivers.try_emplace(FoldName(name), name).second;
-                inDriver = true;
             }
             if (!inserted) line.Fail(kind + " \"" + shown + "\" is given twice");
             continue;
         }
         const std::string word(line.Word());
         if (word.empty()) line.Fail("expected a [printer \"name\"] line or a setting");
-        if (inDriver) line.Fail("a driver has no settings");
         if (printer == nullptr && monitor == nullptr && port == nullptr) {
             line.Fail("'" + word + "' before the first [printer \"name\"] line");
         }
@@ -616,11 +610,6 @@ std::string FormatSpoolerText(const SpoolerData& data) {
         out += "\naddress = ";
         AppendQuoted(out, port.address);
         out += "\n";
-    }
-    for (const auto& [folded, driver] : data.drivers) {
-        out += "\n[driver ";
-        AppendQuoted(out, driver);
-        out += "]\n";
     }
     for (const auto& [folded, queue] : data.printers) {
         out += "\n[printer ";

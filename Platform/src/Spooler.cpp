@@ -648,21 +648,6 @@ std::vector<PortEntry> PrintSpooler::Ports() const {
     return ports;
 }
 
-void PrintSpooler::AddDriver(std::u16string_view name) {
-    if (name.empty()) throw std::invalid_argument("empty driver name");
-    std::lock_guard lock(state_->mutex);
-    state_->store.Change([&](SpoolerData& data) {
-        data.drivers.try_emplace(FoldName(name), name);
-        return 0;
-    });
-}
-
-bool PrintSpooler::HasDriver(std::u16string_view name) const {
-    std::lock_guard lock(state_->mutex);
-    state_->store.Refresh();
-    return state_->store.Get().drivers.contains(FoldName(name));
-}
-
 std::optional<MonitorEntry> PrintSpooler::FindMonitor(std::u16string_view name) const {
     std::lock_guard lock(state_->mutex);
     state_->store.Refresh();
@@ -833,9 +818,12 @@ HANDLE PrintSpooler::AddPrinterQueue(LPWSTR name, DWORD level, LPBYTE printer) {
     }
     if (!IsValidPrinterName(info.pPrinterName)) return fail(ERROR_INVALID_PRINTER_NAME);
     if (!machine_.UserIsAdministrator()) return fail(ERROR_ACCESS_DENIED);
-    // A driver package in the driver store serves as an installed driver;
-    // asked before the spooler's lock is taken.
-    const bool inDriverStore = machine_.Drivers().IsInstalled(info.pDriverName);
+    // The queue names the driver as the store spells it.
+    std::optional<std::u16string> driver;
+    const std::u16string wantedDriver = FoldName(info.pDriverName);
+    for (const auto& package : machine_.Drivers().Snapshot().drivers) {
+        if (FoldName(package.description) == wantedDriver) driver = package.description;
+    }
     std::lock_guard lock(state_->mutex);
     auto& s = *state_;
     if (s.addPrinterFault) return fail(*s.addPrinterFault);
@@ -845,13 +833,12 @@ HANDLE PrintSpooler::AddPrinterQueue(LPWSTR name, DWORD level, LPBYTE printer) {
             if (data.printers.contains(folded)) return ERROR_PRINTER_ALREADY_EXISTS;
             const auto port = data.ports.find(FoldName(info.pPortName));
             if (port == data.ports.end()) return ERROR_UNKNOWN_PORT;
-            const auto driver = data.drivers.find(FoldName(info.pDriverName));
-            if (driver == data.drivers.end() && !inDriverStore) return ERROR_UNKNOWN_PRINTER_DRIVER;
+            if (!driver) return ERROR_UNKNOWN_PRINTER_DRIVER;
             if (FoldName(info.pPrintProcessor) != u"winprint") return ERROR_UNKNOWN_PRINTPROCESSOR;
             PrinterQueue queue;
             queue.name = info.pPrinterName;
             queue.port = port->second.name;
-            queue.driver = driver != data.drivers.end() ? driver->second : std::u16string(info.pDriverName);
+            queue.driver = *driver;
             queue.printProcessor = u"winprint";
             queue.attributes = info.Attributes;
             data.printers.emplace(folded, std::move(queue));

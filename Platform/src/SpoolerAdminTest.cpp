@@ -22,6 +22,11 @@ class SpoolerAdmin : public ::testing::Test {
 protected:
     Platform::PrintSpooler& Spool() { return Platform::GetMachine().Spooler(); }
 
+    void InstallDriver(std::u16string description) {
+        Platform::GetMachine().Drivers().Install(
+            Platform::DriverPackage{std::move(description), u"C:\\Windows\\INF\\oem1.inf", u"Install", {}, {}});
+    }
+
     BOOL AddMonitor(std::u16string name, std::u16string environment, std::u16string library) {
         MONITOR_INFO_2W info{name.data(), environment.data(), library.data()};
         return AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
@@ -128,7 +133,7 @@ TEST_F(SpoolerAdmin, EnumeratePortsAndPrintersPacksIntoTheCallersBuffer) {
 
 TEST_F(SpoolerAdmin, AddPrinterChecksEachField) {
     Spool().AddPort(u"WLP001:");
-    Spool().AddDriver(u"Velmo HV7300 Driver");
+    InstallDriver(u"Velmo HV7300 Driver");
     Spool().AddPrinter(u"Taken", u"WLP001:", u"Velmo HV7300 Driver");
 
     EXPECT_EQ(AddPrinter(u"TAKEN", u"WLP001:", u"Velmo HV7300 Driver"), nullptr);
@@ -191,7 +196,6 @@ TEST_F(SpoolerAdmin, MonitorsPortsDriversAndAccessKeptOnDisk) {
     data.monitors[u"m"] = MonitorEntry{u"M", u"Windows NT x86", u"ORVPM.DLL"};
     data.ports[u"wlp001:"] = PortEntry{u"WLP001:", 0x3B7D, 0x4104, u"{g \"q\"}", u"ptp://h:1234"};
     data.ports[u"lpt1:"].name = u"LPT1:";
-    data.drivers[u"d"] = u"D";
     Platform::PrinterQueue queue;
     queue.name = u"P";
     queue.port = u"WLP001:";
@@ -203,7 +207,7 @@ TEST_F(SpoolerAdmin, MonitorsPortsDriversAndAccessKeptOnDisk) {
     EXPECT_EQ(Platform::ParseSpoolerText(text, "spooler.txt"), data);
 
     for (const char* broken :
-         {"[monitor \"\"]\n", "[port \"A\"]\n[port \"a\"]\n", "[driver \"D\"]\nvendor = 1\n",
+         {"[monitor \"\"]\n", "[port \"A\"]\n[port \"a\"]\n", "[port \"A\"]\nlibrary = \"x\"\n",
           "[port \"A\"]\nenvironment = \"x\"\n", "[printer \"P\"]\naccess = \"EVERYONE\" allow 0x1 0x0\n",
           "[printer \"P\"]\naccess = \"\" grant 0x1 0x0\n"}) {
         EXPECT_THROW(Platform::ParseSpoolerText(broken, "spooler.txt"), Platform::MachineFileError) << broken;
@@ -215,7 +219,7 @@ TEST_F(SpoolerAdmin, SetupKeptInTheMachineFolder) {
     std::string folder = (std::filesystem::temp_directory_path() / "velmo-spooler-XXXXXX").string();
     ASSERT_NE(::mkdtemp(folder.data()), nullptr);
     Platform::LoadMachine(folder);
-    Spool().AddDriver(u"Velmo HV7300 Driver");
+    InstallDriver(u"Velmo HV7300 Driver");
     ASSERT_TRUE(AddMonitor(u"Velmo wireless printer port", u"Windows NT x86", u"ORVPM.DLL"));
     HANDLE xcv = nullptr;
     PRINTER_DEFAULTSW admin{nullptr, nullptr, SERVER_ACCESS_ADMINISTER};

@@ -206,7 +206,6 @@ TEST_F(WirelessMonitor, DefaultPortExistsAndDelete) {
     EXPECT_EQ(Send(u"PortExists", {'W', 0, 'L', 0}, 4).status, ERROR_INVALID_PARAMETER);  // no terminator
 
     Spool().AddPort(u"LPT1:");
-    Spool().AddDriver(u"Driver");
     Spool().AddPrinter(u"Busy", u"WLP000:", u"Driver");
     EXPECT_EQ(Send(u"DeletePort", NameBytes(u"WLP000:"), 0).status, ERROR_BUSY);
     EXPECT_EQ(Send(u"DeletePort", NameBytes(u"LPT1:"), 0).status, ERROR_UNKNOWN_PORT);  // not its own

@@ -3,7 +3,7 @@
 // readable text files a person may edit:
 //
 //   registry.txt   keys and values
-//   spooler.txt    monitors, ports, printer drivers, print queues
+//   spooler.txt    monitors, ports, print queues
 //   machine.txt    settings of the machine's user
 //   drivers.txt    the driver store and colour profile associations
 //   docks.txt      the docks the dock simulator serves (Platform/DockLink.h)
@@ -25,7 +25,6 @@
 //     product = 0x4104
 //     device = "{guid}"
 //     address = "ptp://host:1234"
-//     [driver "Velmo HV7300"]                an installed printer driver
 //     [printer "Velmo HV7300"]
 //     port = "USB001"
 //     driver = "Velmo HV7300"

@@ -124,8 +124,7 @@ BOOL EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE printers, DWORD
 // processor are required; the rest but Attributes is ignored. Errors: a
 // taken name (ignoring case) ERROR_PRINTER_ALREADY_EXISTS, an invalid one
 // ERROR_INVALID_PRINTER_NAME, an unknown port ERROR_UNKNOWN_PORT, a driver
-// neither installed in the spooler nor a package of the driver store
-// (Machine::Drivers()) ERROR_UNKNOWN_PRINTER_DRIVER, a print processor other than
+// the driver store has not installed ERROR_UNKNOWN_PRINTER_DRIVER, a print processor other than
 // "winprint" ERROR_UNKNOWN_PRINTPROCESSOR, an ordinary user
 // ERROR_ACCESS_DENIED.
 HANDLE AddPrinterW(LPWSTR name, DWORD level, LPBYTE printer);
@@ -318,7 +317,6 @@ struct SpoolerData {
     std::map<std::u16string, PrinterQueue> printers;
     std::map<std::u16string, MonitorEntry> monitors;
     std::map<std::u16string, PortEntry> ports;
-    std::map<std::u16string, std::u16string> drivers;  // installed printer drivers
     bool operator==(const SpoolerData&) const = default;
 };
 
@@ -356,15 +354,14 @@ public:
     // Printer handles open now (Xcv handles included).
     std::size_t OpenPrinterHandleCount() const;
 
-    // Ports, installed printer drivers and monitors (fixture calls). A taken
-    // port name throws std::invalid_argument.
+    // Ports and monitors (fixture calls). A taken port name throws
+    // std::invalid_argument. Installed drivers are the driver store's
+    // (Machine::Drivers()).
     void AddPort(PortEntry port);
     void AddPort(std::u16string_view name);
     bool RemovePort(std::u16string_view name);
     std::optional<PortEntry> FindPort(std::u16string_view name) const;
     std::vector<PortEntry> Ports() const;
-    void AddDriver(std::u16string_view name);
-    bool HasDriver(std::u16string_view name) const;
     std::optional<MonitorEntry> FindMonitor(std::u16string_view name) const;
     // Whether a queue uses the port.
     bool PortInUse(std::u16string_view name) const;

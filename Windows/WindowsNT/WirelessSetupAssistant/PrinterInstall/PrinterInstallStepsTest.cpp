@@ -110,7 +110,11 @@ TEST_F(InstallSteps, ClosedMonitorChannelIsReportedWithTheSpoolersCode) {
 
 TEST_F(InstallSteps, QueueIsAddedOnlyWithAKnownPortAndDriver) {
     const std::u16string port = AddMonitorPort(record_);
-    Spooler().AddDriver(u"Glimmer Driver");
+    Platform::DriverPackage package;
+    package.description = u"Glimmer Driver";
+    package.infPath = u"C:\\Windows\\INF\\velmo.inf";
+    package.section = u"Glimmer.NT";
+    Platform::GetMachine().Drivers().Install(package);
     EXPECT_EQ(CodeOf([&] { AddPrinterQueue(u"Q", u"NOPORT:", u"Glimmer Driver"); }), ERROR_GEN_FAILURE);
     {
         PrinterHandle printer = AddPrinterQueue(u"Q", port, u"Glimmer Driver");
