@@ -107,6 +107,7 @@ struct PrintSpooler::State {
     std::map<std::uintptr_t, OpenPrinter> handles;
     std::uintptr_t next = kFirstPrinterHandle;
     std::map<DWORD, PrintJob> jobs;
+    std::optional<DWORD> addPrinterFault;
     DWORD nextJob = 1;
     std::vector<JobChange> jobChanges;
     std::map<std::u16string, LanguageMonitorQuery> monitors;  // by folded printer name
@@ -165,6 +166,11 @@ PrintSpooler::PrintSpooler(Machine& machine) : state_(std::make_unique<State>())
 }
 PrintSpooler::~PrintSpooler() = default;
 
+void PrintSpooler::FailAddPrinter(std::optional<DWORD> error) {
+    std::lock_guard lock(state_->mutex);
+    state_->addPrinterFault = error;
+}
+
 void PrintSpooler::Reset() {
     std::lock_guard lock(state_->mutex);
     state_->store.Reset();
@@ -172,6 +178,7 @@ void PrintSpooler::Reset() {
     state_->jobs.clear();
     state_->nextJob = 1;
     state_->jobChanges.clear();
+    state_->addPrinterFault.reset();
     state_->monitors.clear();
     state_->RegisterBuiltInLibraries();
     state_->environment = kSpoolerEnvironment;
@@ -819,6 +826,7 @@ HANDLE PrintSpooler::AddPrinterQueue(LPWSTR name, DWORD level, LPBYTE printer) {
     }
     std::lock_guard lock(state_->mutex);
     auto& s = *state_;
+    if (s.addPrinterFault) return fail(*s.addPrinterFault);
     const std::u16string folded = FoldName(info.pPrinterName);
     const DWORD error = GuardedError([&]() -> DWORD {
         return s.store.Change([&](SpoolerData& data) -> DWORD {

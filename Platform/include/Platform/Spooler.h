@@ -372,6 +372,9 @@ public:
     // The environment AddMonitorW accepts (kSpoolerEnvironment on a fresh
     // machine); kept in memory only.
     void SetEnvironment(std::u16string_view environment);
+    // Tests: AddPrinterW fails with this error, after its checks of the
+    // caller, until cleared (or the machine is reset).
+    void FailAddPrinter(std::optional<DWORD> error);
 
     // The DACL of the queue a handle names: reading needs READ_CONTROL,
     // writing WRITE_DAC. Results are error codes.
