@@ -13,9 +13,11 @@
 #include <sstream>
 #include <thread>
 
+#include "Platform/DriverStore.h"
 #include "Platform/Machine.h"
 #include "Platform/Paths.h"
 #include "Platform/Process.h"
+#include "Platform/SetupApi.h"
 #include "Platform/WirelessPortMonitor.h"
 #include "PrinterInstallSteps.h"
 #include "Simulators/DockPrinter/DriverPackage.h"
@@ -133,6 +135,38 @@ TEST_F(SetupLibrary, FailedQueueLeavesThePortMadeBeforeIt) {
     const auto ports = Spooler().Ports();
     EXPECT_TRUE(std::any_of(ports.begin(), ports.end(),
                             [](const Platform::PortEntry& port) { return port.deviceName == u"Temp GUID"; }));
+    ExpectNodeRemoved();
+    EXPECT_EQ(Spooler().OpenPrinterHandleCount(), 0u);
+}
+
+TEST_F(SetupLibrary, UnreadableDriverFilesStopBeforeThePort) {
+    for (const auto call :
+         {Platform::DeviceCall::SetupOpenInfFile, Platform::DeviceCall::SetupInstallFilesFromInfSection}) {
+        Machine().Devices().FailCall(call, ERROR_GEN_FAILURE, 0, 1);
+        StandAloneSetup(nullptr);
+        EXPECT_TRUE(Platform::WirelessPortMonitorCalls().empty());
+        EXPECT_TRUE(Spooler().PrinterNames().empty());
+        EXPECT_EQ(Platform::OpenInfHandleCount(), 0u);
+        ExpectNodeRemoved();
+    }
+}
+
+TEST_F(SetupLibrary, UnlistablePrintersStopAfterThePort) {
+    Spooler().FailEnumPrinters(ERROR_NOT_ENOUGH_MEMORY);
+    StandAloneSetup(nullptr);
+    EXPECT_FALSE(Calls(u"AddPort").empty());
+    Spooler().FailEnumPrinters(std::nullopt);
+    EXPECT_TRUE(Spooler().PrinterNames().empty());
+    EXPECT_EQ(Associations(), 0u);
+    ExpectNodeRemoved();
+}
+
+// The profile association is the last step: the queue stays without it.
+TEST_F(SetupLibrary, AProfileThatCannotBeAssociatedLeavesTheQueue) {
+    Machine().Devices().FailCall(Platform::DeviceCall::AssociateColorProfileWithDevice, ERROR_GEN_FAILURE);
+    StandAloneSetup(nullptr);
+    EXPECT_TRUE(Spooler().FindPrinter(kQueue).has_value());
+    EXPECT_EQ(Associations(), 0u);
     ExpectNodeRemoved();
     EXPECT_EQ(Spooler().OpenPrinterHandleCount(), 0u);
 }

@@ -53,6 +53,9 @@ enum class DeviceCall {
     SetupDiGetSelectedDriver,
     SetupDiGetDriverInfoDetail,
     CM_Locate_DevNode,
+    SetupOpenInfFile,
+    SetupInstallFilesFromInfSection,
+    AssociateColorProfileWithDevice,
 };
 
 struct UsbAttachOptions {

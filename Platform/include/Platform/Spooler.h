@@ -375,6 +375,8 @@ public:
     // Tests: AddPrinterW fails with this error, after its checks of the
     // caller, until cleared (or the machine is reset).
     void FailAddPrinter(std::optional<DWORD> error);
+    // Tests: EnumPrintersW fails with this error until cleared.
+    void FailEnumPrinters(std::optional<DWORD> error);
 
     // The DACL of the queue a handle names: reading needs READ_CONTROL,
     // writing WRITE_DAC. Results are error codes.

@@ -29,6 +29,14 @@ BOOL Fail(DWORD error) {
     return FALSE;
 }
 
+// The error a test armed for this call, or 0.
+DWORD ArmedFault(DeviceCall call) {
+    auto& state = GetMachine().Devices().State();
+    std::lock_guard lock(state.mutex);
+    const detail::CallFault* fault = state.FaultOn(call);
+    return fault != nullptr ? fault->error : 0;
+}
+
 }  // namespace
 
 namespace Platform {
@@ -45,6 +53,10 @@ HINF SetupOpenInfFileW(PCWSTR fileName, PCWSTR, DWORD infStyle, UINT* errorLine)
     if (errorLine != nullptr) *errorLine = 0;
     if (fileName == nullptr || *fileName == 0 || (infStyle & INF_STYLE_WIN4) == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (const DWORD error = ArmedFault(DeviceCall::SetupOpenInfFile)) {
+        SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
     const std::u16string path(fileName);
@@ -84,6 +96,7 @@ BOOL SetupCloseFileQueue(HSPFILEQ queue) {
 }
 
 BOOL SetupInstallFilesFromInfSectionW(HINF inf, HINF, HSPFILEQ queue, PCWSTR section, PCWSTR, UINT) {
+    if (const DWORD error = ArmedFault(DeviceCall::SetupInstallFilesFromInfSection)) return Fail(error);
     if (section == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     std::u16string path;
     {
@@ -132,6 +145,7 @@ BOOL SetupScanFileQueueW(HSPFILEQ queue, DWORD flags, HWND, PSP_FILE_CALLBACK_W 
 }
 
 BOOL AssociateColorProfileWithDeviceW(LPCWSTR machineName, LPCWSTR profileName, LPCWSTR deviceName) {
+    if (const DWORD error = ArmedFault(DeviceCall::AssociateColorProfileWithDevice)) return Fail(error);
     if (machineName != nullptr && *machineName != 0) return Fail(ERROR_NOT_SUPPORTED);
     if (profileName == nullptr || *profileName == 0 || deviceName == nullptr || *deviceName == 0)
         return Fail(ERROR_INVALID_PARAMETER);

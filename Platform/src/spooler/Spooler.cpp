@@ -108,6 +108,7 @@ struct PrintSpooler::State {
     std::uintptr_t next = kFirstPrinterHandle;
     std::map<DWORD, PrintJob> jobs;
     std::optional<DWORD> addPrinterFault;
+    std::optional<DWORD> enumPrintersFault;
     DWORD nextJob = 1;
     std::vector<JobChange> jobChanges;
     std::map<std::u16string, LanguageMonitorQuery> monitors;  // by folded printer name
@@ -171,6 +172,11 @@ void PrintSpooler::FailAddPrinter(std::optional<DWORD> error) {
     state_->addPrinterFault = error;
 }
 
+void PrintSpooler::FailEnumPrinters(std::optional<DWORD> error) {
+    std::lock_guard lock(state_->mutex);
+    state_->enumPrintersFault = error;
+}
+
 void PrintSpooler::Reset() {
     std::lock_guard lock(state_->mutex);
     state_->store.Reset();
@@ -179,6 +185,7 @@ void PrintSpooler::Reset() {
     state_->nextJob = 1;
     state_->jobChanges.clear();
     state_->addPrinterFault.reset();
+    state_->enumPrintersFault.reset();
     state_->monitors.clear();
     state_->RegisterBuiltInLibraries();
     state_->environment = kSpoolerEnvironment;
@@ -787,6 +794,7 @@ BOOL PrintSpooler::EnumPrinters(DWORD flags, LPWSTR name, DWORD level, LPBYTE pr
     if (level != 4) return Fail(ERROR_INVALID_LEVEL);
     std::lock_guard lock(state_->mutex);
     auto& s = *state_;
+    if (s.enumPrintersFault) return Fail(*s.enumPrintersFault);
     const DWORD error = GuardedError([&]() -> DWORD {
         s.store.Refresh();
         std::vector<PrinterQueue> list;
