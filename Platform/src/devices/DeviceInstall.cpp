@@ -12,10 +12,6 @@ using namespace Platform::detail;
 
 namespace {
 
-DeviceState& Devices() {
-    return GetMachine().Devices().State();
-}
-
 BOOL Fail(DWORD error) {
     SetLastError(error);
     return FALSE;
@@ -41,18 +37,6 @@ const ClassInfo* FindClass(const GUID& guid) {
 
 bool Registered(const DeviceState& s, const std::shared_ptr<Node>& node) {
     return s.Find(node->devinst) == node;
-}
-
-// The list's node a record names; sets the error when there is none.
-std::shared_ptr<Node> NodeOf(DeviceInfoList& list, const SP_DEVINFO_DATA* data) {
-    if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return nullptr;
-    }
-    for (const auto& node : list.nodes)
-        if (node->devinst == data->DevInst) return node;
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
 }
 
 void CopyText(WCHAR* out, std::size_t units, const std::u16string& text) {
@@ -157,7 +141,7 @@ BOOL SetupDiSetDeviceRegistryPropertyW(HDEVINFO list, PSP_DEVINFO_DATA device, D
     if (const auto* fault = s.FaultOn(DeviceCall::SetupDiSetDeviceRegistryProperty)) return Fail(fault->error);
     auto* l = s.FindList(list);
     if (l == nullptr) return Fail(ERROR_INVALID_HANDLE);
-    auto node = NodeOf(*l, device);
+    auto node = NodeOfRecord(*l, device);
     if (!node) return FALSE;
     if (property != SPDRP_HARDWAREID) return Fail(ERROR_INVALID_REG_PROPERTY);
     if (buffer == nullptr || bufferSize % sizeof(WCHAR) != 0) return Fail(ERROR_INVALID_PARAMETER);
@@ -187,7 +171,7 @@ BOOL SetupDiBuildDriverInfoList(HDEVINFO list, PSP_DEVINFO_DATA device, DWORD dr
         auto* l = s.FindList(list);
         if (l == nullptr) return Fail(ERROR_INVALID_HANDLE);
         if (driverType != SPDIT_COMPATDRIVER) return Fail(ERROR_INVALID_PARAMETER);
-        auto node = NodeOf(*l, device);
+        auto node = NodeOfRecord(*l, device);
         if (!node) return FALSE;
         ids = node->hardwareIds;
     }
@@ -207,7 +191,7 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO list, PSP_DEVINFO_
     if (const auto* fault = s.FaultOn(DeviceCall::SetupDiCallClassInstaller)) return Fail(fault->error);
     auto* l = s.FindList(list);
     if (l == nullptr) return Fail(ERROR_INVALID_HANDLE);
-    auto node = NodeOf(*l, device);
+    auto node = NodeOfRecord(*l, device);
     if (!node) return FALSE;
     switch (function) {
         case DIF_REGISTERDEVICE: {
@@ -243,7 +227,7 @@ BOOL SetupDiGetSelectedDriverW(HDEVINFO list, PSP_DEVINFO_DATA device, PSP_DRVIN
     if (const auto* fault = s.FaultOn(DeviceCall::SetupDiGetSelectedDriver)) return Fail(fault->error);
     auto* l = s.FindList(list);
     if (l == nullptr) return Fail(ERROR_INVALID_HANDLE);
-    auto node = NodeOf(*l, device);
+    auto node = NodeOfRecord(*l, device);
     if (!node) return FALSE;
     if (driver == nullptr || driver->cbSize != sizeof(SP_DRVINFO_DATA_W)) return Fail(ERROR_INVALID_USER_BUFFER);
     const auto it = l->drivers.find(node->devinst);
@@ -267,7 +251,7 @@ BOOL SetupDiGetDriverInfoDetailW(HDEVINFO list, PSP_DEVINFO_DATA device, PSP_DRV
     if (fault != nullptr && !fault->size) return Fail(fault->error);
     auto* l = s.FindList(list);
     if (l == nullptr) return Fail(ERROR_INVALID_HANDLE);
-    auto node = NodeOf(*l, device);
+    auto node = NodeOfRecord(*l, device);
     if (!node) return FALSE;
     if (driver == nullptr || driver->cbSize != sizeof(SP_DRVINFO_DATA_W)) return Fail(ERROR_INVALID_USER_BUFFER);
     const auto it = l->drivers.find(node->devinst);

@@ -5,6 +5,7 @@
 #include "Platform/Devices.h"
 #include "Platform/DriverStore.h"
 #include "Platform/Files.h"
+#include "Platform/SetupApi.h"
 
 #include <atomic>
 #include <map>
@@ -114,6 +115,12 @@ struct DeviceState {
     std::shared_ptr<Node> FindInterface(const std::u16string& link, const DeviceInterface** found) const;
     DeviceInfoList* FindList(HDEVINFO list);
 };
+
+// The running machine's device state.
+DeviceState& Devices();
+
+// The list's node that a caller's record names, or null with the error set.
+std::shared_ptr<Node> NodeOfRecord(DeviceInfoList& list, const SP_DEVINFO_DATA* data);
 
 // A file opened on a device interface.
 class DeviceFile final : public FileObject {

@@ -8,11 +8,26 @@
 using namespace Platform;
 using namespace Platform::detail;
 
-namespace {
+namespace Platform::detail {
 
 DeviceState& Devices() {
     return GetMachine().Devices().State();
 }
+
+std::shared_ptr<Node> NodeOfRecord(DeviceInfoList& list, const SP_DEVINFO_DATA* data) {
+    if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return nullptr;
+    }
+    for (const auto& node : list.nodes)
+        if (node->devinst == data->DevInst) return node;
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+}
+
+}  // namespace Platform::detail
+
+namespace {
 
 bool Fail(DWORD error) {
     SetLastError(error);
@@ -27,18 +42,6 @@ void Describe(const Node& node, SP_DEVINFO_DATA& data) {
 
 bool Active(const Node& node) {
     return node.present && node.attachment->connected;
-}
-
-// The list's node that a caller's record names, or null with the error set.
-std::shared_ptr<Node> NodeOfRecord(DeviceInfoList& list, const SP_DEVINFO_DATA* data) {
-    if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return nullptr;
-    }
-    for (const auto& node : list.nodes)
-        if (node->devinst == data->DevInst) return node;
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
 }
 
 std::u16string FirstComponent(const std::u16string& instanceId) {

@@ -1,5 +1,7 @@
 #include "Platform/DriverHost.h"
 
+#include "HostHelper.h"
+
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -97,22 +99,9 @@ struct DriverHost::HostDevice {
     DriverHost* host;
 };
 
-class DriverHost::Helper final : public IPrintOemDriverUni {
+class DriverHost::Helper final : public detail::HostHelper<IPrintOemDriverUni, IID_IPrintOemDriverUni> {
 public:
     explicit Helper(SpoolSink& sink) : sink_(sink) {}
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IPrintOemDriverUni) {
-            *object = static_cast<IPrintOemDriverUni*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    // Owned by the host; the count only shows the plug-in's balance.
-    ULONG AddRef() override { return static_cast<ULONG>(++references); }
-    ULONG Release() override { return static_cast<ULONG>(--references); }
     HRESULT DrvWriteSpoolBuf(PDEVOBJ, PVOID buffer, DWORD size, DWORD* written) override {
         if (written != nullptr) *written = 0;
         if (buffer == nullptr && size != 0) return E_POINTER;
@@ -120,8 +109,6 @@ public:
         if (written != nullptr) *written = taken;
         return S_OK;
     }
-
-    int references = 0;
 
 private:
     SpoolSink& sink_;

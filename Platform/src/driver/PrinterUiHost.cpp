@@ -1,6 +1,8 @@
 // The driver's user interface around a user-interface plug-in.
 #include "Platform/DriverHost.h"
 
+#include "HostHelper.h"
+
 #include <algorithm>
 #include <mutex>
 #include <set>
@@ -31,24 +33,7 @@ OPTITEM DriverItem(const char16_t* name, BYTE pubId) {
 
 }  // namespace
 
-class PrinterUiHost::Helper final : public IPrintOemDriverUI {
-public:
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IPrintOemDriverUI) {
-            *object = static_cast<IPrintOemDriverUI*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    // Owned by the host; the count only shows the plug-in's balance.
-    ULONG AddRef() override { return static_cast<ULONG>(++references); }
-    ULONG Release() override { return static_cast<ULONG>(--references); }
-
-    int references = 0;
-};
+class PrinterUiHost::Helper final : public detail::HostHelper<IPrintOemDriverUI, IID_IPrintOemDriverUI> {};
 
 PrinterUiHost::PrinterUiHost() : helper_(std::make_unique<Helper>()), heap_(std::make_unique<DriverHeap>()) {
     driverItems_ = {

@@ -115,6 +115,36 @@ struct PrintSpooler::State {
     std::map<std::u16string, const MONITOR*> libraries;       // by folded file name
     std::u16string environment{kSpoolerEnvironment};
 
+    // Printers, ports and monitors are each a table keyed by folded name.
+    template <class Entry>
+    using NamedTable = std::map<std::u16string, Entry> SpoolerData::*;
+
+    template <class Entry>
+    void AddNamed(NamedTable<Entry> table, const Entry& entry, const char* exists) {
+        std::lock_guard lock(mutex);
+        store.Change([&](SpoolerData& data) {
+            auto [it, inserted] = (data.*table).try_emplace(FoldName(entry.name), entry);
+            if (!inserted) throw std::invalid_argument(exists);
+            return 0;
+        });
+    }
+
+    template <class Entry>
+    bool RemoveNamed(NamedTable<Entry> table, std::u16string_view name) {
+        std::lock_guard lock(mutex);
+        return store.Change([&](SpoolerData& data) { return (data.*table).erase(FoldName(name)) > 0; });
+    }
+
+    template <class Entry>
+    std::optional<Entry> FindNamed(NamedTable<Entry> table, std::u16string_view name) {
+        std::lock_guard lock(mutex);
+        store.Refresh();
+        const auto& entries = store.Get().*table;
+        const auto it = entries.find(FoldName(name));
+        if (it == entries.end()) return std::nullopt;
+        return it->second;
+    }
+
     void RegisterBuiltInLibraries() {
         libraries.clear();
         libraries[FoldName(kWirelessPortMonitorLibrary)] = &WirelessPortMonitor();
@@ -194,12 +224,7 @@ void PrintSpooler::Reset() {
 
 void PrintSpooler::AddPrinter(PrinterQueue queue) {
     if (!IsValidPrinterName(queue.name)) throw std::invalid_argument("invalid printer name");
-    std::lock_guard lock(state_->mutex);
-    state_->store.Change([&](SpoolerData& data) {
-        auto [it, inserted] = data.printers.try_emplace(FoldName(queue.name), queue);
-        if (!inserted) throw std::invalid_argument("a printer of that name exists");
-        return 0;
-    });
+    state_->AddNamed(&SpoolerData::printers, queue, "a printer of that name exists");
 }
 
 void PrintSpooler::AddPrinter(std::u16string_view name, std::u16string_view port, std::u16string_view driver) {
@@ -211,17 +236,11 @@ void PrintSpooler::AddPrinter(std::u16string_view name, std::u16string_view port
 }
 
 bool PrintSpooler::RemovePrinter(std::u16string_view name) {
-    std::lock_guard lock(state_->mutex);
-    return state_->store.Change([&](SpoolerData& data) { return data.printers.erase(FoldName(name)) > 0; });
+    return state_->RemoveNamed(&SpoolerData::printers, name);
 }
 
 std::optional<PrinterQueue> PrintSpooler::FindPrinter(std::u16string_view name) const {
-    std::lock_guard lock(state_->mutex);
-    state_->store.Refresh();
-    const auto& printers = state_->store.Get().printers;
-    const auto it = printers.find(FoldName(name));
-    if (it == printers.end()) return std::nullopt;
-    return it->second;
+    return state_->FindNamed(&SpoolerData::printers, name);
 }
 
 std::vector<std::u16string> PrintSpooler::PrinterNames() const {
@@ -619,12 +638,7 @@ BOOL PrintSpooler::SetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE recor
 
 void PrintSpooler::AddPort(PortEntry port) {
     if (port.name.empty()) throw std::invalid_argument("empty port name");
-    std::lock_guard lock(state_->mutex);
-    state_->store.Change([&](SpoolerData& data) {
-        auto [it, inserted] = data.ports.try_emplace(FoldName(port.name), port);
-        if (!inserted) throw std::invalid_argument("a port of that name exists");
-        return 0;
-    });
+    state_->AddNamed(&SpoolerData::ports, port, "a port of that name exists");
 }
 
 void PrintSpooler::AddPort(std::u16string_view name) {
@@ -634,17 +648,11 @@ void PrintSpooler::AddPort(std::u16string_view name) {
 }
 
 bool PrintSpooler::RemovePort(std::u16string_view name) {
-    std::lock_guard lock(state_->mutex);
-    return state_->store.Change([&](SpoolerData& data) { return data.ports.erase(FoldName(name)) > 0; });
+    return state_->RemoveNamed(&SpoolerData::ports, name);
 }
 
 std::optional<PortEntry> PrintSpooler::FindPort(std::u16string_view name) const {
-    std::lock_guard lock(state_->mutex);
-    state_->store.Refresh();
-    const auto& ports = state_->store.Get().ports;
-    const auto it = ports.find(FoldName(name));
-    if (it == ports.end()) return std::nullopt;
-    return it->second;
+    return state_->FindNamed(&SpoolerData::ports, name);
 }
 
 std::vector<PortEntry> PrintSpooler::Ports() const {
@@ -656,12 +664,7 @@ std::vector<PortEntry> PrintSpooler::Ports() const {
 }
 
 std::optional<MonitorEntry> PrintSpooler::FindMonitor(std::u16string_view name) const {
-    std::lock_guard lock(state_->mutex);
-    state_->store.Refresh();
-    const auto& monitors = state_->store.Get().monitors;
-    const auto it = monitors.find(FoldName(name));
-    if (it == monitors.end()) return std::nullopt;
-    return it->second;
+    return state_->FindNamed(&SpoolerData::monitors, name);
 }
 
 bool PrintSpooler::PortInUse(std::u16string_view name) const {

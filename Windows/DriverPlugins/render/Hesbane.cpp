@@ -1,8 +1,9 @@
-// The rendering plug-in as an in-process server: the plug-in object, its
-// class factory and the library's two exports.
+// The rendering plug-in as an in-process server: the plug-in object and
+// the library's two exports.
 #include <cstring>
 #include <new>
 
+#include "PluginServer.h"
 #include "PrivateDevMode.h"
 #include "RenderDevice.h"
 #include "Tessary/TSException.h"
@@ -12,8 +13,7 @@ namespace {
 // {6D6ABF26-9F38-11D1-882A-00C04FB961EC}
 constexpr CLSID kRenderPluginClass{0x6D6ABF26, 0x9F38, 0x11D1, {0x88, 0x2A, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
 
-LONG liveFactories = 0;
-LONG serverLocks = 0;
+DriverPlugin::ServerCounts counts;
 
 constexpr const char* kImplementedMethods[] = {
     "CommandCallback",    "Compression",       "DisableDriver", "DisablePDEV",   "DriverDMS",      "DevMode",
@@ -26,34 +26,7 @@ HRESULT Fail(DWORD error) {
     return E_FAIL;
 }
 
-// Reference counting and QueryInterface for an object that answers for
-// IUnknown and one interface; its last Release deletes it as an `Object`.
-template <class Object, class Interface, const IID& kInterfaceId>
-class ComObject : public Interface {
-public:
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == IID_IUnknown || iid == kInterfaceId) {
-            *object = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    ULONG Release() override {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0) delete static_cast<Object*>(this);
-        return static_cast<ULONG>(left);
-    }
-
-protected:
-    ~ComObject() = default;
-
-private:
-    LONG references_ = 1;
-};
+using DriverPlugin::ComObject;
 
 class RenderPlugin final : public ComObject<RenderPlugin, IPrintOemUni, IID_IPrintOemUni> {
 public:
@@ -163,51 +136,16 @@ private:
     IPrintOemDriverUni* helper_ = nullptr;
 };
 
-class RenderPluginFactory final : public ComObject<RenderPluginFactory, IClassFactory, IID_IClassFactory> {
-public:
-    RenderPluginFactory() { InterlockedIncrement(&liveFactories); }
-
-    HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        *object = nullptr;
-        if (outer != nullptr) return CLASS_E_CLASSNOTAVAILABLE;
-        auto* plugin = new (std::nothrow) RenderPlugin;
-        if (plugin == nullptr) return E_OUTOFMEMORY;
-        const HRESULT result = plugin->QueryInterface(iid, object);
-        plugin->Release();
-        return result;
-    }
-    HRESULT LockServer(BOOL lock) override {
-        if (lock)
-            InterlockedIncrement(&serverLocks);
-        else
-            InterlockedDecrement(&serverLocks);
-        return S_OK;
-    }
-
-private:
-    friend ComObject;
-    ~RenderPluginFactory() { InterlockedDecrement(&liveFactories); }
-};
+IUnknown* CreateRenderPlugin() {
+    return new (std::nothrow) RenderPlugin;
+}
 
 }  // namespace
 
 extern "C" HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-    try {
-        if (object == nullptr) return E_POINTER;
-        *object = nullptr;
-        if (!(clsid == kRenderPluginClass)) return CLASS_E_CLASSNOTAVAILABLE;
-        auto* factory = new (std::nothrow) RenderPluginFactory;
-        if (factory == nullptr) return E_OUTOFMEMORY;
-        const HRESULT result = factory->QueryInterface(iid, object);
-        factory->Release();
-        return result;
-    } catch (...) {
-        return E_FAIL;
-    }
+    return DriverPlugin::GetClassObject<counts, kRenderPluginClass, CreateRenderPlugin>(clsid, iid, object);
 }
 
 extern "C" HRESULT DllCanUnloadNow() {
-    return std::atomic_ref<LONG>(liveFactories).load() == 0 && std::atomic_ref<LONG>(serverLocks).load() == 0 ? S_OK
-                                                                                                              : S_FALSE;
+    return DriverPlugin::CanUnloadNow<counts>();
 }

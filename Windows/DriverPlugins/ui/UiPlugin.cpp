@@ -8,6 +8,7 @@
 #include "Common/Headers/PrinterConfig.h"
 #include "Common/Headers/RodizuzUzezProperties.h"
 #include "Pages.h"
+#include "PluginServer.h"
 #include "PrivateDevMode.h"
 #include "Windows/Common/ResourceDLL.h"
 
@@ -80,26 +81,9 @@ LONG DocumentItemCallback(PCPSUICBPARAM param, OEMCUIPPARAM* oem) {
     }
 }
 
-class UiPlugin final : public IPrintOemUI {
+class UiPlugin final : public DriverPlugin::ComObject<UiPlugin, IPrintOemUI, IID_IPrintOemUI> {
 public:
     explicit UiPlugin(HINSTANCE module) : module_(module) {}
-
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IPrintOemUI) {
-            *object = static_cast<IPrintOemUI*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    ULONG Release() override {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
 
     HRESULT GetInfo(DWORD mode, PVOID buffer, DWORD size, PDWORD needed) override {
         if (needed == nullptr ||
@@ -168,6 +152,7 @@ public:
     HRESULT UpdateExternalFonts(HANDLE, HANDLE, PWSTR) override { return E_NOTIMPL; }
 
 private:
+    friend ComObject;
     ~UiPlugin() {
         if (helper_ != nullptr) helper_->Release();
     }
@@ -310,7 +295,6 @@ private:
         return block->added > 0 ? S_OK : E_FAIL;
     }
 
-    LONG references_ = 1;
     HINSTANCE module_;
     IPrintOemDriverUI* helper_ = nullptr;
     ChoiceList choices_;
