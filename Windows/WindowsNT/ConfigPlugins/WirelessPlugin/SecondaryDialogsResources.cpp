@@ -1,0 +1,5 @@
+#include "SecondaryDialogsResources.h"
+
+const char* SecondaryDialogsResourceText() {
+    return "";
+}
