@@ -676,6 +676,19 @@ LRESULT ListProc(Window& w, UINT message, WPARAM wParam, LPARAM lParam, bool& ha
             }
             return 0;
         }
+        case WM_LBUTTONDBLCLK: {
+            // The first click of the pair has already selected the row.
+            LVHITTESTINFO info;
+            info.pt = POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+            HitTest(w, info);
+            NMITEMACTIVATE activate;
+            activate.hdr.code = NM_DBLCLK;
+            activate.iItem = info.iItem;
+            activate.ptAction = info.pt;
+            if (info.iItem >= 0) activate.lParam = w.rows[static_cast<std::size_t>(info.iItem)].data;
+            NotifyParent(w, activate.hdr);
+            return 0;
+        }
         default:
             handled = false;
             return 0;

@@ -134,6 +134,31 @@ TEST_F(Lists, WithoutAnObjectTheParentGetsAndMayRefuseTheChange) {
     s.Click(IDCANCEL);
 }
 
+TEST_F(Lists, DoubleClickSelectsTheRowThenTellsTheParentWhichRow) {
+    TestDialog dialog(102);
+    std::vector<std::string> log;
+    dialog.onInit = [&] { Fill(*static_cast<CListCtrl*>(dialog.GetDlgItem(50)), 3); };
+    dialog.MapNotify(LVN_ITEMCHANGED, 50, [&](NMHDR* h, LRESULT*) {
+        const auto& n = *reinterpret_cast<NMLISTVIEW*>(h);
+        if (n.uNewState & LVIS_SELECTED) log.push_back("selected " + std::to_string(n.iItem));
+    });
+    dialog.MapNotify(NM_DBLCLK, 50, [&](NMHDR* h, LRESULT*) {
+        const auto& a = *reinterpret_cast<NMITEMACTIVATE*>(h);
+        log.push_back("double " + std::to_string(a.iItem) + " data " + std::to_string(a.lParam));
+    });
+    auto s = driver.BeginModal(dialog);
+    s.DoubleClickRow(50, 2);
+    EXPECT_EQ(log, (std::vector<std::string>{"selected 2", "double 2 data 102"}));
+    EXPECT_EQ(s.SelectedRow(50), 2);
+
+    log.clear();
+    RECT client{};
+    ::GetClientRect(s.Control(50), &client);
+    Mfc::Input::DoubleClickAt(s.Control(50), POINT{client.right / 2, client.bottom - 2});
+    EXPECT_EQ(log, (std::vector<std::string>{"double -1 data 0"})) << "empty space names no row";
+    s.Click(IDCANCEL);
+}
+
 TEST_F(Lists, ClickingARowBelowThePageScrollsItIntoView) {
     TestDialog dialog(102);
     dialog.onInit = [&] { Fill(*static_cast<CListCtrl*>(dialog.GetDlgItem(50)), 10); };

@@ -58,6 +58,13 @@ bool ClickAt(HWND window, POINT client) {
     return true;
 }
 
+bool DoubleClickAt(HWND window, POINT client) {
+    if (!ClickAt(window, client) || !::IsWindow(window) || !IsWindowReachable(window)) return false;
+    Deliver(MakeInput(window, WM_LBUTTONDBLCLK, 0, client));
+    if (::IsWindow(window)) Deliver(MakeInput(window, WM_LBUTTONUP, 0, client));
+    return true;
+}
+
 bool Click(HWND window) {
     if (!IsWindowReachable(window)) return false;
     return ClickAt(window, Centre(window));

@@ -168,6 +168,21 @@ void ModalSession::ClickRow(int id, int row) {
     AfterAction();
 }
 
+void ModalSession::DoubleClickRow(int id, int row) {
+    HWND control = Need(id, "DoubleClickRow");
+    if (control == nullptr) return;
+    const auto count = ::SendMessageW(control, LVM_GETITEMCOUNT, 0, 0);
+    if (row < 0 || row >= count) {
+        driver_->Fail("DoubleClickRow: " + DescribeWindow(control) + " has no row " + std::to_string(row));
+        return;
+    }
+    ::SendMessageW(control, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+    RECT r{};
+    ::SendMessageW(control, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+    Input::DoubleClickAt(control, POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+    AfterAction();
+}
+
 void ModalSession::ClickListEmpty(int id) {
     HWND control = Need(id, "ClickListEmpty");
     if (control == nullptr) return;

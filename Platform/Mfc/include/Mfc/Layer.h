@@ -25,6 +25,8 @@ namespace Mfc {
 namespace Input {
 bool Click(HWND window);
 bool ClickAt(HWND window, POINT client);
+// A double click: down, up, double-click, up.
+bool DoubleClickAt(HWND window, POINT client);
 // Puts the keyboard focus on the window as Tab would (an edit selects its
 // whole text).
 bool Focus(HWND window);

@@ -65,6 +65,8 @@ public:
     void SelectCombo(int id, int index);
     void SelectComboText(int id, std::u16string_view text);
     void ClickRow(int id, int row);
+    // Double-clicks a row (its first click selects it).
+    void DoubleClickRow(int id, int row);
     // Clicks the list below its last row.
     void ClickListEmpty(int id);
     void PressEnter();

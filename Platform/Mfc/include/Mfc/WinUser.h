@@ -166,6 +166,7 @@ constexpr UINT WM_COMMAND = 0x0111;
 constexpr UINT WM_TIMER = 0x0113;
 constexpr UINT WM_LBUTTONDOWN = 0x0201;
 constexpr UINT WM_LBUTTONUP = 0x0202;
+constexpr UINT WM_LBUTTONDBLCLK = 0x0203;
 constexpr UINT WM_USER = 0x0400;
 constexpr UINT WM_APP = 0x8000;
 
@@ -334,6 +335,20 @@ constexpr UINT LVN_FIRST = 0u - 100u;
 constexpr UINT LVN_ITEMCHANGING = LVN_FIRST - 0;
 constexpr UINT LVN_ITEMCHANGED = LVN_FIRST - 1;
 constexpr UINT NM_CLICK = 0u - 2u;
+constexpr UINT NM_DBLCLK = 0u - 3u;
+
+// A list view's NM_DBLCLK: the row hit (-1 for empty space) and the point.
+struct NMITEMACTIVATE {
+    NMHDR hdr;
+    int iItem = -1;
+    int iSubItem = 0;
+    UINT uNewState = 0;
+    UINT uOldState = 0;
+    UINT uChanged = 0;
+    POINT ptAction{};
+    LPARAM lParam = 0;
+    UINT uKeyFlags = 0;
+};
 
 // Progress bars. PBM_SETRANGE packs the range into lParam (low word the
 // lowest, high word the highest value) and returns the previous range the
