@@ -92,7 +92,7 @@ CWinApp::~CWinApp() {
 int CWinApp::Run() {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0)) {
-        if (!HandleDialogKey(msg)) DispatchMessageW(&msg);
+        if (!TranslateInput(msg)) DispatchMessageW(&msg);
         if (State().modal.empty()) State().retired.clear();
     }
     return ExitInstance();
@@ -223,8 +223,50 @@ LANGID GetUserDefaultLangID() {
         const unsigned long value = std::strtoul(env, &end, 0);
         if (end != nullptr && *end == 0 && value > 0 && value <= 0xFFFF) return static_cast<LANGID>(value);
     }
-    return MAKELANGID(0x09, 0x01);
+    return Mfc::detail::LocaleLanguage();
 }
+
+namespace Mfc::detail {
+
+// The language of the user's POSIX locale (LC_ALL, LC_MESSAGES, then LANG,
+// as the C library chooses): "de_DE.UTF-8" gives German (Germany); a
+// language without a region takes its first sublanguage.
+LANGID LocaleLanguage() {
+    const char* locale = nullptr;
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != 0) {
+            locale = value;
+            break;
+        }
+    }
+    constexpr LANGID kEnglish = MAKELANGID(0x09, 0x01);
+    if (locale == nullptr) return kEnglish;
+    const std::string text(locale);
+    const std::string language = text.substr(0, text.find_first_of("_.@"));
+    std::string region;
+    if (const auto underscore = text.find('_'); underscore != std::string::npos) {
+        region = text.substr(underscore + 1, text.find_first_of(".@", underscore) - underscore - 1);
+    }
+    struct Known {
+        const char* language;
+        const char* region;  // null: any region
+        LANGID id;
+    };
+    static constexpr Known kKnown[] = {
+        {"zh", "TW", 0x0404},    {"zh", "HK", 0x0C04},    {"zh", "SG", 0x1004},    {"zh", nullptr, 0x0804},
+        {"cs", nullptr, 0x0405}, {"fr", nullptr, 0x040C}, {"de", nullptr, 0x0407}, {"it", nullptr, 0x0410},
+        {"ja", nullptr, 0x0411}, {"ko", nullptr, 0x0412}, {"pl", nullptr, 0x0415}, {"pt", "PT", 0x0816},
+        {"pt", nullptr, 0x0416}, {"ru", nullptr, 0x0419}, {"es", nullptr, 0x0C0A}, {"tr", nullptr, 0x041F},
+        {"en", "GB", 0x0809},    {"en", nullptr, 0x0409}, {"nl", nullptr, 0x0413}, {"sv", nullptr, 0x041D},
+    };
+    for (const Known& k : kKnown) {
+        if (language == k.language && (k.region == nullptr || region == k.region)) return k.id;
+    }
+    return kEnglish;
+}
+
+}  // namespace Mfc::detail
 
 namespace Mfc::detail {
 

@@ -305,6 +305,22 @@ LRESULT EditProc(Window& w, UINT message, WPARAM wParam, LPARAM lParam, bool& ha
             w.selStart = w.selEnd = length;
             Notify(w.handle, WindowChange::Selection);
             return 0;
+        case WM_PASTE: {
+            // One line of the clipboard's text, as much as fits.
+            if ((w.style & ES_READONLY) != 0) return 0;
+            std::u16string text = ClipboardText();
+            text.resize(std::min(text.find_first_of(u"\r\n"), text.size()));
+            if (text.empty()) return 0;
+            const auto selected = static_cast<std::size_t>(std::abs(w.selEnd - w.selStart));
+            const auto room =
+                static_cast<std::size_t>(w.limit) - std::min<std::size_t>(w.text.size() - selected, w.limit);
+            if (room == 0) {
+                Refuse(w);
+                return 0;
+            }
+            ReplaceSelection(w, std::u16string_view(text).substr(0, std::min(text.size(), room)));
+            return 0;
+        }
         case WM_KEYDOWN:
             if (wParam == VK_DELETE && (w.style & ES_READONLY) == 0) {
                 if (w.selStart == w.selEnd && w.selEnd < length) ++w.selEnd;
@@ -322,6 +338,7 @@ LRESULT EditProc(Window& w, UINT message, WPARAM wParam, LPARAM lParam, bool& ha
                 if (w.selStart != w.selEnd) ReplaceSelection(w, u"");
                 return 0;
             }
+            if (unit == 0x16) return EditProc(w, WM_PASTE, 0, 0, handled);
             if (unit < 0x20) return 0;
             if ((w.style & ES_NUMBER) != 0 && (unit < u'0' || unit > u'9')) {
                 MessageBeep(0);

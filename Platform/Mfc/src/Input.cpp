@@ -25,10 +25,44 @@ POINT Centre(HWND window) {
     return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
 }
 
-// As a message loop would: the dialog manager first, then the window.
-void Deliver(const MSG& msg) {
+// As a message loop would: pre-translation and the dialog manager first,
+// then the window. True when the window got it.
+bool Deliver(MSG msg) {
     RecordInput(msg);
-    if (!HandleDialogKey(msg)) DispatchMessageW(&msg);
+    if (msg.message == WM_KEYDOWN) SetKeyDown(static_cast<UINT>(msg.wParam), true);
+    if (msg.message == WM_KEYUP) SetKeyDown(static_cast<UINT>(msg.wParam), false);
+    if (TranslateInput(msg)) return false;
+    DispatchMessageW(&msg);
+    return true;
+}
+
+// The key a unit is typed with: Ctrl with a letter for the control
+// characters 1-26, the key itself for digits, letters and the editing keys;
+// anything else arrives as a unit of its own.
+UINT KeyOfUnit(char16_t unit, bool& control) {
+    control = false;
+    switch (unit) {
+        case 0x08:
+            return VK_BACK;
+        case 0x09:
+            return VK_TAB;
+        case 0x0D:
+            return VK_RETURN;
+        case 0x1B:
+            return VK_ESCAPE;
+        case u' ':
+            return VK_SPACE;
+        default:
+            break;
+    }
+    if (unit >= 1 && unit <= 26) {
+        control = true;
+        return u'A' + unit - 1;
+    }
+    if (unit >= u'0' && unit <= u'9') return unit;
+    if (unit >= u'A' && unit <= u'Z') return unit;
+    if (unit >= u'a' && unit <= u'z') return unit - u'a' + u'A';
+    return VK_PACKET;
 }
 
 HWND KeyTarget() {
@@ -85,7 +119,21 @@ bool Type(std::u16string_view text) {
     if (target == nullptr || !IsWindowReachable(target)) return false;
     for (char16_t unit : text) {
         if (::GetFocus() != target || !IsWindowReachable(target)) return false;
-        Deliver(MakeInput(target, WM_CHAR, unit, Centre(target)));
+        bool control = false;
+        const UINT key = KeyOfUnit(unit, control);
+        if (control) Deliver(MakeInput(target, WM_KEYDOWN, VK_CONTROL, Centre(target)));
+        // As TranslateMessage: a key taken before dispatch makes no character.
+        if (Deliver(MakeInput(target, WM_KEYDOWN, key, Centre(target))) && ::IsWindow(target)) {
+            Deliver(MakeInput(target, WM_CHAR, unit, Centre(target)));
+        }
+        if (::IsWindow(target)) Deliver(MakeInput(target, WM_KEYUP, key, Centre(target)));
+        if (control) {
+            if (::IsWindow(target)) {
+                Deliver(MakeInput(target, WM_KEYUP, VK_CONTROL, Centre(target)));
+            } else {
+                SetKeyDown(VK_CONTROL, false);
+            }
+        }
     }
     return true;
 }

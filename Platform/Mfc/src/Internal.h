@@ -192,6 +192,15 @@ RECT DialogUnitsToPixels(int x, int y, int cx, int cy);
 
 // Dialog manager: Enter and Escape for the dialog around the focus.
 bool HandleDialogKey(const MSG& msg);
+// What a message loop does before dispatching input: the PreTranslateMessage
+// walk from the target up, then the dialog manager. True when taken.
+bool TranslateInput(MSG& msg);
+// The key state GetKeyState reports on the calling thread.
+void SetKeyDown(UINT virtualKey, bool down);
+// The clipboard's text (CF_UNICODETEXT), empty when it has none.
+std::u16string ClipboardText();
+// The user's language as the POSIX locale names it; English (US) else.
+LANGID LocaleLanguage();
 // Makes the message the thread's last input (its point and time).
 void RecordInput(const MSG& msg);
 POINT CursorPosition();

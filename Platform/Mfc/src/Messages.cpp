@@ -449,7 +449,7 @@ bool PumpMessage() {
         PostQuitMessage(static_cast<int>(msg.wParam));
         return false;
     }
-    if (!HandleDialogKey(msg)) DispatchMessageW(&msg);
+    if (!TranslateInput(msg)) DispatchMessageW(&msg);
     return true;
 }
 

@@ -271,6 +271,12 @@ public:
     virtual bool StartModal() { return false; }
     virtual INT_PTR FinishModal() { return -1; }
 
+    // Input for this window or a child of it, before it is dispatched (for
+    // a typed key, before its WM_CHAR is made): TRUE swallows it. Asked of
+    // the target's object first, then of each ancestor's up to the
+    // top-level window.
+    virtual BOOL PreTranslateMessage(MSG*) { return FALSE; }
+
     // Window procedure chain.
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);

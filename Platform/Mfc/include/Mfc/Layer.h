@@ -31,7 +31,11 @@ bool DoubleClickAt(HWND window, POINT client);
 // whole text).
 bool Focus(HWND window);
 // Types into the window that has the focus (an edit or IP address
-// control), one UTF-16 unit at a time, replacing the selection.
+// control), one UTF-16 unit at a time, replacing the selection. Each unit
+// is a key press: WM_KEYDOWN of its key, WM_CHAR unless pre-translation or
+// the dialog manager took the key, WM_KEYUP. Units 1-26 are typed with Ctrl
+// held (u"\x16" is Ctrl+V: a paste in an edit); digits and letters have
+// their keys, other printable units come as VK_PACKET.
 bool Type(std::u16string_view text);
 bool Key(UINT virtualKey);
 // The user picks item `index` of a drop-down list.
@@ -145,7 +149,8 @@ bool WaitForPostedMessage(int realMilliseconds);
 int WaitCursorDepth();
 
 // Language. The user's language comes from SetUserDefaultLangID, else the
-// environment variable VELMO_LANGID (0x0407 or 1031), else English (US).
+// environment variable VELMO_LANGID (0x0407 or 1031), else the POSIX locale
+// (LC_ALL, LC_MESSAGES, LANG: de_DE gives 0x0407), else English (US).
 void SetUserDefaultLangID(LANGID language);  // 0: back to the environment
 // The id offset of a language: 0 English, 1000 traditional Chinese, 2000
 // Chinese, 3000 Czech, 4000 French, 5000 German, 6000 Italian, 7000

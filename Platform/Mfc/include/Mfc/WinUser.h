@@ -14,6 +14,7 @@
 #include <cstdint>
 
 using LANGID = WORD;
+using SHORT = std::int16_t;
 using INT_PTR = std::intptr_t;
 using COLORREF = DWORD;
 struct HICON__;
@@ -161,6 +162,9 @@ constexpr UINT WM_NCDESTROY = 0x0082;
 constexpr UINT WM_KEYDOWN = 0x0100;
 constexpr UINT WM_KEYUP = 0x0101;
 constexpr UINT WM_CHAR = 0x0102;
+constexpr UINT WM_CUT = 0x0300;
+constexpr UINT WM_COPY = 0x0301;
+constexpr UINT WM_PASTE = 0x0302;
 constexpr UINT WM_INITDIALOG = 0x0110;
 constexpr UINT WM_COMMAND = 0x0111;
 constexpr UINT WM_TIMER = 0x0113;
@@ -181,6 +185,24 @@ constexpr UINT VK_RETURN = 0x0D;
 constexpr UINT VK_ESCAPE = 0x1B;
 constexpr UINT VK_SPACE = 0x20;
 constexpr UINT VK_DELETE = 0x2E;
+constexpr UINT VK_SHIFT = 0x10;
+constexpr UINT VK_CONTROL = 0x11;
+constexpr UINT VK_MENU = 0x12;
+constexpr UINT VK_PRIOR = 0x21;
+constexpr UINT VK_NEXT = 0x22;
+constexpr UINT VK_END = 0x23;
+constexpr UINT VK_HOME = 0x24;
+constexpr UINT VK_LEFT = 0x25;
+constexpr UINT VK_UP = 0x26;
+constexpr UINT VK_RIGHT = 0x27;
+constexpr UINT VK_DOWN = 0x28;
+constexpr UINT VK_INSERT = 0x2D;
+constexpr UINT VK_NUMPAD0 = 0x60;
+constexpr UINT VK_NUMPAD9 = 0x69;
+constexpr UINT VK_F1 = 0x70;
+constexpr UINT VK_F24 = 0x87;
+// A character typed without a key of its own (delivered as a unit).
+constexpr UINT VK_PACKET = 0xE7;
 
 // Dialog results and standard ids.
 constexpr int IDOK = 1;
@@ -515,6 +537,22 @@ BOOL UpdateWindow(HWND window);
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 BOOL MessageBeep(UINT type);
 LANGID GetUserDefaultLangID();
+
+// The keyboard as the calling thread last saw it in its input: the high bit
+// (a negative result) while the key is down.
+SHORT GetKeyState(int virtualKey);
+
+// The clipboard, one per process. Data set while it is open belongs to the
+// clipboard (a global memory block, freed when emptied); data read stays
+// the clipboard's. Text formats end with a zero.
+constexpr UINT CF_TEXT = 1;
+constexpr UINT CF_UNICODETEXT = 13;
+BOOL OpenClipboard(HWND owner);
+BOOL CloseClipboard();
+BOOL EmptyClipboard();
+HANDLE SetClipboardData(UINT format, HANDLE memory);
+HANDLE GetClipboardData(UINT format);
+BOOL IsClipboardFormatAvailable(UINT format);
 
 // Sizes of the (frameless) user interface, in pixels.
 constexpr int SM_CXVSCROLL = 2;
