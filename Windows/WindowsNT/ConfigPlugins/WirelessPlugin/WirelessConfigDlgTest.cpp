@@ -1,0 +1,447 @@
+// The Wi-Fi plug-in end to end: loaded as the utility loads it, its pane
+// inside a host dialog the test driver works, against the simulated dock on
+// the wizard's machine (regulatory document installed, host id set, access
+// points in range, announcements through the fake DNS-SD).
+#include "ConfigPluginHost.h"
+#include "WizardTestSupport.h"
+
+#include "Mfc/Layer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace Dock = Simulators::Dock;
+using Simulators::DockPrinter;
+using WizardTest::Rig;
+
+constexpr int kProfileList = 12004;
+constexpr int kRenameButton = 12009;
+constexpr int kNameEdit = 12005;
+constexpr int kSsidEdit = 12024;
+constexpr int kFindButton = 12003;
+constexpr int kAdHocCheck = 12032;
+constexpr int kChannelList = 12025;
+constexpr int kAdvancedButton = 12002;
+constexpr int kBluetoothCheck = 11035;
+constexpr int kBluetoothNameEdit = 12010;
+constexpr int kPinEdit = 12023;
+constexpr int kTrustedCheck = 12047;
+
+// Entries of the list on the rig's dock: the factory profile, Office,
+// Home, then Bluetooth.
+constexpr int kOfficeEntry = 1;
+constexpr int kHomeEntry = 2;
+constexpr int kBluetoothEntry = 3;
+
+const std::u16string kApplyQuestion = u"You have made changes to this profile. Do you want to apply your changes now?";
+const std::u16string kHostQuestion =
+    u"Should the default host for transfers be updated? \n\nWhen the printer is using this profile, and the "
+    u"'transfer' button is pressed, the pictures will not be sent to this computer.  Do you want to change the "
+    u"profile so that transfers will come to this computer?";
+const std::u16string kUnknownError = u"An unknown error occurred.";
+const std::u16string kUnsupported =
+    u"The profile contains selections that are not supported by this version of the software. Please install the "
+    u"version of the software that came with your printer and try again.";
+const std::u16string kRepairQuestion =
+    u"Changing the device name or PIN number will require you to re-pair all of your Bluetooth devices. Are you "
+    u"sure you want to do this?";
+const std::u16string kOtherNetwork =
+    u"Some other settings in this network configuration may be specific to a different network (SSID).  Please "
+    u"review the other screens in order to ensure that the configuration is correct.";
+const std::u16string kNotFound = u"The printer could not be located on the network.";
+
+constexpr char kHostResources[] = R"rc(
+DIALOG 300 340 240 "Host"
+    DEFPUSHBUTTON 1 "OK" 230 220 50 14
+    PUSHBUTTON 2 "Cancel" 285 220 50 14
+END
+)rc";
+
+class HostDialog : public CDialog {
+public:
+    HostDialog() : CDialog(300) {}
+};
+
+// Counts the beeps of the dialog layer.
+class BeepCounter : public Mfc::WindowObserver {
+public:
+    BeepCounter() { Mfc::AddWindowObserver(this); }
+    ~BeepCounter() override { Mfc::RemoveWindowObserver(this); }
+    void OnBeep(UINT) override { ++beeps; }
+    int beeps = 0;
+};
+
+void PutClipboardText(const std::u16string& text) {
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    EmptyClipboard();
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(char16_t));
+    std::memcpy(GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(char16_t));
+    GlobalUnlock(memory);
+    SetClipboardData(CF_UNICODETEXT, memory);
+    CloseClipboard();
+}
+
+class WirelessConfigTest : public ::testing::Test {
+protected:
+    WirelessConfigTest() {
+        Platform::GetMachine().Registry().SetString(HKEY_LOCAL_MACHINE, WizardTest::kInstallKey, u"InstallPath",
+                                                    WizardTest::kInstallPath);
+        session_.emplace(rig.driver.BeginModal(host_));
+    }
+    ~WirelessConfigTest() override {
+        plugin.Unload();
+        session_.reset();
+    }
+
+    CBaseConfigDlg& Open() {
+        plugin.Load(u"Dessmar");
+        CBaseConfigDlg* dialog = plugin.Dialog();
+        EXPECT_NE(dialog, nullptr);
+        auto dialogTemplate = Platform::FindDialogTemplate(plugin.Module(), dialog->m_templateId & 0xFFFF);
+        EXPECT_TRUE(dialog->CreateIndirect(dialogTemplate, &host_));
+        dialog->ShowWindow(SW_SHOWNORMAL);
+        return *dialog;
+    }
+    CBaseConfigDlg& OpenAndRead() {
+        CBaseConfigDlg& dialog = Open();
+        EXPECT_EQ(dialog.NewPrinterSelected(rig.printer, PrinterConfig()), kConfigSuccess);
+        rig.dock->ClearHistory();
+        return dialog;
+    }
+
+    std::vector<std::string> Commands() const {
+        std::vector<std::string> commands;
+        for (const auto& request : rig.dock->Requests()) commands.push_back(request.command);
+        return commands;
+    }
+    std::vector<std::u16string> Boxes() const {
+        std::vector<std::u16string> texts;
+        for (const auto& box : rig.driver.MessageBoxes()) texts.push_back(box.request.text);
+        return texts;
+    }
+    // The profile as the pane read it from the dock.
+    Profile ReadProfile(int id) {
+        for (const Profile& p : rig.ReadProfiles()) {
+            if (p.GetId() == id) return p;
+        }
+        ADD_FAILURE() << "no profile " << id;
+        return Profile();
+    }
+
+    Mfc::ModalSession& Pane() { return *session_; }
+
+    Rig rig;
+    ConfigPlugin plugin;
+
+private:
+    Platform::ResourceRegistration resources_{
+        Platform::RegisterMainResources(Platform::ParseResourceText(kHostResources, "host"))};
+    HostDialog host_;
+    std::optional<Mfc::ModalSession> session_;
+};
+
+TEST_F(WirelessConfigTest, AFailedReadLeavesAnEmptyDisabledPaneThatWritesNothing) {
+    rig.dock->SetFault("getAllProfiles", DockPrinter::Fault{.body = std::string("<dockConfig>")});
+    CBaseConfigDlg& dialog = Open();
+    EXPECT_EQ(dialog.NewPrinterSelected(rig.printer, PrinterConfig()), kConfigUnreachable);
+    EXPECT_TRUE(Boxes().empty()) << "a failed read is not told";
+    EXPECT_TRUE(Pane().ComboItems(kProfileList).empty());
+    for (int id : {kProfileList, kNameEdit, kSsidEdit, kFindButton, kAdvancedButton, kRenameButton}) {
+        EXPECT_FALSE(Pane().Enabled(id)) << id;
+    }
+    EXPECT_FALSE(rig.dock->InConfigMode());
+    EXPECT_EQ(rig.dock->GetCounters().enters, rig.dock->GetCounters().leaves);
+    rig.dock->ClearHistory();
+    EXPECT_EQ(dialog.ApplySettings(), kConfigUnreachable);
+    EXPECT_EQ(dialog.TestConnection(), kConfigInvalid);
+    EXPECT_TRUE(rig.dock->Requests().empty());
+}
+
+TEST_F(WirelessConfigTest, ShowsTheProfilesThenBluetoothWithTheLastConfiguredProfileChosen) {
+    CBaseConfigDlg& dialog = OpenAndRead();
+    EXPECT_EQ(Pane().ComboItems(kProfileList), (std::vector<CString>{u"Default", u"Office", u"Home", u"Bluetooth"}));
+    EXPECT_EQ(Pane().ComboIndex(kProfileList), kHomeEntry);
+    EXPECT_EQ(Pane().Text(kNameEdit), u"Home dock");
+    EXPECT_EQ(Pane().Text(kSsidEdit), u"HomeNet");
+    EXPECT_FALSE(Pane().Visible(kChannelList)) << "a channel only for ad-hoc";
+    EXPECT_FALSE(Pane().Visible(kBluetoothNameEdit));
+    EXPECT_EQ(dialog.GetPrinterGuid(), CString(rig.dock->Guid().c_str()));
+    EXPECT_EQ(dialog.GetOptionalButtons(), 7u);
+    EXPECT_TRUE(dialog.AreSettingsSaved());
+
+    Pane().Check(kAdHocCheck);
+    EXPECT_TRUE(Pane().Visible(kChannelList));
+    EXPECT_EQ(Pane().ComboItems(kChannelList).size(), 11u) << "the US channels";
+    EXPECT_FALSE(dialog.AreSettingsSaved());
+
+    // The factory profile keeps its network: only its names can change.
+    rig.driver.AnswerNextMessageBox(IDNO);
+    Pane().SelectCombo(kProfileList, 0);
+    EXPECT_TRUE(Pane().Enabled(kNameEdit));
+    EXPECT_TRUE(Pane().Enabled(kRenameButton));
+    EXPECT_FALSE(Pane().Enabled(kSsidEdit));
+    EXPECT_FALSE(Pane().Enabled(kAdvancedButton));
+
+    Pane().SelectCombo(kProfileList, kBluetoothEntry);
+    EXPECT_TRUE(Pane().Visible(kBluetoothNameEdit));
+    EXPECT_FALSE(Pane().Visible(kSsidEdit));
+    EXPECT_EQ(Pane().Text(kBluetoothNameEdit), u"Glimmer Dock");
+    EXPECT_EQ(Pane().Text(kPinEdit), u"1234");
+    Pane().Check(kBluetoothCheck, false);
+    EXPECT_FALSE(Pane().Enabled(kBluetoothNameEdit));
+    EXPECT_FALSE(Pane().Enabled(kPinEdit));
+    EXPECT_TRUE(Pane().Enabled(kBluetoothCheck));
+}
+
+TEST_F(WirelessConfigTest, ProfilesWithWpaOrAesCannotBeChosenAndTheSelectionStays) {
+    Dock::Profile wpa = WizardTest::DockProfile(3, "Wpa");
+    wpa.wifi.network = Dock::NetworkMode::WpaPsk;
+    wpa.wifi.data = Dock::DataMode::Tkip;
+    wpa.wifi.keys = Dock::KeyKind::WpaPsk;
+    wpa.wifi.wpaKey = "passphrase";
+    Dock::Profile aes = wpa;
+    aes.id = 4;
+    aes.profileName = "Aes";
+    aes.wifi.data = Dock::DataMode::Aes;
+    rig.dock->PutProfile(wpa);
+    rig.dock->PutProfile(aes);
+    CBaseConfigDlg& dialog = OpenAndRead();
+    ASSERT_EQ(Pane().ComboIndex(kProfileList), kHomeEntry) << "an unusable profile is not chosen for the user";
+
+    for (int entry : {3, 4}) {
+        rig.driver.ExpectMessageBox(kUnsupported, IDOK);
+        Pane().SelectCombo(kProfileList, entry);
+        EXPECT_EQ(Pane().ComboIndex(kProfileList), kHomeEntry);
+        EXPECT_EQ(Pane().Text(kSsidEdit), u"HomeNet");
+    }
+    // The record still has Home selected: an edit goes to Home.
+    Pane().Type(kNameEdit, u"Hall dock");
+    rig.driver.AnswerNextMessageBox(IDNO);
+    ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    EXPECT_EQ(rig.dock->FindProfile(2)->friendlyName, "Hall dock");
+    EXPECT_EQ(rig.dock->FindProfile(3)->friendlyName, "Wpa dock");
+}
+
+TEST_F(WirelessConfigTest, ValidationRefusesWithItsMessageAndSendsNothing) {
+    rig.dock->SetPin("12a4");
+    Dock::Profile longName = WizardTest::DockProfile(1, "Office");
+    longName.friendlyName = std::string(33, 'n');
+    rig.dock->PutProfile(longName);
+    CBaseConfigDlg& dialog = OpenAndRead();
+    auto refused = [&](const std::u16string& message, int focus) {
+        rig.driver.ExpectMessageBox(message, IDOK);
+        EXPECT_EQ(dialog.ApplySettings(), kConfigInvalid);
+        EXPECT_TRUE(Pane().Focused(focus));
+        EXPECT_EQ(Pane().Selection(focus), std::make_pair(0, Pane().Text(focus).GetLength()));
+    };
+
+    Pane().SelectCombo(kProfileList, kOfficeEntry);
+    refused(u"The device name  is too long. Please enter a shorter name.", kNameEdit);
+    Pane().Type(kNameEdit, u"");
+    refused(u"Please enter a device name.", kNameEdit);
+    Pane().Type(kNameEdit, u"Office dock");
+    Pane().Type(kSsidEdit, u"");
+    refused(u"Please enter an SSID.", kSsidEdit);
+    // 16 characters, 32 bytes fit; one more byte does not.
+    Pane().Type(kSsidEdit, std::u16string(15, u'\u00E9') + u"x");
+    rig.driver.AnswerNextMessageBox(IDNO);
+    EXPECT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    Pane().Type(kSsidEdit, std::u16string(16, u'\u00E9') + u"x");
+    refused(u"The SSID is too long. Please enter a shorter SSID.", kSsidEdit);
+    Pane().Type(kSsidEdit, u"Office");
+
+    rig.driver.AnswerNextMessageBox(IDNO);
+    Pane().SelectCombo(kProfileList, kBluetoothEntry);
+    refused(u"Your PIN can only contain the numeric characters 0-9.", kPinEdit);
+    Pane().Type(kPinEdit, u"123");
+    refused(u"Your PIN must be four digits long.", kPinEdit);
+    rig.dock->SetPin("12345");
+    ASSERT_EQ(dialog.NewPrinterSelected(rig.printer, PrinterConfig()), kConfigSuccess);
+    Pane().SelectCombo(kProfileList, kBluetoothEntry);
+    refused(u"Your PIN must be four digits long.", kPinEdit);
+    Pane().Type(kPinEdit, u"4321");
+    // The Bluetooth name is held to its length as sent: 17 two-byte
+    // characters are 34 bytes.
+    Pane().Type(kBluetoothNameEdit, std::u16string(17, u'\u00E9'));
+    refused(u"The device name  is too long. Please enter a shorter name.", kBluetoothNameEdit);
+    Pane().Type(kBluetoothNameEdit, std::u16string(16, u'\u00E9'));
+    rig.dock->ClearHistory();
+    rig.driver.ExpectMessageBox(kRepairQuestion, IDCANCEL);
+    EXPECT_EQ(dialog.ApplySettings(), kConfigInvalid);
+    EXPECT_TRUE(rig.dock->Requests().empty());
+
+    rig.driver.ExpectMessageBox(kRepairQuestion, IDOK);
+    ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"setPrinterSettings", "setBluetoothProfileData"}));
+    EXPECT_EQ(rig.dock->Pin(), "4321");
+    EXPECT_EQ(rig.dock->Bluetooth().friendlyName.size(), 32u);
+}
+
+TEST_F(WirelessConfigTest, AnSsidChangeOnAStaticOrSecuredProfileWarnsOnceUntilTheNextApply) {
+    Dock::Profile fixed = WizardTest::DockProfile(2, "Home");
+    fixed.ip = Dock::IpSettings{false, "192.0.2.10", "255.255.255.0", "192.0.2.1"};
+    rig.dock->PutProfile(fixed);
+    CBaseConfigDlg& dialog = OpenAndRead();
+    rig.driver.ExpectMessageBox(kOtherNetwork, IDOK);
+    Pane().Type(kSsidEdit, u"Elsewhere");
+    Pane().Type(kSsidEdit, u"Elsewhere2");
+    EXPECT_EQ(Boxes().size(), 1u);
+
+    rig.driver.AnswerNextMessageBox(IDNO);
+    ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    rig.driver.ExpectMessageBox(kOtherNetwork, IDOK);
+    Pane().Type(kSsidEdit, u"Third");
+    EXPECT_EQ(Boxes().size(), 3u);
+
+    // An open profile with an automatic address has nothing to warn of.
+    rig.driver.AnswerNextMessageBox(IDNO);
+    Pane().SelectCombo(kProfileList, kOfficeEntry);
+    Pane().Type(kSsidEdit, u"Other");
+    EXPECT_EQ(Boxes().size(), 4u);
+}
+
+TEST_F(WirelessConfigTest, ApplySendsTheSettingsThenTheOneEditedProfile) {
+    for (int answer : {IDYES, IDNO}) {
+        SCOPED_TRACE(answer == IDYES ? "host id taken" : "host id kept");
+        Profile expected = ReadProfile(2);
+        CBaseConfigDlg& dialog = OpenAndRead();
+        Pane().Type(kSsidEdit, u"Cafe");
+        rig.driver.ExpectMessageBox(kHostQuestion, answer);
+        ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+        EXPECT_TRUE(dialog.AreSettingsSaved());
+
+        WiFiSettings wifi(expected.GetWiFiSettings());
+        wifi.SetSSID(Tessary::I8NString("Cafe"));
+        expected.SetWiFiSettings(wifi);
+        if (answer == IDYES) expected.SetDefaultHostID(WizardTest::kHostId);
+        EXPECT_EQ(Commands(), (std::vector<std::string>{"setPrinterSettings", "setProfileData"}));
+        ASSERT_EQ(rig.ProfileWrites().size(), 1u);
+        EXPECT_EQ(rig.ProfileWrites()[0], Rig::Write(expected));
+        PrinterSettings pin;
+        pin.pin = "1234";
+        std::string settings;
+        BuildSetPrinterSettingsRequest("dockConfig", pin, settings);
+        EXPECT_EQ(rig.dock->Requests()[0].body, settings);
+        EXPECT_EQ(rig.dock->FindProfile(2)->wifi.ssid, "Cafe");
+        EXPECT_EQ(rig.dock->FindProfile(2)->defaultHostId, answer == IDYES ? "HOST-THIS-PC" : "HOST-ELSEWHERE");
+        EXPECT_FALSE(rig.dock->InConfigMode());
+        plugin.Unload();
+        rig.dock->PutProfile(WizardTest::DockProfile(2, "Home"));
+    }
+}
+
+TEST_F(WirelessConfigTest, AFailedApplyIsToldAndTheChannelReleased) {
+    CBaseConfigDlg& dialog = OpenAndRead();
+    Pane().Type(kSsidEdit, u"Cafe");
+    rig.dock->SetFault("setProfileData", DockPrinter::Fault{.times = 1, .result = 7});
+    rig.driver.AnswerNextMessageBox(IDNO);
+    rig.driver.ExpectMessageBox(kUnknownError, IDOK);
+    EXPECT_EQ(dialog.ApplySettings(), kConfigUnreachable);
+    EXPECT_TRUE(dialog.AreSettingsSaved()) << "a failed apply clears the edits' mark";
+    EXPECT_FALSE(rig.dock->InConfigMode());
+    EXPECT_EQ(rig.dock->FindProfile(2)->wifi.ssid, "HomeNet");
+}
+
+TEST_F(WirelessConfigTest, AFailedYesApplyOnAnotherEntryPutsTheListBack) {
+    CBaseConfigDlg& dialog = OpenAndRead();
+    Pane().Type(kNameEdit, u"Hall dock");
+    rig.dock->SetFault("setPrinterSettings", DockPrinter::Fault{.times = 1, .result = 5});
+    rig.driver.ExpectMessageBox(kApplyQuestion, IDYES);
+    rig.driver.ExpectMessageBox(kUnknownError, IDOK);
+    Pane().SelectCombo(kProfileList, kOfficeEntry);
+    EXPECT_EQ(Pane().ComboIndex(kProfileList), kHomeEntry);
+    EXPECT_EQ(Pane().Text(kNameEdit), u"Hall dock");
+
+    // The next apply stores Home under its own name, Office is untouched.
+    Pane().Type(kNameEdit, u"Hall dock 2");
+    rig.driver.AnswerNextMessageBox(IDNO);
+    ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    EXPECT_EQ(rig.dock->FindProfile(2)->profileName, "Home");
+    EXPECT_EQ(rig.dock->FindProfile(2)->friendlyName, "Hall dock 2");
+    EXPECT_EQ(rig.dock->FindProfile(1)->profileName, "Office");
+    EXPECT_EQ(rig.dock->FindProfile(1)->friendlyName, "Office dock");
+
+    // Cancel puts the list back too; a successful Yes moves on.
+    Pane().Type(kNameEdit, u"Hall dock 3");
+    rig.driver.ExpectMessageBox(kApplyQuestion, IDCANCEL);
+    Pane().SelectCombo(kProfileList, kOfficeEntry);
+    EXPECT_EQ(Pane().ComboIndex(kProfileList), kHomeEntry);
+    rig.driver.ExpectMessageBox(kApplyQuestion, IDYES);
+    rig.driver.AnswerNextMessageBox(IDNO);
+    Pane().SelectCombo(kProfileList, kOfficeEntry);
+    EXPECT_EQ(Pane().ComboIndex(kProfileList), kOfficeEntry);
+    EXPECT_EQ(Pane().Text(kNameEdit), u"Office dock");
+    EXPECT_EQ(rig.dock->FindProfile(2)->friendlyName, "Hall dock 3");
+    EXPECT_EQ(rig.dock->FindProfile(2)->profileName, "Home");
+}
+
+TEST_F(WirelessConfigTest, ThePinEditTakesDigitsAndShortDigitPastesOnly) {
+    OpenAndRead();
+    Pane().SelectCombo(kProfileList, kBluetoothEntry);
+    BeepCounter beeps;
+    Pane().Type(kPinEdit, u"1a-2 3");
+    EXPECT_EQ(Pane().Text(kPinEdit), u"123");
+    EXPECT_EQ(beeps.beeps, 3);
+
+    struct Case {
+        std::u16string clipboard;
+        std::u16string after;
+        int beeps;
+    };
+    for (const Case& c :
+         {Case{u"98", u"98", 0}, Case{u"9876", u"9876", 0}, Case{u"98765", u"", 1}, Case{u"9a", u"", 1}}) {
+        SCOPED_TRACE(Mfc::Utf8(c.clipboard));
+        PutClipboardText(c.clipboard);
+        beeps.beeps = 0;
+        Pane().Type(kPinEdit, u"");
+        Pane().Type(kPinEdit, u"\x16");
+        EXPECT_EQ(Pane().Text(kPinEdit), c.after);
+        EXPECT_EQ(beeps.beeps, c.beeps);
+    }
+    // Copy and cut pass; the editing keys too.
+    Pane().Type(kPinEdit, u"12\x03\x18\b");
+    EXPECT_EQ(Pane().Text(kPinEdit), u"1");
+    OpenClipboard(nullptr);
+    EmptyClipboard();
+    CloseClipboard();
+}
+
+TEST_F(WirelessConfigTest, RenameChangesTheEntryAndTheNameWritten) {
+    CBaseConfigDlg& dialog = OpenAndRead();
+    rig.driver.OnNextModal([](Mfc::ModalSession& rename) {
+        rename.Type(13001, u"Hall");
+        rename.Click(IDOK);
+    });
+    Pane().Click(kRenameButton);
+    EXPECT_EQ(Pane().ComboItems(kProfileList)[kHomeEntry], u"Hall");
+    EXPECT_FALSE(dialog.AreSettingsSaved());
+    rig.driver.AnswerNextMessageBox(IDNO);
+    ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    EXPECT_EQ(rig.dock->FindProfile(2)->profileName, "Hall");
+
+    // A rename left unapplied goes back when another entry is chosen.
+    rig.driver.OnNextModal([](Mfc::ModalSession& rename) {
+        rename.Type(13001, u"Porch");
+        rename.Click(IDOK);
+    });
+    Pane().Click(kRenameButton);
+    rig.driver.AnswerNextMessageBox(IDNO);
+    Pane().SelectCombo(kProfileList, kOfficeEntry);
+    EXPECT_EQ(Pane().ComboItems(kProfileList)[kHomeEntry], u"Hall");
+}
+
+TEST_F(WirelessConfigTest, TheUsersLanguagePicksTheStrings) {
+    Mfc::SetUserDefaultLangID(0x0407);
+    OpenAndRead();
+    EXPECT_EQ(Pane().Text(13132), u"&Drahtlos-Einstellungen :");
+    EXPECT_EQ(Pane().Text(11032), u"&SSID :") << "English where the language has no text";
+    Mfc::SetUserDefaultLangID(0);
+}
+
+}  // namespace
