@@ -444,4 +444,35 @@ TEST_F(WirelessConfigTest, TheUsersLanguagePicksTheStrings) {
     Mfc::SetUserDefaultLangID(0);
 }
 
+TEST_F(WirelessConfigTest, ThePartialWizardsNetworkLandsInTheEditedProfile) {
+    CBaseConfigDlg& dialog = OpenAndRead();
+    int rows = 0;
+    rig.driver.OnNextModal([&](Mfc::ModalSession& w) {
+        w.Click(WizardTest::kNext);
+        EXPECT_EQ(w.Text(13002), u"Home dock");
+        w.Click(WizardTest::kNext);
+        ASSERT_EQ(WizardTest::ScreenOf(w), NetworkSelectionScreen) << w.Render();
+        rig.driver.AnswerNextMessageBox(IDOK);  // the scan interrupts printing
+        w.Click(13128);
+        w.PumpUntil([&] { return !w.Rows(12045).empty(); });
+        const auto list = w.Rows(12045);
+        rows = static_cast<int>(list.size());
+        const auto cafe =
+            std::find_if(list.begin(), list.end(), [](const auto& row) { return row[1] == CString(u"Cafe"); });
+        ASSERT_NE(cafe, list.end()) << w.Render();
+        w.ClickRow(12045, static_cast<int>(cafe - list.begin()));
+        w.Click(WizardTest::kFinish);
+    });
+    ASSERT_EQ(dialog.RunWizard(), kConfigSuccess);
+    EXPECT_EQ(rows, 2) << "the access points in range";
+    EXPECT_EQ(Pane().Text(kSsidEdit), u"Cafe");
+    EXPECT_FALSE(dialog.AreSettingsSaved());
+    EXPECT_FALSE(rig.dock->InConfigMode());
+
+    rig.driver.AnswerNextMessageBox(IDNO);
+    ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    EXPECT_EQ(rig.dock->FindProfile(2)->wifi.ssid, "Cafe");
+    EXPECT_EQ(rig.dock->FindProfile(2)->wifi.channel, 1);
+}
+
 }  // namespace
