@@ -69,13 +69,9 @@ BOOL CFindNetworksDialog::OnInitDialog() {
     }
     if (m_picture.m_hWnd != nullptr) m_picture.ShowWindow(SW_HIDE);
 
-    if (m_networks.empty()) {
-        // Also makes the columns while the scan runs.
-        m_list.RefreshList(m_channels, true);
-        StartScan();
-    } else {
-        m_list.RefreshList(m_channels, true);
-    }
+    // Also makes the columns of a list that waits for its scan.
+    m_list.RefreshList(m_channels, false);
+    if (m_networks.empty()) StartScan();
     return TRUE;
 }
 
