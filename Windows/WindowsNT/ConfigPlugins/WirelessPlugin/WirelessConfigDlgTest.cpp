@@ -475,4 +475,112 @@ TEST_F(WirelessConfigTest, ThePartialWizardsNetworkLandsInTheEditedProfile) {
     EXPECT_EQ(rig.dock->FindProfile(2)->wifi.channel, 1);
 }
 
+TEST_F(WirelessConfigTest, TestConnectionWritesOnlyAnEditAndPutsBackWhatThePrinterHeld) {
+    CBaseConfigDlg& dialog = OpenAndRead();
+    // Unmodified: the printer is searched as it is.
+    rig.driver.OnNextModal([](Mfc::ModalSession& progress) { progress.Click(IDCANCEL); });
+    rig.driver.ExpectMessageBox(kNotFound, IDOK);
+    EXPECT_EQ(dialog.TestConnection(), kConfigSuccess);
+    EXPECT_TRUE(rig.dock->Requests().empty());
+
+    // Modified to the open network in range: the dock joins it and is found,
+    // then gets back the profiles and settings it had.
+    const std::vector<Profile> held = rig.ReadProfiles();
+    std::string restore;
+    BuildSetProfileDataRequest(held, restore);
+    Pane().Type(kSsidEdit, u"Cafe");
+    rig.driver.OnNextModal([](Mfc::ModalSession& progress) {
+        progress.Advance(std::chrono::seconds(5));  // the dock takes this long to join
+        EXPECT_TRUE(progress.PumpUntil([&] { return !progress.IsOpen(); }));
+    });
+    rig.driver.ExpectMessageBox(u"The printer has been successfully located on the network.", IDOK);
+    EXPECT_EQ(dialog.TestConnection(), kConfigSuccess);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"setProfileData", "setProfileData", "setPrinterSettings"}));
+    ASSERT_EQ(rig.ProfileWrites().size(), 2u);
+    EXPECT_NE(rig.ProfileWrites()[0].find("<ssid>Cafe</ssid>"), std::string::npos) << rig.ProfileWrites()[0];
+    EXPECT_EQ(rig.ProfileWrites()[1], restore);
+    EXPECT_EQ(rig.dock->FindProfile(2)->wifi.ssid, "HomeNet");
+    EXPECT_FALSE(rig.dock->InConfigMode());
+    EXPECT_FALSE(dialog.AreSettingsSaved()) << "the edit stays to be applied";
+
+    // The search gives up and the first restore fails: the restore is tried
+    // again, the failure told, the channel released.
+    rig.dock->ClearHistory();
+    rig.driver.OnNextModal([&](Mfc::ModalSession& progress) {
+        rig.dock->SetFault("setProfileData", DockPrinter::Fault{.times = 1, .result = 5});
+        progress.Click(IDCANCEL);
+    });
+    rig.driver.ExpectMessageBox(kUnknownError, IDOK);
+    EXPECT_EQ(dialog.TestConnection(), kConfigInvalid);
+    EXPECT_EQ(Commands(),
+              (std::vector<std::string>{"setProfileData", "setProfileData", "setProfileData", "setPrinterSettings"}));
+    EXPECT_EQ(rig.ProfileWrites()[2], restore);
+    EXPECT_EQ(rig.dock->FindProfile(2)->wifi.ssid, "HomeNet");
+    EXPECT_FALSE(rig.dock->InConfigMode());
+    EXPECT_EQ(rig.dock->GetCounters().enters, rig.dock->GetCounters().leaves);
+}
+
+TEST_F(WirelessConfigTest, AdvancedAndFindNetworksEditTheProfileThatIsApplied) {
+    CBaseConfigDlg& dialog = OpenAndRead();
+    rig.driver.OnNextModal([](Mfc::ModalSession& advanced) {
+        advanced.SelectCombo(11033, 1);
+        advanced.Type(12029, u"ABCDEFABCD");
+        advanced.Type(12030, u"ABCDEFABCD");
+        advanced.Click(IDOK);
+    });
+    Pane().Click(kAdvancedButton);
+    EXPECT_FALSE(dialog.AreSettingsSaved());
+    rig.driver.AnswerNextMessageBox(IDNO);
+    ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    EXPECT_EQ(rig.dock->FindProfile(2)->wifi.data, Dock::DataMode::Wep64);
+    EXPECT_EQ(rig.dock->FindProfile(2)->wifi.wepKeys[0], "ABCDEFABCD");
+
+    // The search: a warning first, then the printer's scan; a secure
+    // network chosen leads to its key.
+    rig.dock->ClearHistory();
+    rig.driver.AnswerNextMessageBox(IDOK);
+    rig.driver.OnNextModal([](Mfc::ModalSession& find) {
+        ASSERT_TRUE(find.PumpUntil([&] { return find.Rows(12045).size() == 2; }));
+        find.ClickRow(12045, 0);
+        find.Click(IDOK);
+    });
+    rig.driver.ExpectMessageBox(
+        u"You have selected a secure network. You must enter the security information in the "
+        u"Advanced dialog in order to connect to this network.",
+        IDOK);
+    rig.driver.OnNextModal([](Mfc::ModalSession& advanced) {
+        advanced.Type(12029, CString(WizardTest::kOfficeKey.c_str()).str());
+        advanced.Type(12030, CString(WizardTest::kOfficeKey.c_str()).str());
+        advanced.Click(IDOK);
+    });
+    Pane().Click(kFindButton);
+    EXPECT_EQ(Pane().Text(kSsidEdit), u"Office");
+    rig.driver.AnswerNextMessageBox(IDNO);
+    ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    const Dock::WifiSettings office = rig.dock->FindProfile(2)->wifi;
+    EXPECT_EQ(office.ssid, "Office");
+    EXPECT_EQ(office.channel, 6);
+    EXPECT_EQ(office.network, Dock::NetworkMode::Shared) << "the network's own mode is kept";
+    EXPECT_EQ(office.data, Dock::DataMode::Wep128);
+    EXPECT_EQ(office.wepKeys[0], WizardTest::kOfficeKey);
+    rig.driver.Advance(std::chrono::seconds(5));
+    EXPECT_TRUE(rig.dock->WaitForNetwork("Office", std::chrono::seconds(5)));
+
+    // A second search asks nothing and shows what the first one found.
+    const auto scans = [&] {
+        const auto commands = Commands();
+        return std::count(commands.begin(), commands.end(), "findNetworks");
+    };
+    EXPECT_EQ(scans(), 1);
+    const auto boxes = Boxes().size();
+    rig.driver.OnNextModal([](Mfc::ModalSession& find) {
+        EXPECT_EQ(find.Rows(12045).size(), 2u);
+        find.Click(IDCANCEL);
+    });
+    Pane().Click(kFindButton);
+    EXPECT_EQ(Boxes().size(), boxes);
+    EXPECT_EQ(scans(), 1);
+    EXPECT_TRUE(dialog.AreSettingsSaved());
+}
+
 }  // namespace
