@@ -49,7 +49,7 @@ STRING 15081 "&Gerätename :"
 
 DIALOG 106 330 190 "" CHILD
     LTEXT 13132 "&Wireless Settings :" 7 9 70 8
-    COMBOBOX 12004 "" 80 7 160 100
+    COMBOBOX 12004 "" 80 7 160 12
     PUSHBUTTON 12009 "Rena&me" 248 6 70 14
     GROUPBOX 13133 "Profile Settings" 7 26 316 158
     LTEXT 11037 "&Device Name :" 15 42 60 8
@@ -59,7 +59,7 @@ DIALOG 106 330 190 "" CHILD
     PUSHBUTTON 12003 "&Find Networks..." 236 57 80 14
     CHECKBOX 12032 "This is a peer-to-peer (ad-hoc) &network" 15 78 200 10
     LTEXT 11031 "Channe&l :" 15 96 60 8
-    COMBOBOX 12025 "" 80 94 60 100
+    COMBOBOX 12025 "" 80 94 60 12
     PUSHBUTTON 12002 "Ad&vanced Network Settings..." 15 116 130 14
     CHECKBOX 11035 "Enable &Bluetooth printing" 15 42 200 10
     LTEXT 11036 "&Device Name :" 15 60 60 8
