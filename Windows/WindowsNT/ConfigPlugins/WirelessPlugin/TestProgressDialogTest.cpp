@@ -26,6 +26,8 @@ protected:
         profile.wifi.channel = 1;
         rig.dock->PutProfile(profile);
     }
+    // The library runs one search at a time; any search answers for it.
+    static bool AnySearchRunning() { return CPrinterSearch(0, 0, "").IsSearching(); }
     std::unique_ptr<CTestProgressDialog> MakeDialog(const std::string& guid) {
         return std::make_unique<CTestProgressDialog>(WizardTest::kVendorId, WizardTest::kProductId, guid, 0, nullptr);
     }
@@ -47,19 +49,22 @@ TEST_F(ProgressDialogThreadTest, EndsWithOkWhenThePrinterIsFound) {
 
 TEST_F(ProgressDialogThreadTest, EndsWithCancelWhenNotFoundOrOnTheUsersCancel) {
     {
-        // Another printer's guid: the dock's announcement is not it.
-        StoreJoinableProfile();
-        auto dialog = MakeDialog("00000000-0000-0000-0000-000000000000");
+        // Nothing to find yet: only the user ends it.
+        auto dialog = MakeDialog(rig.dock->Guid());
         auto s = rig.driver.BeginModal(*dialog);
-        rig.driver.Advance(29s);
-        EXPECT_TRUE(s.IsOpen());
-        rig.driver.Advance(1s);
-        ASSERT_TRUE(s.PumpUntil([&] { return !s.IsOpen(); }));
+        EXPECT_TRUE(AnySearchRunning());
+        s.Click(IDCANCEL);
         EXPECT_EQ(s.Result(), IDCANCEL);
+        EXPECT_FALSE(AnySearchRunning()) << "the search ends with the dialog, not with the object";
     }
-    auto dialog = MakeDialog(rig.dock->Guid());
+    // Another printer's guid: the dock's announcement is not it.
+    StoreJoinableProfile();
+    auto dialog = MakeDialog("00000000-0000-0000-0000-000000000000");
     auto s = rig.driver.BeginModal(*dialog);
-    s.Click(IDCANCEL);
+    rig.driver.Advance(29s);
+    EXPECT_TRUE(s.IsOpen());
+    rig.driver.Advance(1s);
+    ASSERT_TRUE(s.PumpUntil([&] { return !s.IsOpen(); }));
     EXPECT_EQ(s.Result(), IDCANCEL);
 }
 
@@ -78,6 +83,7 @@ TEST_F(ProgressDialogThreadTest, AReportRacingTheUsersCancelNeverReachesAGoneDia
             if (s.IsOpen()) s.Click(IDCANCEL);
             ASSERT_TRUE(s.Result() == IDCANCEL || s.Result() == IDOK);
         }
+        EXPECT_FALSE(AnySearchRunning());
         dialog.reset();
         rig.driver.PumpUntilIdle();
     }
