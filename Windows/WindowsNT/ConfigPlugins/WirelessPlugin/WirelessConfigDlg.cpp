@@ -306,9 +306,7 @@ BOOL CWirelessConfigDlg::OnInitDialog() {
         m_regulatory = std::make_unique<RegulatoryDomainExpert>(
             Tessary::UTF16ToUTF8String(path.data(), static_cast<int>(path.size())));
 
-        for (int id : {kNameEdit, kBluetoothNameEdit, kSsidEdit}) {
-            static_cast<CEdit*>(GetDlgItem(id))->LimitText(static_cast<int>(kMaxNameUnits));
-        }
+        for (int id : {kNameEdit, kBluetoothNameEdit, kSsidEdit}) SendDlgItemMessage(id, EM_LIMITTEXT, kMaxNameUnits);
         m_pinEdit.LimitText(kPinLength);
         FillChannelList();
     } catch (const std::exception&) {
@@ -528,6 +526,10 @@ void CWirelessConfigDlg::LoadControls() {
     } else if (m_record && !m_record->readFailed) {
         SetDlgItemText(kNameEdit, Wide(m_profile.GetFriendlyName()));
         LoadWiFiControls();
+    } else {
+        // Nothing was read: nothing of an earlier printer stays on show.
+        for (int id : {kNameEdit, kSsidEdit, kPinEdit}) SetDlgItemText(id, u"");
+        CheckDlgButton(kAdHocCheck, BST_UNCHECKED);
     }
     m_loading = false;
     UpdateControlStates();

@@ -147,11 +147,12 @@ private:
 };
 
 TEST_F(WirelessConfigTest, AFailedReadLeavesAnEmptyDisabledPaneThatWritesNothing) {
+    CBaseConfigDlg& dialog = OpenAndRead();
     rig.dock->SetFault("getAllProfiles", DockPrinter::Fault{.body = std::string("<dockConfig>")});
-    CBaseConfigDlg& dialog = Open();
     EXPECT_EQ(dialog.NewPrinterSelected(rig.printer, PrinterConfig()), kConfigUnreachable);
     EXPECT_TRUE(Boxes().empty()) << "a failed read is not told";
     EXPECT_TRUE(Pane().ComboItems(kProfileList).empty());
+    EXPECT_EQ(Pane().Text(kSsidEdit), u"") << "nothing of the earlier read stays";
     for (int id : {kProfileList, kNameEdit, kSsidEdit, kFindButton, kAdvancedButton, kRenameButton}) {
         EXPECT_FALSE(Pane().Enabled(id)) << id;
     }
