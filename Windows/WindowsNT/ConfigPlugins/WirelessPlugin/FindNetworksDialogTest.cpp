@@ -223,6 +223,14 @@ TEST_F(FindNetworksDialogTest, AScanThatCannotStartClosesThePrinterAndCancels) {
     EXPECT_EQ(access.closes, 2);
     EXPECT_FALSE(rig.dock->InConfigMode());
     EXPECT_EQ(second.GetChosenNetwork(), nullptr);
+
+    // A printer that cannot be opened has nothing to close.
+    rig.dock->Unplug();
+    rig.driver.AnswerNextMessageBox(IDOK);
+    CFindNetworksDialog third(access, {}, kChannels, 0, nullptr);
+    EXPECT_EQ(third.DoModal(), IDCANCEL);
+    EXPECT_EQ(access.opens, 2);
+    EXPECT_EQ(access.closes, 2);
 }
 
 }  // namespace
