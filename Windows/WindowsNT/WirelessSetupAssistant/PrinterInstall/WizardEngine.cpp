@@ -41,6 +41,17 @@ struct EventCloser {
 CWizardEngine::CWizardEngine() = default;
 CWizardEngine::~CWizardEngine() = default;
 
+void CWizardEngine::PushPage(unsigned templateId) {
+    pageHistory_.push_back(templateId);
+}
+
+unsigned CWizardEngine::PopPage() {
+    if (pageHistory_.empty()) return 0;
+    const unsigned last = pageHistory_.back();
+    pageHistory_.pop_back();
+    return last;
+}
+
 bool CWizardEngine::InstallPrinter(bool usbRoad) {
     // The family's vendor id whatever the record says.
     const std::uint32_t vendorId = PortMonitorUtilities::kVendorId;

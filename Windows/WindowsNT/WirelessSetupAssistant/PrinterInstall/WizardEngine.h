@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "Common/Headers/XcvPortRecord.h"
 #include "Common/NetConfig/API/Win32ConfigAPI.h"
@@ -30,6 +31,12 @@ public:
     virtual ~CWizardEngine();
     CWizardEngine(const CWizardEngine&) = delete;
     CWizardEngine& operator=(const CWizardEngine&) = delete;
+
+    // The dialog template ids of the pages left by Next, most recent last,
+    // so that Back retraces the path actually taken.
+    void PushPage(unsigned templateId);
+    unsigned PopPage();  // 0 when empty
+    const std::vector<unsigned>& PageHistory() const { return pageHistory_; }
 
     // The printer chosen for installation; the pages fill it.
     XcvPortRecord& PrinterRecord() { return record_; }
@@ -85,6 +92,7 @@ private:
     void DiscoverAddress();
     static void OnDeviceFound(void* context, LPCWSTR url, DWORD flags, LPCWSTR name);
 
+    std::vector<unsigned> pageHistory_;
     XcvPortRecord record_;
     std::u16string installedName_;
     TransportFactory transportFactory_;
