@@ -558,3 +558,8 @@ BOOL IsClipboardFormatAvailable(UINT format);
 constexpr int SM_CXVSCROLL = 2;
 // 0 for a metric the layer does not know.
 int GetSystemMetrics(int index);
+
+// The icon resource `name` (type "ICON") of a module (null: the program's
+// own). It lives as long as the module; nothing needs freeing. Null with
+// the resource error when there is none.
+HICON LoadIconW(HINSTANCE instance, LPCWSTR name);
