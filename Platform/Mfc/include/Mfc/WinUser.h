@@ -511,3 +511,8 @@ LANGID GetUserDefaultLangID();
 constexpr int SM_CXVSCROLL = 2;
 // 0 for a metric the layer does not know.
 int GetSystemMetrics(int index);
+
+// The icon resource `name` (type "ICON") of a module (null: the program's
+// own). It lives as long as the module; nothing needs freeing. Null with
+// the resource error when there is none.
+HICON LoadIconW(HINSTANCE instance, LPCWSTR name);
