@@ -5,6 +5,7 @@
 #include "Platform/MachineFile.h"
 #include "Platform/Paths.h"
 #include "Platform/Registry.h"
+#include "Platform/UsbQueue.h"
 #include "Simulators/DockPrinter/DockStateText.h"
 #include "Simulators/DockPrinter/DriverPackage.h"
 #include "ToolFiles.h"
@@ -48,6 +49,10 @@ constexpr const char* kUsage =
     "        unless given; its state starts from the factory's with the\n"
     "        settings given\n"
     "  install-driver     put the family's driver package into the driver store\n"
+    "  usb-queue SERIAL [--name NAME] [--driver DRIVER]\n"
+    "        add a print queue on the dock's USB port as plug and play does,\n"
+    "        its PnPData naming the dock's printer node; NAME and DRIVER are\n"
+    "        \"Velmo <model>\" unless given\n"
     "  detach SERIAL      pull the dock out and forget its state\n"
     "  start              start the dock simulator in the background\n"
     "  stop               stop it (it keeps the docks' state)\n"
@@ -282,6 +287,42 @@ public:
         return 0;
     }
 
+    int UsbQueue(const std::vector<std::string>& args) {
+        if (args.empty()) throw UsageError("usb-queue SERIAL [--name NAME] [--driver DRIVER]");
+        const auto docks = Docks();
+        const auto dock = std::find_if(docks.begin(), docks.end(), [&](const auto& d) { return d.serial == args[0]; });
+        if (dock == docks.end()) throw UsageError("no dock with serial " + args[0] + " is attached");
+        std::string name = "Velmo " + dock->product;
+        std::string driver = name;
+        for (std::size_t i = 1; i < args.size(); ++i) {
+            if (i + 1 >= args.size()) throw UsageError("usb-queue: " + args[i] + " needs a value");
+            if (args[i] == "--name")
+                name = args[++i];
+            else if (args[i] == "--driver")
+                driver = args[++i];
+            else
+                throw UsageError("usb-queue: unknown option '" + args[i] + "'");
+        }
+        // The programs see the docks where LoadMachine plugs them in, under
+        // the ids the tree gives a device by its serial number.
+        Platform::LoadMachine(root_);
+        char vidPid[32];
+        std::snprintf(vidPid, sizeof vidPid, "USB\\VID_%04X&PID_%04X\\", dock->vendorId, dock->productId);
+        const std::u16string instanceId = Wide(vidPid + dock->serial);
+        DEVINST device = 0;
+        if (CM_Locate_DevNodeW(&device, instanceId.c_str(), CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS)
+            throw std::runtime_error("dock " + dock->serial + " is not on the machine's USB bus");
+        std::u16string port;
+        try {
+            port = Platform::AddUsbPrinterQueue(Wide(name), Wide(driver), device);
+        } catch (const std::invalid_argument& error) {
+            throw UsageError("usb-queue: cannot add \"" + name + "\": " + error.what());
+        }
+        std::cout << "added queue \"" << name << "\" on " << Ascii(port) << " for " << dock->serial << " ("
+                  << Ascii(Platform::UsbPrinterInstanceId(device)) << ")\n";
+        return 0;
+    }
+
     int List() {
         const auto docks = Docks();
         std::cout << "dock simulator: " << (SimulatorRunning() ? "running" : "stopped") << "\n";
@@ -363,6 +404,33 @@ private:
         return text ? Dock::ParseStateText(*text, path) : Dock::FactoryState();
     }
 
+    // Names given on the command line are UTF-8.
+    static std::u16string Wide(const std::string& utf8) {
+        std::u16string out;
+        for (std::size_t i = 0; i < utf8.size();) {
+            const auto lead = static_cast<unsigned char>(utf8[i]);
+            const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+            if (length == 0 || lead > 0xF4 || i + length > utf8.size()) throw UsageError("a name must be UTF-8 text");
+            char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+            for (std::size_t k = 1; k < length; ++k) {
+                const auto next = static_cast<unsigned char>(utf8[i + k]);
+                if ((next & 0xC0) != 0x80) throw UsageError("a name must be UTF-8 text");
+                code = (code << 6) | (next & 0x3F);
+            }
+            const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+            if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+                throw UsageError("a name must be UTF-8 text");
+            if (code >= 0x10000) {
+                out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+                out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+            } else {
+                out.push_back(static_cast<char16_t>(code));
+            }
+            i += length;
+        }
+        return out;
+    }
+
     static std::string ToHex(WORD value) {
         char text[8];
         std::snprintf(text, sizeof text, "0x%04X", value);
@@ -426,6 +494,7 @@ int main(int argc, char** argv) {
         if (command == "install") return tool.Install(rest);
         if (command == "attach") return tool.Attach(rest);
         if (command == "install-driver" && rest.empty()) return tool.InstallDriver();
+        if (command == "usb-queue") return tool.UsbQueue(rest);
         if (command == "detach") return tool.Detach(rest);
         if (command == "start" && rest.empty()) return tool.Start();
         if (command == "stop" && rest.empty()) return tool.Stop();

@@ -1,15 +1,25 @@
 // The setup assistant's engine: the printer chosen for installation and its
-// installation as a print queue.
+// installation as a print queue, and the printer found on USB behind the
+// queue named on the command line with what it reported.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Common/Headers/XcvPortRecord.h"
+#include "Common/NetConfig/API/Win32ConfigAPI.h"
 #include "Platform/Win32.h"
 #include "PtpTransport.h"
+#include "Windows/WindowsNT/ConfigPlugins/WirelessPlugin/PrinterCacheEntry.h"
 
 class CWizardEngine {
 public:
@@ -45,7 +55,40 @@ public:
     // The name of the queue the last successful installation made.
     const std::u16string& InstalledPrinterName() const { return installedName_; }
 
+    // ---- The printer on USB behind the queue named on the command line ----
+
+    // Queue names live in a buffer of this many units, the NUL included.
+    static constexpr std::size_t kPrinterNameUnits = 1024;
+    // A name that does not fit is refused: false, and no name is held.
+    bool SetPrinterName(std::u16string_view name);
+    const std::u16string& PrinterName() const { return printerName_; }
+
+    // Everything read from the printer, as one copy.
+    PrinterCacheEntry GetPrinterInfo() const { return entry_; }
+    // The USB driver key of the printer behind the queue; empty until found.
+    std::string GetDriverKeyName() const { return driverKeyName_; }
+    // The printer's MAC address, or the resource text that says it has none.
+    const std::string& GetMacAddress() const { return macAddress_; }
+    bool IsConnected() const { return connected_; }
+
+    // Whether a supported printer sits behind the queue and its settings
+    // were read. Once true it stays true and the printer is not asked again.
+    // A broken link between the queue and the device answers false without
+    // a word; a failure while reading the printer is thrown.
+    bool IsPrinterConnected();
+    // Reads guid, MAC address, printer settings and profiles over the
+    // channel. Every failure throws, and the printer is taken out of
+    // configuration mode first.
+    bool GetWirelessSettings();
+    // Created on first use; closed between reads.
+    Win32ConfigAPI& GetConfigAPI();
+
 private:
+    void RetrieveVidPidList();
+    // Queue -> printing node -> USB device -> its driver key. Quiet on every
+    // failure; answers the key found now or kept from before.
+    std::string FindDriverKeyName();
+
     void DiscoverAddress();
     static void OnDeviceFound(void* context, LPCWSTR url, DWORD flags, LPCWSTR name);
 
@@ -56,4 +99,14 @@ private:
     // Discovery reports on the transport's thread.
     std::mutex discoveryMutex_;
     HANDLE discoveryEvent_ = nullptr;
+
+    std::u16string printerName_;
+    // (vendor, product) of the models the family's description lists;
+    // built on first need.
+    std::optional<std::set<std::pair<std::uint32_t, std::uint32_t>>> supportedIds_;
+    std::string driverKeyName_;
+    PrinterCacheEntry entry_;
+    bool connected_ = false;
+    std::unique_ptr<Win32ConfigAPI> configApi_;
+    std::string macAddress_;
 };
