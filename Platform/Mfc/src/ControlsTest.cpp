@@ -306,3 +306,16 @@ TEST_F(IPAddresses, DottedTextAndFieldsAgree) {
 }
 
 }  // namespace
+
+TEST_F(Lists, ClassNameIsTheTemplatesAndIsCutToTheBuffer) {
+    TestDialog dialog(102);
+    auto s = driver.BeginModal(dialog);
+    WCHAR name[32] = {};
+    EXPECT_EQ(GetClassNameW(s.Control(50), name, 32), 13);
+    EXPECT_EQ(std::u16string(name), u"SysListView32");
+    EXPECT_EQ(GetClassNameW(s.Control(50), name, 4), 3);
+    EXPECT_EQ(std::u16string(name), u"Sys");
+    EXPECT_EQ(GetClassNameW(nullptr, name, 32), 0);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+    s.Click(IDCANCEL);
+}

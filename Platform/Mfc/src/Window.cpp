@@ -446,6 +446,22 @@ DWORD GetWindowThreadProcessId(HWND handle, LPDWORD processId) {
     return window->thread;
 }
 
+int GetClassNameW(HWND handle, LPWSTR buffer, int size) {
+    auto window = FindWindowRecord(handle);
+    if (!window) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (buffer == nullptr || size <= 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const std::size_t units = std::min(window->className.size(), static_cast<std::size_t>(size - 1));
+    std::copy_n(window->className.data(), units, buffer);
+    buffer[units] = 0;
+    return static_cast<int>(units);
+}
+
 LONG GetWindowLongW(HWND handle, int index) {
     auto window = OwnWindow(handle);
     if (!window) return 0;

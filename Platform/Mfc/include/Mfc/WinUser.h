@@ -166,6 +166,9 @@ constexpr UINT WM_COMMAND = 0x0111;
 constexpr UINT WM_TIMER = 0x0113;
 constexpr UINT WM_LBUTTONDOWN = 0x0201;
 constexpr UINT WM_LBUTTONUP = 0x0202;
+constexpr UINT WM_LBUTTONDBLCLK = 0x0203;
+constexpr UINT WM_RBUTTONDOWN = 0x0204;
+constexpr UINT WM_RBUTTONDBLCLK = 0x0206;
 constexpr UINT WM_USER = 0x0400;
 constexpr UINT WM_APP = 0x8000;
 
@@ -428,6 +431,9 @@ HWND GetDlgItem(HWND dialog, int id);
 int GetDlgCtrlID(HWND window);
 DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId);
 LONG GetWindowLongW(HWND window, int index);
+// The window's class name, cut to fit `size` units with its NUL; the units
+// copied, 0 on failure. Any thread.
+int GetClassNameW(HWND window, LPWSTR buffer, int size);
 BOOL SetWindowTextW(HWND window, LPCWSTR text);
 int GetWindowTextW(HWND window, LPWSTR buffer, int size);
 int GetWindowTextLengthW(HWND window);
