@@ -7,6 +7,8 @@
 #include "Platform/Process.h"
 #include "Platform/Resource.h"
 #include "Platform/Spooler.h"
+#include "Platform/UsbQueue.h"
+#include "Platform/WirelessPortMonitor.h"
 #include "Simulators/DockPrinter/DriverPackage.h"
 #include "Windows/Common/ResourceDLL.h"
 #include "WizardTestSupport.h"
@@ -76,6 +78,24 @@ protected:
         EXPECT_FALSE(app.InitInstance());
         EXPECT_TRUE(rig_.driver.Failures().empty());
     }
+
+    // The dock joins the open access point around the machine and announces
+    // itself.
+    void DockJoinsTheNetwork() {
+        auto profile = WizardTest::DockProfile(3, "Cafe");
+        profile.wifi.ssid = "Cafe";
+        profile.wifi.channel = 1;
+        rig_.dock->SetJoinDelay(std::chrono::milliseconds(0));
+        rig_.dock->PutProfile(profile);
+        ASSERT_TRUE(rig_.dock->WaitForNetwork("Cafe", std::chrono::seconds(5)));
+    }
+
+    // The queue plug and play made for the dock on USB.
+    std::u16string DockQueue() {
+        return Platform::AddUsbPrinterQueue(kDockQueue, u"Velmo Glimmer Dock Wireless", rig_.dock->DeviceNode());
+    }
+
+    static constexpr const char16_t* kDockQueue = u"Velmo Glimmer Dock";
 
     Platform::ResourceRegistration resources_ = Platform::RegisterResourceModule(u"ORVRES.DLL", Resources());
     WizardTest::Rig rig_;
@@ -224,6 +244,121 @@ TEST_F(SetupAssistantTest, ResultPagesOfferTheirButtons) {
     s.PumpUntilIdle();
     s.Click(ID_WIZFINISH);
     EXPECT_EQ(s.Result(), ID_WIZFINISH);
+}
+
+// ----- The roads through the whole program
+
+TEST_F(SetupAssistantTest, TheNetworkRoadAddsTheAnnouncedDockAndBackRetracesThePathTaken) {
+    DockJoinsTheNetwork();
+    CWirelessSetupAssistantApp app;
+    Run(app, {}, [&](Mfc::ModalSession& s) {
+        WSAWizardSheet& sheet = *app.Sheet();
+        s.Click(ID_WIZNEXT);
+        ASSERT_EQ(ActiveTemplate(sheet), IDD_SELECT_WIRELESS_PRINTER) << "the introduction leads to the list";
+        ASSERT_TRUE(s.PumpUntil([&] { return s.Rows(IDC_PRINTER_LIST).size() == 1; }));
+        s.PumpUntilIdle();
+        EXPECT_EQ(s.Rows(IDC_PRINTER_LIST)[0][0], u"Cafe dock");
+        EXPECT_EQ(LiveButtons(s), "Back Next");
+
+        // Back goes to the page Next left, not to the page before in order.
+        s.Click(ID_WIZBACK);
+        EXPECT_EQ(ActiveTemplate(sheet), IDD_STANDALONE);
+        EXPECT_TRUE(sheet.Engine().PageHistory().empty());
+        s.Click(ID_WIZNEXT);
+        ASSERT_TRUE(s.PumpUntil([&] { return s.Rows(IDC_PRINTER_LIST).size() == 1; }));
+        s.PumpUntilIdle();
+
+        s.Click(ID_WIZNEXT);
+        EXPECT_EQ(ActiveTemplate(sheet), IDD_STANDALONE_ADDED);
+        EXPECT_EQ(LiveButtons(s), "Finish");
+        s.Click(ID_WIZFINISH);
+    });
+
+    const auto names = Spooler().PrinterNames();
+    ASSERT_EQ(names.size(), 1u);
+    const auto queue = Spooler().FindPrinter(names[0]);
+    ASSERT_TRUE(queue.has_value());
+    const auto port = Spooler().FindPort(queue->port);
+    ASSERT_TRUE(port.has_value());
+    EXPECT_EQ(port->deviceName, u"{" + std::u16string(Tessary::I8NString(rig_.dock->Guid()).c_str()) + u"}");
+    ASSERT_EQ(queue->access.size(), 1u);
+    EXPECT_EQ(queue->access[0].trustee, u"EVERYONE");
+}
+
+TEST_F(SetupAssistantTest, AMonitorFailureLandsOnPrinterNotAddedAndBackReturnsToTheList) {
+    DockJoinsTheNetwork();
+    CWirelessSetupAssistantApp app;
+    Run(app, {}, [&](Mfc::ModalSession& s) {
+        WSAWizardSheet& sheet = *app.Sheet();
+        s.Click(ID_WIZNEXT);
+        ASSERT_TRUE(s.PumpUntil([&] { return s.Rows(IDC_PRINTER_LIST).size() == 1; }));
+        s.PumpUntilIdle();
+        Platform::ForceWirelessPortMonitorStatus(ERROR_ACCESS_DENIED);
+        s.Click(ID_WIZNEXT);
+        Platform::ForceWirelessPortMonitorStatus(std::nullopt);
+        EXPECT_EQ(ActiveTemplate(sheet), IDD_PRINTER_NOT_ADDED);
+        EXPECT_EQ(LiveButtons(s), "Back");
+        EXPECT_EQ(sheet.Engine().PageHistory(), (std::vector<unsigned>{IDD_STANDALONE, IDD_SELECT_WIRELESS_PRINTER}));
+
+        s.Click(ID_WIZBACK);
+        EXPECT_EQ(ActiveTemplate(sheet), IDD_SELECT_WIRELESS_PRINTER);
+        s.Click(ID_WIZBACK);
+        EXPECT_EQ(ActiveTemplate(sheet), IDD_STANDALONE);
+        s.Click(IDCANCEL);
+    });
+    EXPECT_TRUE(Spooler().PrinterNames().empty());
+}
+
+TEST_F(SetupAssistantTest, TheUsbRoadConfiguresTheDockBehindTheQueueThenEndsNotAdded) {
+    DockQueue();
+    CWirelessSetupAssistantApp app;
+    Run(app, {CString(kDockQueue)}, [&](Mfc::ModalSession& s) {
+        WSAWizardSheet& sheet = *app.Sheet();
+        CWizardEngine& engine = sheet.Engine();
+        EXPECT_EQ(ActiveTemplate(sheet), IDD_PNP_WELCOME);
+        EXPECT_TRUE(engine.IsConnected());
+        EXPECT_EQ(
+            engine.GetDriverKeyName(),
+            Tessary::I8NString(Platform::GetMachine().Devices().DriverKey(rig_.dock->DeviceNode()).c_str()).ToString());
+
+        // The full wizard opens for the connected printer; the printer is
+        // not asked again to find out.
+        rig_.dock->ClearHistory();
+        int screen = -1;
+        rig_.driver.OnNextModal([&](Mfc::ModalSession& wizard) {
+            screen = WizardTest::ScreenOf(wizard);
+            EXPECT_TRUE(rig_.dock->Requests().empty());
+            wizard.Click(WizardTest::kCancel);
+        });
+        s.Click(IDC_CONFIGURE_WIRELESS);
+        EXPECT_EQ(screen, WelcomeScreen);
+
+        s.Click(ID_WIZNEXT);
+        ASSERT_EQ(ActiveTemplate(sheet), IDD_PNP_SEARCH_BEGIN);
+        s.Advance(std::chrono::milliseconds(2000));
+        // The loader's transport finds no address: the port step fails.
+        EXPECT_EQ(ActiveTemplate(sheet), IDD_PNP_PRINTER_NOT_ADDED);
+        EXPECT_EQ(engine.PrinterRecord().deviceName, u"{GD0001}");
+        s.Click(IDCANCEL);
+    });
+    EXPECT_TRUE(Platform::WirelessPortMonitorCalls().empty());
+    EXPECT_EQ(Spooler().PrinterNames(), std::vector<std::u16string>{kDockQueue});
+}
+
+TEST_F(SetupAssistantTest, APrinterWithoutWirelessHardwareOrALongNameGetsNoWizard) {
+    DockQueue();
+    Simulators::DockPrinter::Fault noMac;
+    noMac.result = 1;
+    rig_.dock->SetFault("getMacAddress", noMac);
+    {
+        CWirelessSetupAssistantApp app;
+        RunWithoutSheet(app, {CString(kDockQueue)});
+        EXPECT_TRUE(app.Sheet()->Engine().IsConnected());
+    }
+    rig_.dock->ClearFaults();
+    CWirelessSetupAssistantApp app;
+    RunWithoutSheet(app, {CString(std::u16string(1024, u'Q').c_str())});
+    EXPECT_TRUE(app.Sheet()->Engine().PrinterName().empty());
 }
 
 }  // namespace
