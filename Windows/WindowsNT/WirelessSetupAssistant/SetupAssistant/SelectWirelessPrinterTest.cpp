@@ -152,13 +152,16 @@ protected:
 };
 
 TEST_F(ListPage, OnlyCompleteServicesMakeRowsAndTheFirstIsSelected) {
-    FakeDnsSd::Answer(Operation::Browse, kPtp,
-                      {Added("Dock A"), Added("No guid"), Added("Zero pid"), Added("No host"), Added("Studio")});
+    FakeDnsSd::Answer(
+        Operation::Browse, kPtp,
+        {Added("Dock A"), Added("No guid"), Added("Zero pid"), Added("Zero vid"), Added("No host"), Added("Studio")});
     Printer("Dock A", "dock-a");
     FakeDnsSd::Answer(Operation::Resolve, "No guid",
                       {Resolved("No guid", "ng.local.", 1, {"usbvid=3B7D", "pid=4104"})});
     FakeDnsSd::Answer(Operation::Resolve, "Zero pid",
                       {Resolved("Zero pid", "zp.local.", 1, {"usbvid=3B7D", "pid=0", "guid=G"})});
+    FakeDnsSd::Answer(Operation::Resolve, "Zero vid",
+                      {Resolved("Zero vid", "zv.local.", 1, {"usbvid=0", "pid=4104", "guid=G"})});
     FakeDnsSd::Answer(Operation::Resolve, "No host",
                       {Resolved("No host", "", 1, {"usbvid=3B7D", "pid=4104", "guid=G"})});
     // The local domain is cut at its last occurrence only.
