@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -26,6 +27,8 @@ constexpr const char* kHelp =
     "  pick <id> <index|text>    choose a combo item or click a list row\n"
     "  check <id> [on|off]       set a check box or radio button\n"
     "  answer <button|id>        answer the open message box\n"
+    "  wait <id> <text>          wait until the control, or a row of the list,\n"
+    "                            shows the text (at most 30 seconds)\n"
     "  show                      draw the dialog again\n"
     "  quit                      cancel every dialog\n";
 
@@ -138,6 +141,7 @@ public:
             prompted_ = false;
             output_ << RenderWindow(window) << std::flush;
         }
+        if (wait_ && !WaitGoesOn(window)) return true;
         if (!InputReady()) return true;  // the loop pumps what came meanwhile, then asks again
         std::string line;
         if (!NextLine(line)) {
@@ -227,6 +231,31 @@ private:
         return control;
     }
 
+    // True once the awaited text shows; meanwhile the loop runs what other
+    // threads post.
+    bool WaitGoesOn(HWND dialog) {
+        std::vector<WindowPtr> found;
+        Collect(dialog, found);
+        for (const auto& w : found) {
+            if (w->id != static_cast<UINT>(static_cast<WORD>(wait_->id))) continue;
+            bool shows = w->text == wait_->text;
+            for (const auto& row : w->rows) shows = shows || (!row.cells.empty() && row.cells[0] == wait_->text);
+            if (shows) {
+                wait_.reset();
+                return true;
+            }
+        }
+        if (std::chrono::steady_clock::now() >= wait_->deadline) {
+            const std::string what =
+                "control " + std::to_string(wait_->id) + " did not show \"" + ToUtf8(wait_->text) + "\" in time";
+            wait_.reset();
+            Complain(what);
+            return false;
+        }
+        WaitForPostedMessage(50);
+        return false;
+    }
+
     void Run(HWND dialog, std::string_view line) {
         const auto [command, rest] = Word(line);
         if (EqualsNoCaseAscii(command, "help")) {
@@ -262,6 +291,12 @@ private:
                 throw CommandError("check <id> [on|off]: \"" + std::string(state) + "\" is neither");
             const HWND control = Find(dialog, which, false);
             if ((SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED) != on) Input::Click(control);
+        } else if (EqualsNoCaseAscii(command, "wait")) {
+            const auto [which, text] = Word(rest);
+            const auto id = Number(which);
+            if (!id || text.empty()) throw CommandError("wait <id> <text>: the id is a number");
+            Find(dialog, which, false);
+            wait_ = Wait{*id, FromUtf8(Unquote(text)), std::chrono::steady_clock::now() + std::chrono::seconds(30)};
         } else if (EqualsNoCaseAscii(command, "answer")) {
             throw CommandError("no message box is open");
         } else {
@@ -337,6 +372,12 @@ private:
         return cancel;
     }
 
+    struct Wait {
+        int id;
+        std::u16string text;
+        std::chrono::steady_clock::time_point deadline;
+    };
+    std::optional<Wait> wait_;
     std::istream& input_;
     std::ostream& output_;
     const bool interactive_;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -34,7 +35,18 @@ protected:
             list.InsertColumn(0, u"Device", LVCFMT_LEFT, 120);
             list.InsertItem(0, u"Phone");
             list.InsertItem(1, u"Tablet");
+            // A row that another thread reports a moment later.
+            if (lateRow) {
+                late = std::thread([window = dialog.m_hWnd] {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    ::PostMessageW(window, WM_APP, 0, 0);
+                });
+            }
         };
+        dialog.MapMessage(WM_APP, [&](WPARAM, LPARAM) -> LRESULT {
+            list.InsertItem(2, u"Laptop");
+            return 0;
+        });
         dialog.MapCommand(IDOK, [&] {
             checked = dialog.IsDlgButtonChecked(30) == BST_CHECKED;
             radio = dialog.IsDlgButtonChecked(32) == BST_CHECKED;
@@ -49,6 +61,7 @@ protected:
             if (answer != IDCANCEL) dialog.EndDialog(IDOK);
         });
         const INT_PTR result = dialog.DoModal();
+        if (late.joinable()) late.join();
         failed = frontEnd.Failed();
         return result;
     }
@@ -65,6 +78,8 @@ protected:
     CString password;
     bool askOnOk = false;
     int answer = 0;
+    bool lateRow = false;
+    std::thread late;
 };
 
 TEST_F(Terminal, AScriptSetsEveryKindOfControlAndPressesOkByCaption) {
@@ -89,6 +104,18 @@ TEST_F(Terminal, AScriptSetsEveryKindOfControlAndPressesOkByCaption) {
     // The dialog is shown first and after each change; the commands are echoed.
     EXPECT_THAT(output.str(), HasSubstr("Controls"));
     EXPECT_THAT(output.str(), HasSubstr("> pick 40 Green\n"));
+}
+
+TEST_F(Terminal, AScriptWaitsForARowAnotherThreadAdds) {
+    lateRow = true;
+    EXPECT_EQ(Run("wait 50 Laptop\npick 50 Laptop\npress OK\n"), IDOK);
+    EXPECT_FALSE(failed) << output.str();
+    EXPECT_EQ(row, 2);
+    // A control's own text counts too; a wait for a control the dialog
+    // lacks is no wait.
+    lateRow = false;
+    EXPECT_EQ(Run("wait 62 \"\"\nwait 99 x\npress OK\n"), IDCANCEL);
+    EXPECT_THAT(output.str(), HasSubstr("script line 2: the dialog has no control 99"));
 }
 
 TEST_F(Terminal, MessageBoxesAreAnsweredByButtonNameAndOthersWait) {

@@ -37,6 +37,11 @@
 //     administrator = true
 //     version = 10.0.19045                              what GetVersionExW reports
 //     servicepack = "Service Pack 3"                    (optional)
+//     network = "Office" channel 6 wpa "pass phrase"    an access point around the
+//     network = "Cafe" channel 1 open                   machine, one line each;
+//                                                       security open, wep "key 1"
+//                                                       (64 or 128 bits by its length)
+//                                                       or wpa "passphrase" (AES)
 //
 //   drivers.txt
 //     [driver "Velmo HV7300"]                          a package, by description
@@ -62,10 +67,12 @@
 #include "Platform/Paths.h"
 #include "Platform/Registry.h"
 #include "Platform/Spooler.h"
+#include "Platform/Wireless.h"
 
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace Platform {
 
@@ -78,6 +85,8 @@ public:
 struct MachineSettings {
     bool administrator = true;
     OsVersion version;
+    // In range, infrastructure mode, each a radio of its own.
+    std::vector<AccessPoint> networks;
     bool operator==(const MachineSettings&) const = default;
 };
 

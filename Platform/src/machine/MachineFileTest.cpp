@@ -268,17 +268,42 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(MachineText, Settings) {
     EXPECT_FALSE(Platform::ParseMachineSettingsText("administrator = false\n", "m").administrator);
     EXPECT_TRUE(Platform::ParseMachineSettingsText("# nothing\n", "m").administrator);
-    const Platform::MachineSettings user{false, {}};
+    const Platform::MachineSettings user{false, {}, {}};
     EXPECT_EQ(Platform::ParseMachineSettingsText(Platform::FormatMachineSettingsText(user), "m"), user);
     EXPECT_THROW(Platform::ParseMachineSettingsText("administrator = yes\n", "m"), MachineFileError);
     EXPECT_THROW(Platform::ParseMachineSettingsText("admin = true\n", "m"), MachineFileError);
 
     const auto old = Platform::ParseMachineSettingsText("version = 5.1.2600\nservicepack = \"SP3\"\n", "m");
     EXPECT_EQ(old.version, (Platform::OsVersion{5, 1, 2600, u"SP3"}));
-    const Platform::MachineSettings versioned{true, {6, 1, 7601, u"Service Pack 1"}};
+    const Platform::MachineSettings versioned{true, {6, 1, 7601, u"Service Pack 1"}, {}};
     EXPECT_EQ(Platform::ParseMachineSettingsText(Platform::FormatMachineSettingsText(versioned), "m"), versioned);
     for (const char* bad : {"version = 5.1\n", "version = 5..1\n", "version = 5.1.x\n", "version = 5.1.2.3\n",
                             "version = 5.1.99999999999\n", "servicepack = SP3\n"})
+        EXPECT_THROW(Platform::ParseMachineSettingsText(bad, "m"), MachineFileError) << bad;
+}
+
+TEST(MachineText, NetworksAroundTheMachine) {
+    const auto settings = Platform::ParseMachineSettingsText(
+        "network = \"Office\" channel 6 wpa \"a long pass phrase\"\n"
+        "network = \"Cafe\" channel 1 open\nnetwork = \"Lab\" channel 11 wep \"0123456789ABCDEF0123456789\"\n",
+        "m");
+    ASSERT_EQ(settings.networks.size(), 3u);
+    const Platform::AccessPoint& office = settings.networks[0];
+    EXPECT_EQ(office.ssid, "Office");
+    EXPECT_EQ(office.channel, 6);
+    EXPECT_EQ(office.authentication, Platform::WifiAuthentication::WpaPsk);
+    EXPECT_EQ(office.encryption, Platform::WifiEncryption::Aes);
+    EXPECT_EQ(office.wpaKey, "a long pass phrase");
+    EXPECT_EQ(settings.networks[1].encryption, Platform::WifiEncryption::None);
+    EXPECT_EQ(settings.networks[2].encryption, Platform::WifiEncryption::Wep128);
+    EXPECT_EQ(settings.networks[2].authentication, Platform::WifiAuthentication::Shared);
+    EXPECT_EQ(Platform::ParseMachineSettingsText(Platform::FormatMachineSettingsText(settings), "m"), settings);
+
+    for (const char* bad :
+         {"network = \"\" channel 1 open\n", "network = \"A\" channel 0 open\n", "network = \"A\" channel 15 open\n",
+          "network = \"A\" 6 open\n", "network = \"A\" channel 6 wpa \"short\"\n",
+          "network = \"A\" channel 6 wep \"abc\"\n", "network = \"A\" channel 6 psk \"a long pass phrase\"\n",
+          "network = \"A\" channel 6 open extra\n"})
         EXPECT_THROW(Platform::ParseMachineSettingsText(bad, "m"), MachineFileError) << bad;
 }
 
@@ -300,6 +325,10 @@ TEST_F(MachineOnDisk, SaveThenLoadGivesTheSameMachine) {
                                                     RegValue::String(u"LUT «Natural»"));
     Platform::GetMachine().SetUserIsAdministrator(false);
     Platform::GetMachine().SetVersion({5, 1, 2600, u"Service Pack 3"});
+    Platform::AccessPoint office;
+    office.ssid = "Office";
+    office.channel = 6;
+    Platform::GetMachine().Wireless().SetAccessPoints({office});
     Platform::GetMachine().Drivers().Install(
         {u"Velmo HV7300", u"C:\\Windows\\INF\\oem3.inf", u"HV7300.NT", {u"USBPRINT\\VelmoHV73001234"}, {}});
     const auto spooler = Platform::GetMachine().Spooler().Snapshot();
@@ -313,6 +342,7 @@ TEST_F(MachineOnDisk, SaveThenLoadGivesTheSameMachine) {
     EXPECT_EQ(Platform::GetMachine().Drivers().Snapshot(), drivers);
     EXPECT_EQ(Platform::GetMachine().Version(), (Platform::OsVersion{5, 1, 2600, u"Service Pack 3"}));
     EXPECT_FALSE(Platform::GetMachine().UserIsAdministrator());
+    EXPECT_EQ(Platform::GetMachine().Wireless().AccessPoints(), std::vector<Platform::AccessPoint>{office});
     // Bound: a package installed now is in the file at once.
     Platform::GetMachine().Drivers().Uninstall(u"velmo hv7300");
     EXPECT_EQ(Platform::ParseDriverStoreText(ReadFile(folder_.Path() + "/drivers.txt"), "drivers.txt"),

@@ -207,6 +207,7 @@ void LoadMachine(const std::string& folder) {
     }
     machine.SetUserIsAdministrator(settings.administrator);
     machine.SetVersion(settings.version);
+    machine.Wireless().SetAccessPoints(settings.networks);
 
     // The docks the simulator serves, each on its port of one controller.
     if (docks.empty()) return;
@@ -223,6 +224,7 @@ void SaveMachine(const std::string& folder) {
     MachineSettings settings;
     settings.administrator = machine.UserIsAdministrator();
     settings.version = machine.Version();
+    settings.networks = machine.Wireless().AccessPoints();
     const std::string registry = FormatRegistryText(machine.Registry().Snapshot());
     const std::string spooler = FormatSpoolerText(machine.Spooler().Snapshot());
     const std::string drivers = FormatDriverStoreText(machine.Drivers().Snapshot());

@@ -639,6 +639,69 @@ std::string FormatSpoolerText(const SpoolerData& data) {
     return out;
 }
 
+namespace {
+
+// "SSID" channel N open | wep "key" | wpa "passphrase"
+AccessPoint ParseNetwork(Line& line) {
+    AccessPoint point;
+    point.ssid = Utf16ToUtf8(line.Quoted("the network's SSID"));
+    if (point.ssid.empty() || point.ssid.size() > 32) line.Fail("an SSID has 1 to 32 bytes");
+    if (line.Word() != "channel") line.Fail("expected 'channel' after the SSID");
+    point.channel = static_cast<int>(line.Number(14, "the channel"));
+    if (point.channel < 1) line.Fail("the channel is 1 to 14");
+    const std::string security(line.Word());
+    if (security == "wep") {
+        point.authentication = WifiAuthentication::Shared;
+        point.wepKeys[0] = Utf16ToUtf8(line.Quoted("the WEP key"));
+        // 5 or 13 characters, or their 10 or 26 hexadecimal digits.
+        const std::size_t size = point.wepKeys[0].size();
+        if (size == 5 || size == 10) {
+            point.encryption = WifiEncryption::Wep64;
+        } else if (size == 13 || size == 26) {
+            point.encryption = WifiEncryption::Wep128;
+        } else {
+            line.Fail("a WEP key has 5, 10, 13 or 26 characters");
+        }
+    } else if (security == "wpa") {
+        point.authentication = WifiAuthentication::WpaPsk;
+        point.encryption = WifiEncryption::Aes;
+        point.wpaKey = Utf16ToUtf8(line.Quoted("the passphrase"));
+        if (point.wpaKey.size() < 8 || point.wpaKey.size() > 63) line.Fail("a passphrase has 8 to 63 characters");
+    } else if (security != "open") {
+        line.Fail("security is open, wep or wpa, got '" + security + "'");
+    }
+    return point;
+}
+
+// Bytes that are not UTF-8 are kept one unit each.
+std::u16string WideText(const std::string& text) {
+    return Utf8ToUtf16(text).value_or(std::u16string(text.begin(), text.end()));
+}
+
+void AppendNetwork(std::string& out, const AccessPoint& point) {
+    out += "network = ";
+    AppendQuoted(out, WideText(point.ssid));
+    out += " channel " + std::to_string(point.channel);
+    switch (point.encryption) {
+        case WifiEncryption::Wep64:
+        case WifiEncryption::Wep128:
+            out += " wep ";
+            AppendQuoted(out, WideText(point.wepKeys[0]));
+            break;
+        case WifiEncryption::Tkip:
+        case WifiEncryption::Aes:
+            out += " wpa ";
+            AppendQuoted(out, WideText(point.wpaKey));
+            break;
+        case WifiEncryption::None:
+            out += " open";
+            break;
+    }
+    out += "\n";
+}
+
+}  // namespace
+
 MachineSettings ParseMachineSettingsText(std::string_view text, const std::string& sourceName) {
     MachineSettings settings;
     std::set<std::string> seen;
@@ -647,11 +710,13 @@ MachineSettings ParseMachineSettingsText(std::string_view text, const std::strin
         if (IsBlankOrComment(lines[n])) continue;
         Line line(lines[n], sourceName, n + 1);
         const std::string word(line.Word());
-        if (word != "administrator" && word != "version" && word != "servicepack")
+        if (word != "administrator" && word != "version" && word != "servicepack" && word != "network")
             line.Fail("unknown setting '" + word + "'");
-        if (!seen.insert(word).second) line.Fail("'" + word + "' is given twice");
+        if (word != "network" && !seen.insert(word).second) line.Fail("'" + word + "' is given twice");
         line.Expect('=', "'=' after '" + word + "'");
-        if (word == "servicepack") {
+        if (word == "network") {
+            settings.networks.push_back(ParseNetwork(line));
+        } else if (word == "servicepack") {
             settings.version.servicePack = line.Quoted("the service pack");
             if (settings.version.servicePack.size() > 127) line.Fail("the service pack has at most 127 characters");
         } else if (word == "version") {
@@ -693,6 +758,7 @@ std::string FormatMachineSettingsText(const MachineSettings& settings) {
         AppendQuoted(out, v.servicePack);
         out += "\n";
     }
+    for (const AccessPoint& point : settings.networks) AppendNetwork(out, point);
     return out;
 }
 

@@ -2,7 +2,9 @@
 // Unix socket docks.sock in the machine folder, so that every program of
 // the machine reaches the same docks. Each dock's state is kept in
 // docks/<serial>.txt and written after every change, so a restarted
-// simulator (or the machine tool) sees what programs changed.
+// simulator (or the machine tool) sees what programs changed. A dock whose
+// profile fits an access point of machine.txt joins it and announces itself
+// through the Avahi daemon (avahi-publish).
 //
 //   velmo-dock-simulator [--root DIR]     (default: $VELMO_MACHINE_ROOT)
 #include "Platform/DockLink.h"
@@ -10,6 +12,7 @@
 #include "Platform/MachineFile.h"
 #include "Simulators/DockPrinter/DockPrinter.h"
 #include "Simulators/DockPrinter/DockStateText.h"
+#include "Simulators/DockPrinter/announce/Announcers.h"
 #include "ToolFiles.h"
 
 #include <poll.h>
@@ -50,6 +53,14 @@ public:
 
     ~Docks() { SaveAll(); }
 
+    // Every listed dock at once, so that those whose profile fits one of
+    // the machine's access points join it and announce themselves.
+    void PlugAll() {
+        const auto listed = Tools::ReadTextFile(root_ + "/docks.txt");
+        if (!listed) return;
+        for (const auto& entry : Platform::ParseDocksText(*listed, root_ + "/docks.txt")) Find(entry.serial);
+    }
+
     // The dock with that serial, plugged in on first use; null when
     // docks.txt does not list it.
     std::shared_ptr<DockPrinter> Find(const std::string& serial) {
@@ -70,6 +81,7 @@ public:
             auto state = text ? Dock::ParseStateText(*text, path) : Dock::FactoryState();
             auto dock = std::make_shared<DockPrinter>(identity, state);
             dock->SetDeviceIdBase(DeviceIdOf(entry.product));
+            dock->SetAnnouncer(Dock::MakeAvahiAnnouncer());
             dock->Attach(controller_.rootHub, entry.port);
             docks_[serial] = Served{dock, state};
             return dock;
@@ -217,7 +229,13 @@ int main(int argc, char** argv) {
     ::sigaction(SIGINT, &action, nullptr);
     try {
         std::filesystem::create_directories(root);
+        // The access points around the machine, as machine.txt lists them.
+        const std::string settingsPath = root + "/machine.txt";
+        if (const auto settings = Tools::ReadTextFile(settingsPath))
+            Platform::GetMachine().Wireless().SetAccessPoints(
+                Platform::ParseMachineSettingsText(*settings, settingsPath).networks);
         Docks docks(root);
+        docks.PlugAll();
         const int listener = Listen(socketPath);
         // Programs connect once a call, so finished connections are reaped
         // as new ones come.

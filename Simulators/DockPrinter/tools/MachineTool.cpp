@@ -57,7 +57,13 @@ constexpr const char* kUsage =
     "  start              start the dock simulator in the background\n"
     "  stop               stop it (it keeps the docks' state)\n"
     "  list               the docks, their ports and state, and the simulator\n"
-    "  state SERIAL       the dock's whole state\n";
+    "  state SERIAL       the dock's whole state\n"
+    "  network SSID [--channel N] [--wpa PASSPHRASE]\n"
+    "        put an access point around the machine (open unless a WPA\n"
+    "        passphrase is given; channel 6 unless given); docks whose\n"
+    "        profile fits join it when the simulator starts, and announce\n"
+    "        themselves through the Avahi daemon\n"
+    "  printers           the machine's ports and print queues\n";
 
 class UsageError : public std::runtime_error {
 public:
@@ -341,6 +347,56 @@ public:
         return 0;
     }
 
+    int Network(const std::vector<std::string>& args) {
+        if (args.empty() || args[0].empty() || args[0].size() > 32)
+            throw UsageError("network SSID (1 to 32 bytes) [--channel N] [--wpa PASSPHRASE]");
+        Platform::AccessPoint point;
+        point.ssid = args[0];
+        point.channel = 6;
+        for (std::size_t i = 1; i < args.size(); ++i) {
+            const std::string& option = args[i];
+            if (i + 1 >= args.size()) throw UsageError("network: " + option + " needs a value");
+            const std::string value = args[++i];
+            if (option == "--channel") {
+                point.channel = static_cast<int>(ParseNumber(value, 14, "the channel"));
+                if (point.channel == 0) throw UsageError("channels count from 1");
+            } else if (option == "--wpa") {
+                if (value.size() < 8 || value.size() > 63) throw UsageError("a WPA passphrase has 8 to 63 characters");
+                point.authentication = Platform::WifiAuthentication::WpaPsk;
+                point.encryption = Platform::WifiEncryption::Aes;
+                point.wpaKey = value;
+            } else {
+                throw UsageError("network: unknown option '" + option + "'");
+            }
+        }
+        const std::string path = root_ + "/machine.txt";
+        const auto text = Tools::ReadTextFile(path);
+        auto settings = text ? Platform::ParseMachineSettingsText(*text, path) : Platform::MachineSettings{};
+        std::erase_if(settings.networks, [&](const auto& other) { return other.ssid == point.ssid; });
+        settings.networks.push_back(point);
+        Tools::WriteTextFile(path, Platform::FormatMachineSettingsText(settings));
+        std::cout << "network \"" << point.ssid << "\" on channel " << point.channel << ", "
+                  << (point.wpaKey.empty() ? "open" : "WPA") << "\n";
+        return 0;
+    }
+
+    int Printers() {
+        Platform::LoadMachine(root_);
+        const auto spooler = Platform::GetMachine().Spooler().Snapshot();
+        if (spooler.ports.empty()) std::cout << "no ports\n";
+        for (const auto& [folded, port] : spooler.ports) {
+            std::cout << "port " << Ascii(port.name);
+            if (!port.address.empty()) std::cout << "  " << Ascii(port.address) << "  " << Ascii(port.deviceName);
+            std::cout << "\n";
+        }
+        if (spooler.printers.empty()) std::cout << "no printers\n";
+        for (const auto& [folded, queue] : spooler.printers) {
+            std::cout << "printer \"" << Ascii(queue.name) << "\"  port " << Ascii(queue.port) << "  driver \""
+                      << Ascii(queue.driver) << "\"\n";
+        }
+        return 0;
+    }
+
 private:
     Dock::PrinterState State(const std::string& serial) const {
         const auto path = Dock::StatePath(root_, serial);
@@ -444,6 +500,8 @@ int main(int argc, char** argv) {
         if (command == "stop" && rest.empty()) return tool.Stop();
         if (command == "list" && rest.empty()) return tool.List();
         if (command == "state") return tool.ShowState(rest);
+        if (command == "network") return tool.Network(rest);
+        if (command == "printers" && rest.empty()) return tool.Printers();
         throw UsageError("unknown command '" + command + "' (or it takes no arguments)");
     } catch (const UsageError& error) {
         std::cerr << "velmo-machine: " << error.what() << "\n(velmo-machine --help shows the usage)\n";

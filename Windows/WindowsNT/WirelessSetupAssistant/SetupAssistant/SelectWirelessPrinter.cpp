@@ -196,8 +196,7 @@ SelectWirelessPrinter::PrinterList::~PrinterList() {
 void SelectWirelessPrinter::PrinterList::Attach(HWND list) {
     if (list == nullptr || !::IsWindow(list)) throw PortMonitorException(kInvalidParameter);
     WCHAR className[64] = {};
-    if (::GetClassNameW(list, className, 64) == 0 ||
-        !PortMonitorUtilities::EqualsNoCase(className, WC_LISTVIEW)) {
+    if (::GetClassNameW(list, className, 64) == 0 || !PortMonitorUtilities::EqualsNoCase(className, WC_LISTVIEW)) {
         throw PortMonitorException(kGenFailure);
     }
     ::SetLastError(0);
