@@ -934,14 +934,20 @@ int CWirelessConfigDlg::TestConnection() {
             return kConfigInvalid;
         }
     }
-    // Once the trial profile is on the printer, every way out puts back
-    // what the printer held.
+    // Once the trial profile may be on the printer, every way out puts back
+    // what the printer held. Only an error code says the printer refused it;
+    // after an unreadable answer it may hold it all the same.
     bool written = false;
     try {
         if (write) {
             StoreControls();
-            WriteCurrentWiFiProfileToPrinter();
             written = true;
+            try {
+                WriteCurrentWiFiProfileToPrinter();
+            } catch (const Tessary::TSRuntimeCodeError&) {
+                written = false;
+                throw;
+            }
         }
         CTestProgressDialog progress(static_cast<int>(m_printer.vendorId), static_cast<int>(m_printer.productId),
                                      m_record->guid, m_languageOffset, this);

@@ -519,6 +519,26 @@ TEST_F(WirelessConfigTest, TestConnectionWritesOnlyAnEditAndPutsBackWhatThePrint
     EXPECT_EQ(rig.dock->FindProfile(2)->wifi.ssid, "HomeNet");
     EXPECT_FALSE(rig.dock->InConfigMode());
     EXPECT_EQ(rig.dock->GetCounters().enters, rig.dock->GetCounters().leaves);
+
+    // The dock takes the trial profile but its answer is unreadable: what
+    // it held goes back all the same, and no search runs.
+    rig.dock->ClearHistory();
+    Pane().Type(kSsidEdit, u"Cafe");
+    rig.dock->SetFault("setProfileData", DockPrinter::Fault{.times = 1, .body = std::string("<dockConfig>")});
+    rig.driver.ExpectMessageBox(kUnknownError, IDOK);
+    EXPECT_EQ(dialog.TestConnection(), kConfigInvalid);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"setProfileData", "setProfileData", "setPrinterSettings"}));
+    EXPECT_EQ(rig.dock->FindProfile(2)->wifi.ssid, "HomeNet");
+    EXPECT_FALSE(rig.dock->InConfigMode());
+
+    // A trial write the dock refuses leaves nothing to put back.
+    rig.dock->ClearHistory();
+    Pane().Type(kSsidEdit, u"Cafe");
+    rig.dock->SetFault("setProfileData", DockPrinter::Fault{.times = 1, .result = 5});
+    rig.driver.ExpectMessageBox(kUnknownError, IDOK);
+    EXPECT_EQ(dialog.TestConnection(), kConfigInvalid);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"setProfileData"}));
+    EXPECT_FALSE(rig.dock->InConfigMode());
 }
 
 TEST_F(WirelessConfigTest, AdvancedAndFindNetworksEditTheProfileThatIsApplied) {
