@@ -13,6 +13,7 @@
 #include <iostream>
 #include <optional>
 #include <sstream>
+#include <utility>
 
 namespace Mfc {
 
@@ -26,7 +27,8 @@ constexpr const char* kHelp =
     "  type <id> <text>          replace a control's text (\"\" clears it)\n"
     "  pick <id> <index|text>    choose a combo item or click a list row\n"
     "  check <id> [on|off]       set a check box or radio button\n"
-    "  answer <button|id>        answer the open message box\n"
+    "  answer <button|id>        answer the open message box (in a script, the\n"
+    "                            box to come, at most 30 seconds)\n"
     "  wait <id> <text>          wait until the control, or a row of the list,\n"
     "                            shows the text (at most 30 seconds)\n"
     "  show                      draw the dialog again\n"
@@ -142,6 +144,7 @@ public:
             output_ << RenderWindow(window) << std::flush;
         }
         if (wait_ && !WaitGoesOn(window)) return true;
+        if (answer_ && !AnswerGoesOn()) return true;
         if (!InputReady()) return true;  // the loop pumps what came meanwhile, then asks again
         std::string line;
         if (!NextLine(line)) {
@@ -256,6 +259,18 @@ private:
         return false;
     }
 
+    // False while the held answer waits for its box; meanwhile the loop runs
+    // what other threads post.
+    bool AnswerGoesOn() {
+        if (std::chrono::steady_clock::now() >= answer_->deadline) {
+            answer_.reset();
+            Complain("no message box opened in time");
+            return false;
+        }
+        WaitForPostedMessage(50);
+        return false;
+    }
+
     void Run(HWND dialog, std::string_view line) {
         const auto [command, rest] = Word(line);
         if (EqualsNoCaseAscii(command, "help")) {
@@ -298,7 +313,10 @@ private:
             Find(dialog, which, false);
             wait_ = Wait{*id, FromUtf8(Unquote(text)), std::chrono::steady_clock::now() + std::chrono::seconds(30)};
         } else if (EqualsNoCaseAscii(command, "answer")) {
-            throw CommandError("no message box is open");
+            // A script cannot see the box coming, as a person would: it holds
+            // the answer for the box the dialog's work opens.
+            if (interactive_) throw CommandError("no message box is open");
+            answer_ = HeldAnswer{std::string(rest), std::chrono::steady_clock::now() + std::chrono::seconds(30)};
         } else {
             throw CommandError("unknown command \"" + std::string(command) + "\" (help lists them)");
         }
@@ -343,18 +361,26 @@ private:
             output_ << "\n" << std::flush;
         };
         show();
+        auto chosen = [&](std::string_view name) -> std::optional<int> {
+            std::optional<int> answer = Number(name);
+            for (const auto& b : kButtons)
+                if (EqualsNoCaseAscii(name, b.name)) answer = b.id;
+            if (answer && std::find(buttons.begin(), buttons.end(), *answer) != buttons.end()) {
+                dirty_ = true;
+                return answer;
+            }
+            Complain("the message box has no button \"" + std::string(name) + "\"");
+            return std::nullopt;
+        };
+        if (answer_) {
+            const std::string held = std::exchange(answer_, std::nullopt)->button;
+            return chosen(held).value_or(cancel);
+        }
         std::string line;
         while (NextLine(line)) {
             const auto [command, rest] = Word(line);
             if (EqualsNoCaseAscii(command, "answer")) {
-                std::optional<int> answer = Number(rest);
-                for (const auto& b : kButtons)
-                    if (EqualsNoCaseAscii(rest, b.name)) answer = b.id;
-                if (answer && std::find(buttons.begin(), buttons.end(), *answer) != buttons.end()) {
-                    dirty_ = true;
-                    return *answer;
-                }
-                Complain("the message box has no button \"" + std::string(rest) + "\"");
+                if (const auto answer = chosen(rest)) return *answer;
             } else if (EqualsNoCaseAscii(command, "show")) {
                 show();
                 continue;
@@ -378,6 +404,11 @@ private:
         std::chrono::steady_clock::time_point deadline;
     };
     std::optional<Wait> wait_;
+    struct HeldAnswer {
+        std::string button;
+        std::chrono::steady_clock::time_point deadline;
+    };
+    std::optional<HeldAnswer> answer_;
     std::istream& input_;
     std::ostream& output_;
     const bool interactive_;

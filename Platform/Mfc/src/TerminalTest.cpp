@@ -45,6 +45,7 @@ protected:
         };
         dialog.MapMessage(WM_APP, [&](WPARAM, LPARAM) -> LRESULT {
             list.InsertItem(2, u"Laptop");
+            if (lateBox) answer = AfxMessageBox(u"Found it", MB_OKCANCEL);
             return 0;
         });
         dialog.MapCommand(IDOK, [&] {
@@ -79,6 +80,7 @@ protected:
     bool askOnOk = false;
     int answer = 0;
     bool lateRow = false;
+    bool lateBox = false;  // the late report opens a message box
     std::thread late;
 };
 
@@ -126,6 +128,22 @@ TEST_F(Terminal, MessageBoxesAreAnsweredByButtonNameAndOthersWait) {
     EXPECT_THAT(output.str(), HasSubstr("Really?\n  answer with: Yes No Cancel"));
 }
 
+TEST_F(Terminal, AScriptsAnswerWaitsForTheBoxTheDialogsWorkOpens) {
+    lateRow = true;
+    lateBox = true;
+    EXPECT_EQ(Run("answer OK\npick 50 Laptop\npress OK\n"), IDOK);
+    EXPECT_FALSE(failed) << output.str();
+    EXPECT_EQ(answer, IDOK);
+    EXPECT_EQ(row, 2);
+    EXPECT_THAT(output.str(), HasSubstr("Found it\n  answer with: OK Cancel"));
+    // The held answer must fit the box that came.
+    output.str("");
+    EXPECT_EQ(Run("answer Yes\npress OK\n"), IDCANCEL);
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(answer, IDCANCEL);
+    EXPECT_THAT(output.str(), HasSubstr("the message box has no button \"Yes\""));
+}
+
 TEST_F(Terminal, AScriptThatGoesWrongCancelsAndSaysWhere) {
     // Each mistake a script can make ends the run on its line.
     const std::pair<std::string, std::string> cases[] = {
@@ -138,7 +156,6 @@ TEST_F(Terminal, AScriptThatGoesWrongCancelsAndSaysWhere) {
         {"pick 30 1\n", "is no combo box or list"},
         {"type x 1\n", "the id is a number"},
         {"check 30 maybe\n", "\"maybe\" is neither"},
-        {"answer OK\n", "no message box is open"},
         {"check 30\n", "script line 1: the script ended while \"Controls\" was open"},
     };
     for (const auto& [script, message] : cases) {
@@ -158,6 +175,11 @@ TEST_F(Terminal, APersonIsToldOfAMistakeAndAskedAgain) {
     EXPECT_FALSE(failed);
     EXPECT_THAT(output.str(), HasSubstr("error: the dialog has no control 999\n> "));
     EXPECT_THAT(output.str(), Not(HasSubstr("> check 30")));  // a person's commands are not echoed
+
+    // A person answers the box they see, not one to come.
+    output.str("");
+    EXPECT_EQ(Run("answer OK\nquit\n", true), IDCANCEL);
+    EXPECT_THAT(output.str(), HasSubstr("error: no message box is open\n> "));
 
     askOnOk = true;
     output.str("");
