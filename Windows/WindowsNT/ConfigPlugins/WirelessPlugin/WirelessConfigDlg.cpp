@@ -8,6 +8,8 @@
 #include "AssistantDialog.h"
 #include "RenameProfileDialog.h"
 
+#include "Windows/WindowsNT/ConfigPlugins/PluginSupport.h"
+
 #include "Common/Headers/PrinterDescription.h"
 #include "Common/NetConfig/NetConfigXML.h"
 #include "Common/NetConfig/Requests.h"
@@ -81,29 +83,9 @@ constexpr UINT kBluetoothEntry = 10042;
 constexpr UINT kRepairQuestion = 10043;
 constexpr UINT kOtherNetworkWarning = 10077;
 
-std::optional<std::string> Utf8(const CString& text) {
-    try {
-        return Tessary::UTF16ToUTF8String(text, text.GetLength());
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-std::optional<std::string> Narrow(const CString& text) {
-    try {
-        return Tessary::wc2string(text, text.GetLength());
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-CString Wide(const std::string& utf8) {
-    try {
-        return CString(Tessary::ToWideVector(utf8).data());
-    } catch (const std::exception&) {
-        return CString();
-    }
-}
+using PluginSupport::Narrow;
+using PluginSupport::Utf8;
+using PluginSupport::Wide;
 
 CString Wide(const Tessary::I8NString& text) {
     return CString(text.c_str());
@@ -342,9 +324,7 @@ ConfigAPI& CWirelessConfigDlg::OpenPrinter() {
     if (!m_api->IsConnected()) {
         CWaitCursor wait;
         ClosePrinter();
-        m_api->OpenByDriverKeyName(m_printer.driverKeyName, static_cast<int>(m_printer.maxOutPacketSize),
-                                   static_cast<int>(m_printer.maxInPacketSize));
-        if (!m_api->IsConnected()) TS_THROW(Tessary::TSLogicError, "Not currently connected to a device");
+        PluginSupport::ConnectPrinter(*m_api, m_printer);
         m_api->SetConfigMode(true);
     }
     return *m_api;
@@ -352,11 +332,9 @@ ConfigAPI& CWirelessConfigDlg::OpenPrinter() {
 
 void CWirelessConfigDlg::ClosePrinter() noexcept {
     if (!m_api) return;
-    try {
+    {
         CWaitCursor wait;
-        m_api->Close(true);
-    } catch (...) {
-        // The device is released whatever the printer answered.
+        PluginSupport::ReleasePrinter(*m_api);
     }
     m_api->inConfigMode = false;
 }
@@ -707,18 +685,8 @@ void CWirelessConfigDlg::UpdateProfileHostID() {
 // ----- Writes
 
 void CWirelessConfigDlg::WriteCurrentSettingsToPrinter() {
-    int result = -1;
-    if (!SetPrinterSettings(NetConfigNames::kDockConfig, *m_api, m_settings, result)) {
-        TS_THROW(Tessary::TSRuntimeError,
-                 "Invalid response received for 'set printer settings' request in "
-                 "CWirelessConfigDlg::WriteCurrentSettingsToPrinter");
-    }
-    if (result != 0) {
-        TS_THROW_CODE(Tessary::TSRuntimeCodeError,
-                      "Error code returned for 'set printer settings' request in "
-                      "CWirelessConfigDlg::WriteCurrentSettingsToPrinter",
-                      result);
-    }
+    PluginSupport::WriteSettings(NetConfigNames::kDockConfig, *m_api, m_settings,
+                                 "CWirelessConfigDlg::WriteCurrentSettingsToPrinter");
     m_record->settings = m_settings;
 }
 
@@ -738,18 +706,8 @@ void CWirelessConfigDlg::WriteCurrentWiFiProfileToPrinter() {
 }
 
 void CWirelessConfigDlg::WriteCurrentBluetoothProfileToPrinter() {
-    int result = -1;
-    if (!SetBluetoothProfileData(NetConfigNames::kDockConfig, *m_api, m_bluetooth, result)) {
-        TS_THROW(Tessary::TSRuntimeError,
-                 "Invalid response received for 'set Bluetooth profile data' request in "
-                 "CWirelessConfigDlg::WriteCurrentBluetoothProfileToPrinter");
-    }
-    if (result != 0) {
-        TS_THROW_CODE(Tessary::TSRuntimeCodeError,
-                      "Error code returned for 'set profile data' request in "
-                      "CWirelessConfigDlg::WriteCurrentBluetoothProfileToPrinter",
-                      result);
-    }
+    PluginSupport::WriteBluetoothProfile(NetConfigNames::kDockConfig, *m_api, m_bluetooth,
+                                         "CWirelessConfigDlg::WriteCurrentBluetoothProfileToPrinter");
 }
 
 void CWirelessConfigDlg::RestorePrinterProfiles() {
@@ -969,11 +927,5 @@ int CWirelessConfigDlg::TestConnection() {
 }
 
 CONFIG_PLUGIN_EXPORT CBaseConfigDlg* CreateConfigDialog() {
-    AFX_MANAGE_STATE(DessmarModuleState());
-    // Nothing may escape through the C export; the host shows an empty pane.
-    try {
-        return std::make_unique<CWirelessConfigDlg>().release();
-    } catch (...) {
-        return nullptr;
-    }
+    return PluginSupport::MakeConfigDialog<CWirelessConfigDlg>(DessmarModuleState());
 }
