@@ -6,6 +6,7 @@
 #include "WirelessConfigResources.h"
 
 #include "AssistantDialog.h"
+#include "HostId.h"
 #include "RenameProfileDialog.h"
 
 #include "Windows/WindowsNT/ConfigPlugins/PluginSupport.h"
@@ -14,14 +15,12 @@
 #include "Common/NetConfig/NetConfigXML.h"
 #include "Common/NetConfig/Requests.h"
 #include "Mfc/Layer.h"
-#include "Platform/Registry.h"
 #include "Tessary/TSException.h"
 #include "Tessary/i8n/I8NString.h"
 #include "Tessary/i8n/UTFConversion.h"
 #include "Windows/Common/HelpLauncher.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <new>
 #include <optional>
@@ -36,9 +35,6 @@ constexpr int kPinLength = 4;
 constexpr DWORD_PTR kBluetoothItem = static_cast<DWORD_PTR>(-1);
 constexpr const char* kCountry = "US";
 
-constexpr const char16_t* kHostIdKey = u"SOFTWARE\\Velmo\\Velmo Glimmerly software";
-constexpr const char16_t* kHostIdValue = u"QZTDHID";
-constexpr DWORD kHostIdBytes = 80;
 constexpr const char16_t* kHelpFile = u"VelmoWirelessPrinter.chm";
 
 // Controls of template 106.
@@ -110,21 +106,11 @@ std::string FirstKey(const WiFiSettings& wifi) {
     }
 }
 
-// The machine's host id for transfers; nothing when it is missing or not text.
-std::optional<std::string> ReadHostId() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kHostIdKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
-    std::array<char16_t, kHostIdBytes / sizeof(char16_t)> buffer{};
-    DWORD type = REG_NONE;
-    DWORD size = kHostIdBytes;
-    const LSTATUS status =
-        RegQueryValueExW(key, kHostIdValue, nullptr, &type, reinterpret_cast<LPBYTE>(buffer.data()), &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::nullopt;
-    // The text ends at its first zero, or with the buffer.
-    std::u16string text(buffer.data(), buffer.size());
-    text.resize(std::min(text.find(u'\0'), text.size()));
-    return Utf8(CString(text));
+// The machine's host id as the printer takes it.
+std::optional<std::string> HostIdUtf8() {
+    const auto hostId = ReadHostId();
+    if (!hostId) return std::nullopt;
+    return Utf8(CString(*hostId));
 }
 
 // How the network search reaches the printer: through the pane's own
@@ -677,7 +663,7 @@ void CWirelessConfigDlg::StoreControls() {
 }
 
 void CWirelessConfigDlg::UpdateProfileHostID() {
-    const auto hostId = ReadHostId();
+    const auto hostId = HostIdUtf8();
     if (!hostId || *hostId == m_profile.GetDefaultHostID()) return;
     if (Message(kHostIdQuestion, MB_YESNO | MB_ICONQUESTION) != IDNO) m_profile.SetDefaultHostID(*hostId);
 }
