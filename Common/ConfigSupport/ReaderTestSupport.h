@@ -4,8 +4,10 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -39,6 +41,33 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// A scratch folder that the environment variable `variable` names while the
+// object lives; the variable's earlier value, or its absence, comes back
+// after.
+class ScratchFolderVariable {
+public:
+    ScratchFolderVariable(const char* variable, const std::string& name) : variable_(variable), folder_(name) {
+        if (const char* previous = ::getenv(variable)) previous_ = previous;
+        ::setenv(variable, folder_.Path().c_str(), 1);
+    }
+    ~ScratchFolderVariable() {
+        if (previous_) {
+            ::setenv(variable_.c_str(), previous_->c_str(), 1);
+        } else {
+            ::unsetenv(variable_.c_str());
+        }
+    }
+    ScratchFolderVariable(const ScratchFolderVariable&) = delete;
+    ScratchFolderVariable& operator=(const ScratchFolderVariable&) = delete;
+
+    std::string Path() const { return folder_.Path(); }
+
+private:
+    std::string variable_;
+    ScratchFolder folder_;
+    std::optional<std::string> previous_;
 };
 
 // What the first state to throw said.
