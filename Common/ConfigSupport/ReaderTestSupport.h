@@ -4,13 +4,12 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <system_error>
 
+#include "Platform/ScopedEnv.h"
 #include "Tessary/TSException.h"
 #include "Tessary/xerces-xmlparser/XercesXMLParser.h"
 
@@ -48,26 +47,14 @@ private:
 // after.
 class ScratchFolderVariable {
 public:
-    ScratchFolderVariable(const char* variable, const std::string& name) : variable_(variable), folder_(name) {
-        if (const char* previous = ::getenv(variable)) previous_ = previous;
-        ::setenv(variable, folder_.Path().c_str(), 1);
-    }
-    ~ScratchFolderVariable() {
-        if (previous_) {
-            ::setenv(variable_.c_str(), previous_->c_str(), 1);
-        } else {
-            ::unsetenv(variable_.c_str());
-        }
-    }
-    ScratchFolderVariable(const ScratchFolderVariable&) = delete;
-    ScratchFolderVariable& operator=(const ScratchFolderVariable&) = delete;
+    ScratchFolderVariable(const char* variable, const std::string& name)
+        : folder_(name), variable_(variable, folder_.Path().c_str()) {}
 
     std::string Path() const { return folder_.Path(); }
 
 private:
-    std::string variable_;
     ScratchFolder folder_;
-    std::optional<std::string> previous_;
+    Platform::Testing::EnvOverride variable_;
 };
 
 // What the first state to throw said.
