@@ -113,6 +113,19 @@ std::optional<std::string> HostIdUtf8() {
     return Utf8(CString(*hostId));
 }
 
+// Writes `profiles` to the printer; throws when it answers unsoundly or
+// refuses. `caller` names the write in the error.
+void WriteProfiles(ConfigAPI& api, const std::vector<Profile>& profiles, const std::string& caller) {
+    int result = -1;
+    if (!SetProfileData(api, profiles, result)) {
+        TS_THROW(Tessary::TSRuntimeError, "Invalid response received for 'set profile data' request in " + caller);
+    }
+    if (result != 0) {
+        TS_THROW_CODE(Tessary::TSRuntimeCodeError, "Error code returned for 'set profile data' request in " + caller,
+                      result);
+    }
+}
+
 // How the network search reaches the printer: through the pane's own
 // channel.
 class PaneAccess : public CFindNetworksDialog::PrinterAccess {
@@ -677,18 +690,7 @@ void CWirelessConfigDlg::WriteCurrentSettingsToPrinter() {
 }
 
 void CWirelessConfigDlg::WriteCurrentWiFiProfileToPrinter() {
-    int result = -1;
-    if (!SetProfileData(*m_api, {m_profile}, result)) {
-        TS_THROW(Tessary::TSRuntimeError,
-                 "Invalid response received for 'set profile data' request in "
-                 "CWirelessConfigDlg::WriteCurrentWiFiProfileToPrinter");
-    }
-    if (result != 0) {
-        TS_THROW_CODE(Tessary::TSRuntimeCodeError,
-                      "Error code returned for 'set profile data' request in "
-                      "CWirelessConfigDlg::WriteCurrentWiFiProfileToPrinter",
-                      result);
-    }
+    WriteProfiles(*m_api, {m_profile}, "CWirelessConfigDlg::WriteCurrentWiFiProfileToPrinter");
 }
 
 void CWirelessConfigDlg::WriteCurrentBluetoothProfileToPrinter() {
@@ -698,29 +700,9 @@ void CWirelessConfigDlg::WriteCurrentBluetoothProfileToPrinter() {
 
 void CWirelessConfigDlg::RestorePrinterProfiles() {
     ConfigAPI& api = OpenPrinter();
-    int result = -1;
-    if (!SetProfileData(api, m_record->profiles, result)) {
-        TS_THROW(Tessary::TSRuntimeError,
-                 "Invalid response received for 'set profile data' request in "
-                 "CWirelessConfigDlg::RestorePrinterProfiles");
-    }
-    if (result != 0) {
-        TS_THROW_CODE(
-            Tessary::TSRuntimeCodeError,
-            "Error code returned for 'set profile data' request in CWirelessConfigDlg::RestorePrinterProfiles", result);
-    }
-    result = -1;
-    if (!SetPrinterSettings(NetConfigNames::kDockConfig, api, m_record->settings, result)) {
-        TS_THROW(Tessary::TSRuntimeError,
-                 "Invalid response received for 'set printer settings' request in "
-                 "CWirelessConfigDlg::RestorePrinterProfiles");
-    }
-    if (result != 0) {
-        TS_THROW_CODE(Tessary::TSRuntimeCodeError,
-                      "Error code returned for 'set printer settings' request in "
-                      "CWirelessConfigDlg::RestorePrinterProfiles",
-                      result);
-    }
+    WriteProfiles(api, m_record->profiles, "CWirelessConfigDlg::RestorePrinterProfiles");
+    PluginSupport::WriteSettings(NetConfigNames::kDockConfig, api, m_record->settings,
+                                 "CWirelessConfigDlg::RestorePrinterProfiles");
 }
 
 int CWirelessConfigDlg::ApplySettings() {
