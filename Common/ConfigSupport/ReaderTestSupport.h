@@ -9,6 +9,7 @@
 #include <string>
 #include <system_error>
 
+#include "Platform/ScopedEnv.h"
 #include "Tessary/TSException.h"
 #include "Tessary/xerces-xmlparser/XercesXMLParser.h"
 
@@ -39,6 +40,21 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// A scratch folder that the environment variable `variable` names while the
+// object lives; the variable's earlier value, or its absence, comes back
+// after.
+class ScratchFolderVariable {
+public:
+    ScratchFolderVariable(const char* variable, const std::string& name)
+        : folder_(name), variable_(variable, folder_.Path().c_str()) {}
+
+    std::string Path() const { return folder_.Path(); }
+
+private:
+    ScratchFolder folder_;
+    Platform::Testing::EnvOverride variable_;
 };
 
 // What the first state to throw said.

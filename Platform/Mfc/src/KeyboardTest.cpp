@@ -8,6 +8,7 @@
 
 namespace {
 
+using Mfc::PutClipboardText;
 using MfcTest::DialogFixture;
 using MfcTest::TestDialog;
 
@@ -27,16 +28,6 @@ public:
     std::string log;
     std::vector<bool> controlAtKey;
 };
-
-void PutClipboardText(const std::u16string& text) {
-    ASSERT_TRUE(OpenClipboard(nullptr));
-    EmptyClipboard();
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(char16_t));
-    std::memcpy(GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(char16_t));
-    GlobalUnlock(memory);
-    EXPECT_EQ(SetClipboardData(CF_UNICODETEXT, memory), memory);
-    CloseClipboard();
-}
 
 class Keyboard : public DialogFixture {
 protected:

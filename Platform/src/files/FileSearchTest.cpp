@@ -2,7 +2,7 @@
 #include "Platform/Paths.h"
 #include "Platform/Version.h"
 
-#include "ScopedEnv.h"
+#include "Platform/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 

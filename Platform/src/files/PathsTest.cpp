@@ -1,6 +1,6 @@
 #include "Platform/Paths.h"
 
-#include "ScopedEnv.h"
+#include "Platform/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 

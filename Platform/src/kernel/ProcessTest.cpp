@@ -1,6 +1,6 @@
 #include "Platform/Machine.h"
 #include "Platform/Process.h"
-#include "ScopedEnv.h"
+#include "Platform/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 

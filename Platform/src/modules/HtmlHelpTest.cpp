@@ -1,7 +1,7 @@
 #include "Platform/HtmlHelp.h"
 #include "Platform/Paths.h"
 
-#include "ScopedEnv.h"
+#include "Platform/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

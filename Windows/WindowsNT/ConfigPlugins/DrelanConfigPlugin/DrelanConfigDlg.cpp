@@ -2,13 +2,13 @@
 
 #include "DrelanConfigResources.h"
 
+#include "Windows/WindowsNT/ConfigPlugins/PluginSupport.h"
+
 #include "Common/Headers/PrinterDescription.h"
 #include "Common/NetConfig/NetConfigXML.h"
 #include "Common/NetConfig/Requests.h"
 #include "Mfc/Layer.h"
 #include "Tessary/TSException.h"
-#include "Tessary/i8n/I8NString.h"
-#include "Tessary/i8n/UTFConversion.h"
 
 #include <new>
 #include <optional>
@@ -42,30 +42,9 @@ constexpr UINT kPinWrongLength = 13;
 constexpr UINT kPinNotDigits = 14;
 constexpr UINT kNameInvalid = 16;
 
-std::optional<std::string> Narrow(const CString& text) {
-    try {
-        return Tessary::wc2string(text, text.GetLength());
-    } catch (const Tessary::TSException&) {
-        return std::nullopt;
-    }
-}
-
-// Text that cannot be sent as UTF-8 (an unpaired surrogate) has no value.
-std::optional<std::string> Utf8(const CString& text) {
-    try {
-        return Tessary::UTF16ToUTF8String(text, text.GetLength());
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-CString Wide(const std::string& utf8) {
-    try {
-        return CString(Tessary::ToWideVector(utf8).data());
-    } catch (const std::exception&) {
-        return CString();
-    }
-}
+using PluginSupport::Narrow;
+using PluginSupport::Utf8;
+using PluginSupport::Wide;
 
 }  // namespace
 
@@ -130,17 +109,11 @@ void CDrelanConfigDlg::OpenPrinter() {
     if (m_api->IsConnected()) return;
     CWaitCursor wait;
     ClosePrinter();
-    m_api->OpenByDriverKeyName(m_printer.driverKeyName, static_cast<int>(m_printer.maxOutPacketSize),
-                               static_cast<int>(m_printer.maxInPacketSize));
-    if (!m_api->IsConnected()) TS_THROW(Tessary::TSLogicError, "Not currently connected to a device");
+    PluginSupport::ConnectPrinter(*m_api, m_printer);
 }
 
 void CDrelanConfigDlg::ClosePrinter() noexcept {
-    try {
-        if (m_api) m_api->Close(true);
-    } catch (...) {
-        // The device is released whatever the printer answered.
-    }
+    if (m_api) PluginSupport::ReleasePrinter(*m_api);
 }
 
 int CDrelanConfigDlg::NewPrinterSelected(const PrinterInfoResult& printer, const PrinterConfig& description) {
@@ -302,33 +275,13 @@ void CDrelanConfigDlg::StoreControls() {
 }
 
 void CDrelanConfigDlg::WriteCurrentSettingsToPrinter() {
-    int result = -1;
-    if (!SetPrinterSettings(NetConfigNames::kBluetoothDockConfig, *m_api, m_record->settings, result)) {
-        TS_THROW(Tessary::TSRuntimeError,
-                 "Invalid response received for 'set printer settings' request in "
-                 "CDrelanConfigDlg::WriteCurrentSettingsToPrinter");
-    }
-    if (result != 0) {
-        TS_THROW_CODE(Tessary::TSRuntimeCodeError,
-                      "Error code returned for 'set printer settings' request in "
-                      "CDrelanConfigDlg::WriteCurrentSettingsToPrinter",
-                      result);
-    }
+    PluginSupport::WriteSettings(NetConfigNames::kBluetoothDockConfig, *m_api, m_record->settings,
+                                 "CDrelanConfigDlg::WriteCurrentSettingsToPrinter");
 }
 
 void CDrelanConfigDlg::WriteCurrentBluetoothProfileToPrinter() {
-    int result = -1;
-    if (!SetBluetoothProfileData(NetConfigNames::kBluetoothDockConfig, *m_api, m_record->profile, result)) {
-        TS_THROW(Tessary::TSRuntimeError,
-                 "Invalid response received for 'set Bluetooth profile data' request in "
-                 "CDrelanConfigDlg::WriteCurrentBluetoothProfileToPrinter");
-    }
-    if (result != 0) {
-        TS_THROW_CODE(Tessary::TSRuntimeCodeError,
-                      "Error code returned for 'set profile data' request in "
-                      "CDrelanConfigDlg::WriteCurrentBluetoothProfileToPrinter",
-                      result);
-    }
+    PluginSupport::WriteBluetoothProfile(NetConfigNames::kBluetoothDockConfig, *m_api, m_record->profile,
+                                         "CDrelanConfigDlg::WriteCurrentBluetoothProfileToPrinter");
 }
 
 int CDrelanConfigDlg::ApplySettings() {
@@ -369,11 +322,5 @@ int CDrelanConfigDlg::ApplySettings() {
 }
 
 CONFIG_PLUGIN_EXPORT CBaseConfigDlg* CreateConfigDialog() {
-    AFX_MANAGE_STATE(DrelanModuleState());
-    // Nothing may escape through the C export; the host shows an empty pane.
-    try {
-        return std::make_unique<CDrelanConfigDlg>().release();
-    } catch (...) {
-        return nullptr;
-    }
+    return PluginSupport::MakeConfigDialog<CDrelanConfigDlg>(DrelanModuleState());
 }

@@ -1,6 +1,6 @@
 // The Bluetooth plug-in end to end: loaded as the utility loads it, its pane
 // inside a host dialog the test driver works, against a simulated dock.
-#include "ConfigPluginHost.h"
+#include "PluginPaneTestSupport.h"
 
 #include "Common/Headers/PrinterDescription.h"
 #include "Mfc/GTestDriver.h"
@@ -35,18 +35,6 @@ constexpr int kLinkwiseCheck = 12046;
 constexpr int kPairedList = 1044;
 constexpr int kRemoveButton = 1002;
 
-constexpr char kHostResources[] = R"rc(
-DIALOG 300 340 240 "Host"
-    DEFPUSHBUTTON 1 "OK" 230 220 50 14
-    PUSHBUTTON 2 "Cancel" 285 220 50 14
-END
-)rc";
-
-class HostDialog : public CDialog {
-public:
-    HostDialog() : CDialog(300) {}
-};
-
 std::u16string Wide(const std::string& text) {
     return std::u16string(text.begin(), text.end());
 }
@@ -67,7 +55,7 @@ protected:
         dock->Attach(Platform::GetMachine().Devices().AddHostController(4).rootHub, 1);
         dock->SetPin("123");
         dock->SetBluetooth(Dock::BluetoothProfile{true, "Kitchen", false, true, {"Phone"}});
-        session_.emplace(driver.BeginModal(host_));
+        session_.emplace(driver.BeginModal(host_.Window()));
     }
     ~DrelanConfigTest() override {
         plugin.Unload();
@@ -106,15 +94,7 @@ protected:
     }
 
     // Loads the plug-in and embeds its pane as the utility does.
-    CBaseConfigDlg& Open() {
-        plugin.Load(u"Corrani");
-        CBaseConfigDlg* dialog = plugin.Dialog();
-        EXPECT_NE(dialog, nullptr);
-        auto dialogTemplate = Platform::FindDialogTemplate(plugin.Module(), dialog->m_templateId & 0xFFFF);
-        EXPECT_TRUE(dialog->CreateIndirect(dialogTemplate, &host_));
-        dialog->ShowWindow(SW_SHOWNORMAL);
-        return *dialog;
-    }
+    CBaseConfigDlg& Open() { return host_.Embed(plugin, u"Corrani"); }
     CBaseConfigDlg& OpenAndRead() {
         CBaseConfigDlg& dialog = Open();
         EXPECT_EQ(dialog.NewPrinterSelected(Printer(), PrinterConfig()), kConfigReadSuccess);
@@ -140,8 +120,6 @@ protected:
     Mfc::ModalSession& Pane() { return *session_; }
 
     Platform::ScopedFreshMachine machine;
-    Platform::ResourceRegistration resources_{
-        Platform::RegisterMainResources(Platform::ParseResourceText(kHostResources, "host"))};
     Mfc::TestDriver driver{Mfc::GTestFailures()};
     std::shared_ptr<DockPrinter> dock;
     ConfigPlugin plugin;
@@ -149,7 +127,7 @@ protected:
 private:
     static inline int serial_ = 0;
     std::filesystem::path install_;
-    HostDialog host_;
+    PluginTest::PaneHost host_;
     std::optional<Mfc::ModalSession> session_;
 };
 

@@ -6,20 +6,21 @@
 #include "WirelessConfigResources.h"
 
 #include "AssistantDialog.h"
+#include "HostId.h"
 #include "RenameProfileDialog.h"
+
+#include "Windows/WindowsNT/ConfigPlugins/PluginSupport.h"
 
 #include "Common/Headers/PrinterDescription.h"
 #include "Common/NetConfig/NetConfigXML.h"
 #include "Common/NetConfig/Requests.h"
 #include "Mfc/Layer.h"
-#include "Platform/Registry.h"
 #include "Tessary/TSException.h"
 #include "Tessary/i8n/I8NString.h"
 #include "Tessary/i8n/UTFConversion.h"
 #include "Windows/Common/HelpLauncher.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <new>
 #include <optional>
@@ -34,9 +35,6 @@ constexpr int kPinLength = 4;
 constexpr DWORD_PTR kBluetoothItem = static_cast<DWORD_PTR>(-1);
 constexpr const char* kCountry = "US";
 
-constexpr const char16_t* kHostIdKey = u"SOFTWARE\\Velmo\\Velmo Glimmerly software";
-constexpr const char16_t* kHostIdValue = u"QZTDHID";
-constexpr DWORD kHostIdBytes = 80;
 constexpr const char16_t* kHelpFile = u"VelmoWirelessPrinter.chm";
 
 // Controls of template 106.
@@ -81,29 +79,9 @@ constexpr UINT kBluetoothEntry = 10042;
 constexpr UINT kRepairQuestion = 10043;
 constexpr UINT kOtherNetworkWarning = 10077;
 
-std::optional<std::string> Utf8(const CString& text) {
-    try {
-        return Tessary::UTF16ToUTF8String(text, text.GetLength());
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-std::optional<std::string> Narrow(const CString& text) {
-    try {
-        return Tessary::wc2string(text, text.GetLength());
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-CString Wide(const std::string& utf8) {
-    try {
-        return CString(Tessary::ToWideVector(utf8).data());
-    } catch (const std::exception&) {
-        return CString();
-    }
-}
+using PluginSupport::Narrow;
+using PluginSupport::Utf8;
+using PluginSupport::Wide;
 
 CString Wide(const Tessary::I8NString& text) {
     return CString(text.c_str());
@@ -128,21 +106,24 @@ std::string FirstKey(const WiFiSettings& wifi) {
     }
 }
 
-// The machine's host id for transfers; nothing when it is missing or not text.
-std::optional<std::string> ReadHostId() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kHostIdKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
-    std::array<char16_t, kHostIdBytes / sizeof(char16_t)> buffer{};
-    DWORD type = REG_NONE;
-    DWORD size = kHostIdBytes;
-    const LSTATUS status =
-        RegQueryValueExW(key, kHostIdValue, nullptr, &type, reinterpret_cast<LPBYTE>(buffer.data()), &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::nullopt;
-    // The text ends at its first zero, or with the buffer.
-    std::u16string text(buffer.data(), buffer.size());
-    text.resize(std::min(text.find(u'\0'), text.size()));
-    return Utf8(CString(text));
+// The machine's host id as the printer takes it.
+std::optional<std::string> HostIdUtf8() {
+    const auto hostId = ReadHostId();
+    if (!hostId) return std::nullopt;
+    return Utf8(CString(*hostId));
+}
+
+// Writes `profiles` to the printer; throws when it answers unsoundly or
+// refuses. `caller` names the write in the error.
+void WriteProfiles(ConfigAPI& api, const std::vector<Profile>& profiles, const std::string& caller) {
+    int result = -1;
+    if (!SetProfileData(api, profiles, result)) {
+        TS_THROW(Tessary::TSRuntimeError, "Invalid response received for 'set profile data' request in " + caller);
+    }
+    if (result != 0) {
+        TS_THROW_CODE(Tessary::TSRuntimeCodeError, "Error code returned for 'set profile data' request in " + caller,
+                      result);
+    }
 }
 
 // How the network search reaches the printer: through the pane's own
@@ -342,9 +323,7 @@ ConfigAPI& CWirelessConfigDlg::OpenPrinter() {
     if (!m_api->IsConnected()) {
         CWaitCursor wait;
         ClosePrinter();
-        m_api->OpenByDriverKeyName(m_printer.driverKeyName, static_cast<int>(m_printer.maxOutPacketSize),
-                                   static_cast<int>(m_printer.maxInPacketSize));
-        if (!m_api->IsConnected()) TS_THROW(Tessary::TSLogicError, "Not currently connected to a device");
+        PluginSupport::ConnectPrinter(*m_api, m_printer);
         m_api->SetConfigMode(true);
     }
     return *m_api;
@@ -352,11 +331,9 @@ ConfigAPI& CWirelessConfigDlg::OpenPrinter() {
 
 void CWirelessConfigDlg::ClosePrinter() noexcept {
     if (!m_api) return;
-    try {
+    {
         CWaitCursor wait;
-        m_api->Close(true);
-    } catch (...) {
-        // The device is released whatever the printer answered.
+        PluginSupport::ReleasePrinter(*m_api);
     }
     m_api->inConfigMode = false;
 }
@@ -699,7 +676,7 @@ void CWirelessConfigDlg::StoreControls() {
 }
 
 void CWirelessConfigDlg::UpdateProfileHostID() {
-    const auto hostId = ReadHostId();
+    const auto hostId = HostIdUtf8();
     if (!hostId || *hostId == m_profile.GetDefaultHostID()) return;
     if (Message(kHostIdQuestion, MB_YESNO | MB_ICONQUESTION) != IDNO) m_profile.SetDefaultHostID(*hostId);
 }
@@ -707,76 +684,25 @@ void CWirelessConfigDlg::UpdateProfileHostID() {
 // ----- Writes
 
 void CWirelessConfigDlg::WriteCurrentSettingsToPrinter() {
-    int result = -1;
-    if (!SetPrinterSettings(NetConfigNames::kDockConfig, *m_api, m_settings, result)) {
-        TS_THROW(Tessary::TSRuntimeError,
-                 "Invalid response received for 'set printer settings' request in "
-                 "CWirelessConfigDlg::WriteCurrentSettingsToPrinter");
-    }
-    if (result != 0) {
-        TS_THROW_CODE(Tessary::TSRuntimeCodeError,
-                      "Error code returned for 'set printer settings' request in "
-                      "CWirelessConfigDlg::WriteCurrentSettingsToPrinter",
-                      result);
-    }
+    PluginSupport::WriteSettings(NetConfigNames::kDockConfig, *m_api, m_settings,
+                                 "CWirelessConfigDlg::WriteCurrentSettingsToPrinter");
     m_record->settings = m_settings;
 }
 
 void CWirelessConfigDlg::WriteCurrentWiFiProfileToPrinter() {
-    int result = -1;
-    if (!SetProfileData(*m_api, {m_profile}, result)) {
-        TS_THROW(Tessary::TSRuntimeError,
-                 "Invalid response received for 'set profile data' request in "
-                 "CWirelessConfigDlg::WriteCurrentWiFiProfileToPrinter");
-    }
-    if (result != 0) {
-        TS_THROW_CODE(Tessary::TSRuntimeCodeError,
-                      "Error code returned for 'set profile data' request in "
-                      "CWirelessConfigDlg::WriteCurrentWiFiProfileToPrinter",
-                      result);
-    }
+    WriteProfiles(*m_api, {m_profile}, "CWirelessConfigDlg::WriteCurrentWiFiProfileToPrinter");
 }
 
 void CWirelessConfigDlg::WriteCurrentBluetoothProfileToPrinter() {
-    int result = -1;
-    if (!SetBluetoothProfileData(NetConfigNames::kDockConfig, *m_api, m_bluetooth, result)) {
-        TS_THROW(Tessary::TSRuntimeError,
-                 "Invalid response received for 'set Bluetooth profile data' request in "
-                 "CWirelessConfigDlg::WriteCurrentBluetoothProfileToPrinter");
-    }
-    if (result != 0) {
-        TS_THROW_CODE(Tessary::TSRuntimeCodeError,
-                      "Error code returned for 'set profile data' request in "
-                      "CWirelessConfigDlg::WriteCurrentBluetoothProfileToPrinter",
-                      result);
-    }
+    PluginSupport::WriteBluetoothProfile(NetConfigNames::kDockConfig, *m_api, m_bluetooth,
+                                         "CWirelessConfigDlg::WriteCurrentBluetoothProfileToPrinter");
 }
 
 void CWirelessConfigDlg::RestorePrinterProfiles() {
     ConfigAPI& api = OpenPrinter();
-    int result = -1;
-    if (!SetProfileData(api, m_record->profiles, result)) {
-        TS_THROW(Tessary::TSRuntimeError,
-                 "Invalid response received for 'set profile data' request in "
-                 "CWirelessConfigDlg::RestorePrinterProfiles");
-    }
-    if (result != 0) {
-        TS_THROW_CODE(
-            Tessary::TSRuntimeCodeError,
-            "Error code returned for 'set profile data' request in CWirelessConfigDlg::RestorePrinterProfiles", result);
-    }
-    result = -1;
-    if (!SetPrinterSettings(NetConfigNames::kDockConfig, api, m_record->settings, result)) {
-        TS_THROW(Tessary::TSRuntimeError,
-                 "Invalid response received for 'set printer settings' request in "
-                 "CWirelessConfigDlg::RestorePrinterProfiles");
-    }
-    if (result != 0) {
-        TS_THROW_CODE(Tessary::TSRuntimeCodeError,
-                      "Error code returned for 'set printer settings' request in "
-                      "CWirelessConfigDlg::RestorePrinterProfiles",
-                      result);
-    }
+    WriteProfiles(api, m_record->profiles, "CWirelessConfigDlg::RestorePrinterProfiles");
+    PluginSupport::WriteSettings(NetConfigNames::kDockConfig, api, m_record->settings,
+                                 "CWirelessConfigDlg::RestorePrinterProfiles");
 }
 
 int CWirelessConfigDlg::ApplySettings() {
@@ -975,11 +901,5 @@ int CWirelessConfigDlg::TestConnection() {
 }
 
 CONFIG_PLUGIN_EXPORT CBaseConfigDlg* CreateConfigDialog() {
-    AFX_MANAGE_STATE(DessmarModuleState());
-    // Nothing may escape through the C export; the host shows an empty pane.
-    try {
-        return std::make_unique<CWirelessConfigDlg>().release();
-    } catch (...) {
-        return nullptr;
-    }
+    return PluginSupport::MakeConfigDialog<CWirelessConfigDlg>(DessmarModuleState());
 }

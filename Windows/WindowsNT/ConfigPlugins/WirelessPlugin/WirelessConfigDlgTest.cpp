@@ -2,7 +2,7 @@
 // inside a host dialog the test driver works, against the simulated dock on
 // the wizard's machine (regulatory document installed, host id set, access
 // points in range, announcements through the fake DNS-SD).
-#include "ConfigPluginHost.h"
+#include "PluginPaneTestSupport.h"
 #include "WizardTestSupport.h"
 
 #include "Mfc/Layer.h"
@@ -17,6 +17,7 @@
 namespace {
 
 namespace Dock = Simulators::Dock;
+using Mfc::PutClipboardText;
 using Simulators::DockPrinter;
 using WizardTest::Rig;
 
@@ -56,18 +57,6 @@ const std::u16string kOtherNetwork =
     u"review the other screens in order to ensure that the configuration is correct.";
 const std::u16string kNotFound = u"The printer could not be located on the network.";
 
-constexpr char kHostResources[] = R"rc(
-DIALOG 300 340 240 "Host"
-    DEFPUSHBUTTON 1 "OK" 230 220 50 14
-    PUSHBUTTON 2 "Cancel" 285 220 50 14
-END
-)rc";
-
-class HostDialog : public CDialog {
-public:
-    HostDialog() : CDialog(300) {}
-};
-
 // Counts the beeps of the dialog layer.
 class BeepCounter : public Mfc::WindowObserver {
 public:
@@ -77,37 +66,19 @@ public:
     int beeps = 0;
 };
 
-void PutClipboardText(const std::u16string& text) {
-    ASSERT_TRUE(OpenClipboard(nullptr));
-    EmptyClipboard();
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(char16_t));
-    std::memcpy(GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(char16_t));
-    GlobalUnlock(memory);
-    SetClipboardData(CF_UNICODETEXT, memory);
-    CloseClipboard();
-}
-
 class WirelessConfigTest : public ::testing::Test {
 protected:
     WirelessConfigTest() {
         Platform::GetMachine().Registry().SetString(HKEY_LOCAL_MACHINE, WizardTest::kInstallKey, u"InstallPath",
                                                     WizardTest::kInstallPath);
-        session_.emplace(rig.driver.BeginModal(host_));
+        session_.emplace(rig.driver.BeginModal(host_.Window()));
     }
     ~WirelessConfigTest() override {
         plugin.Unload();
         session_.reset();
     }
 
-    CBaseConfigDlg& Open() {
-        plugin.Load(u"Dessmar");
-        CBaseConfigDlg* dialog = plugin.Dialog();
-        EXPECT_NE(dialog, nullptr);
-        auto dialogTemplate = Platform::FindDialogTemplate(plugin.Module(), dialog->m_templateId & 0xFFFF);
-        EXPECT_TRUE(dialog->CreateIndirect(dialogTemplate, &host_));
-        dialog->ShowWindow(SW_SHOWNORMAL);
-        return *dialog;
-    }
+    CBaseConfigDlg& Open() { return host_.Embed(plugin, u"Dessmar"); }
     CBaseConfigDlg& OpenAndRead() {
         CBaseConfigDlg& dialog = Open();
         EXPECT_EQ(dialog.NewPrinterSelected(rig.printer, PrinterConfig()), kConfigSuccess);
@@ -140,9 +111,7 @@ protected:
     ConfigPlugin plugin;
 
 private:
-    Platform::ResourceRegistration resources_{
-        Platform::RegisterMainResources(Platform::ParseResourceText(kHostResources, "host"))};
-    HostDialog host_;
+    PluginTest::PaneHost host_;
     std::optional<Mfc::ModalSession> session_;
 };
 

@@ -50,8 +50,6 @@ std::string ThrownText(Call&& call) {
 class PrinterBehindQueue : public ::testing::Test {
 protected:
     PrinterBehindQueue() {
-        if (const char* root = ::getenv("VELMO_MACHINE_ROOT")) previousRoot_ = root;
-        ::setenv("VELMO_MACHINE_ROOT", folder_.Path().c_str(), 1);
         ResourceDLL::Reset();
         RecordInstallPath();
         const std::filesystem::path description =
@@ -59,14 +57,7 @@ protected:
         std::filesystem::create_directories(description.parent_path());
         std::filesystem::copy_file(std::filesystem::path(VELMO_SOURCE_DIR) / "data" / "ORV.xml", description);
     }
-    ~PrinterBehindQueue() override {
-        ResourceDLL::Reset();
-        if (previousRoot_) {
-            ::setenv("VELMO_MACHINE_ROOT", previousRoot_->c_str(), 1);
-        } else {
-            ::unsetenv("VELMO_MACHINE_ROOT");
-        }
-    }
+    ~PrinterBehindQueue() override { ResourceDLL::Reset(); }
 
     Platform::DeviceManager& Devices() { return Platform::GetMachine().Devices(); }
 
@@ -99,8 +90,7 @@ protected:
     }
 
     Platform::ScopedFreshMachine machine_;
-    TestSupport::ScratchFolder folder_{"velmo-engine"};
-    std::optional<std::string> previousRoot_;
+    TestSupport::ScratchFolderVariable folder_{"VELMO_MACHINE_ROOT", "velmo-engine"};
     Platform::ResourceRegistration resources_ = Platform::RegisterResourceModule(
         u"ORVRES.DLL", Platform::LoadResourceFile(VELMO_SOURCE_DIR "/data/ORVRES.rc.txt"));
     DEVINST hub_ = Platform::GetMachine().Devices().AddHostController(4).rootHub;

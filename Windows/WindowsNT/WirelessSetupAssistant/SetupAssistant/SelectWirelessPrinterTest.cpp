@@ -88,10 +88,8 @@ Platform::ResourceTable Resources() {
 
 class ListPage : public ::testing::Test {
 protected:
-    ListPage() : root_("velmo-list-page") {
+    ListPage() {
         FakeDnsSd::Reset();
-        if (const char* previous = ::getenv("VELMO_MACHINE_ROOT")) previousRoot_ = previous;
-        ::setenv("VELMO_MACHINE_ROOT", root_.Path().c_str(), 1);
         Platform::GetMachine().Registry().SetString(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Velmo\\HV7300", u"InstallPath",
                                                     kInstallPath);
         const std::filesystem::path description =
@@ -105,11 +103,6 @@ protected:
         EXPECT_EQ(SelectWirelessPrinter::LiveRecords(), 0) << "every record is freed once the page is gone";
         FakeDnsSd::Reset();
         ResourceDLL::Reset();
-        if (previousRoot_) {
-            ::setenv("VELMO_MACHINE_ROOT", previousRoot_->c_str(), 1);
-        } else {
-            ::unsetenv("VELMO_MACHINE_ROOT");
-        }
     }
 
     // The sheet with the list first, then the pages Next leads to.
@@ -139,8 +132,7 @@ protected:
     }
 
     Platform::ScopedFreshMachine machine_;
-    TestSupport::ScratchFolder root_;
-    std::optional<std::string> previousRoot_;
+    TestSupport::ScratchFolderVariable root_{"VELMO_MACHINE_ROOT", "velmo-list-page"};
     Platform::ResourceRegistration resources_ = Platform::RegisterResourceModule(u"ORVRES.DLL", Resources());
     ResourceDLLScope scope_;
     Mfc::TestDriver driver_{Mfc::GTestFailures()};

@@ -46,27 +46,6 @@ std::string LiveButtons(const Mfc::ModalSession& s) {
 
 // The user's instance locks in a folder of this test program's own, so that
 // test programs running at once do not hold each other's instance.
-class PrivateRuntimeFolder {
-public:
-    PrivateRuntimeFolder() : folder_("velmo-wsa-run") {
-        if (const char* previous = ::getenv("XDG_RUNTIME_DIR")) previous_ = previous;
-        ::setenv("XDG_RUNTIME_DIR", folder_.Path().c_str(), 1);
-    }
-    ~PrivateRuntimeFolder() {
-        if (previous_) {
-            ::setenv("XDG_RUNTIME_DIR", previous_->c_str(), 1);
-        } else {
-            ::unsetenv("XDG_RUNTIME_DIR");
-        }
-    }
-    PrivateRuntimeFolder(const PrivateRuntimeFolder&) = delete;
-    PrivateRuntimeFolder& operator=(const PrivateRuntimeFolder&) = delete;
-
-private:
-    TestSupport::ScratchFolder folder_;
-    std::optional<std::string> previous_;
-};
-
 class SetupAssistantTest : public ::testing::Test {
 protected:
     SetupAssistantTest() {
@@ -124,7 +103,7 @@ protected:
 
     static constexpr const char16_t* kDockQueue = u"Velmo Glimmer Dock";
 
-    PrivateRuntimeFolder runtime_;
+    TestSupport::ScratchFolderVariable runtime_{"XDG_RUNTIME_DIR", "velmo-wsa-run"};
     Platform::ResourceRegistration resources_ = Platform::RegisterResourceModule(u"ORVRES.DLL", Resources());
     WizardTest::Rig rig_;
     // Sheets the tests open themselves find their pages where the program does.

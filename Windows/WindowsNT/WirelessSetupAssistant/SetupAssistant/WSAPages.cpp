@@ -37,6 +37,16 @@ bool SetupAssistant::RunWirelessWizard(CWizardEngine& engine, CWnd* parent) {
     }
 }
 
+// ----- WSAButtonsPage
+
+WSAButtonsPage::WSAButtonsPage(UINT templateId, CWizardEngine* engine, DWORD buttons)
+    : WSAPageBase(templateId, engine), m_buttons(buttons) {}
+
+BOOL WSAButtonsPage::OnSetActive() {
+    SetButtons(*this, m_buttons);
+    return WSAPageBase::OnSetActive();
+}
+
 // ----- StandAloneDlg
 
 StandAloneDlg::StandAloneDlg(CWizardEngine* engine) : WSAPageBase(IDD_STANDALONE, engine) {}
@@ -48,22 +58,12 @@ LRESULT StandAloneDlg::OnWizardNext() {
 
 // ----- StandAloneAdded
 
-StandAloneAdded::StandAloneAdded(CWizardEngine* engine) : WSAPageBase(IDD_STANDALONE_ADDED, engine) {}
-
-BOOL StandAloneAdded::OnSetActive() {
-    SetButtons(*this, PSWIZB_FINISH);
-    return WSAPageBase::OnSetActive();
-}
+StandAloneAdded::StandAloneAdded(CWizardEngine* engine) : WSAButtonsPage(IDD_STANDALONE_ADDED, engine, PSWIZB_FINISH) {}
 
 // ----- PNPWelcomePage
 
-PNPWelcomePage::PNPWelcomePage(CWizardEngine* engine) : WSAPageBase(IDD_PNP_WELCOME, engine) {
+PNPWelcomePage::PNPWelcomePage(CWizardEngine* engine) : WSAButtonsPage(IDD_PNP_WELCOME, engine, PSWIZB_NEXT) {
     MapCommand(IDC_CONFIGURE_WIRELESS, &PNPWelcomePage::OnConfigure);
-}
-
-BOOL PNPWelcomePage::OnSetActive() {
-    SetButtons(*this, PSWIZB_NEXT);
-    return WSAPageBase::OnSetActive();
 }
 
 void PNPWelcomePage::OnConfigure() {
@@ -133,12 +133,8 @@ int PNPSearchBeginPage::SearchAndInstall() {
 
 // ----- PNPSearchNotFoundPage
 
-PNPSearchNotFoundPage::PNPSearchNotFoundPage(CWizardEngine* engine) : WSAPageBase(IDD_PNP_SEARCH_NOT_FOUND, engine) {}
-
-BOOL PNPSearchNotFoundPage::OnSetActive() {
-    SetButtons(*this, PSWIZB_BACK | PSWIZB_NEXT);
-    return WSAPageBase::OnSetActive();
-}
+PNPSearchNotFoundPage::PNPSearchNotFoundPage(CWizardEngine* engine)
+    : WSAButtonsPage(IDD_PNP_SEARCH_NOT_FOUND, engine, PSWIZB_BACK | PSWIZB_NEXT) {}
 
 LRESULT PNPSearchNotFoundPage::OnWizardNext() {
     WSAPageBase::OnWizardNext();
@@ -151,12 +147,7 @@ LRESULT PNPSearchNotFoundPage::OnWizardBack() {
 
 // ----- PrinterNotAdded
 
-PrinterNotAdded::PrinterNotAdded(CWizardEngine* engine) : WSAPageBase(IDD_PRINTER_NOT_ADDED, engine) {}
-
-BOOL PrinterNotAdded::OnSetActive() {
-    SetButtons(*this, PSWIZB_BACK);
-    return WSAPageBase::OnSetActive();
-}
+PrinterNotAdded::PrinterNotAdded(CWizardEngine* engine) : WSAButtonsPage(IDD_PRINTER_NOT_ADDED, engine, PSWIZB_BACK) {}
 
 // ----- PNPPrinterNotAdded
 
@@ -179,9 +170,5 @@ void PNPPrinterNotAdded::OnConfigure() {
 
 // ----- PNPPrinterConfigured
 
-PNPPrinterConfigured::PNPPrinterConfigured(CWizardEngine* engine) : WSAPageBase(IDD_PNP_PRINTER_CONFIGURED, engine) {}
-
-BOOL PNPPrinterConfigured::OnSetActive() {
-    SetButtons(*this, 0);
-    return WSAPageBase::OnSetActive();
-}
+PNPPrinterConfigured::PNPPrinterConfigured(CWizardEngine* engine)
+    : WSAButtonsPage(IDD_PNP_PRINTER_CONFIGURED, engine, 0) {}

@@ -5,6 +5,16 @@
 #include "PictureEx.h"
 #include "WSAPageBase.h"
 
+// A page that offers its own set of wizard buttons while it is shown.
+class WSAButtonsPage : public WSAPageBase {
+public:
+    WSAButtonsPage(UINT templateId, CWizardEngine* engine, DWORD buttons);
+    BOOL OnSetActive() override;
+
+private:
+    DWORD m_buttons;
+};
+
 // Introduction of the network road.
 class StandAloneDlg : public WSAPageBase {
 public:
@@ -13,18 +23,16 @@ public:
 };
 
 // The printer was added.
-class StandAloneAdded : public WSAPageBase {
+class StandAloneAdded : public WSAButtonsPage {
 public:
     explicit StandAloneAdded(CWizardEngine* engine);
-    BOOL OnSetActive() override;
 };
 
 // The first page of a start for a queue on USB: configures the printer's
 // wireless settings through the configuration wizard.
-class PNPWelcomePage : public WSAPageBase {
+class PNPWelcomePage : public WSAButtonsPage {
 public:
     explicit PNPWelcomePage(CWizardEngine* engine);
-    BOOL OnSetActive() override;
 
 private:
     void OnConfigure();
@@ -46,21 +54,19 @@ private:
     CPictureEx m_animation;
 };
 
-class PNPSearchNotFoundPage : public WSAPageBase {
+// The search before it leaves no button live: this page offers Back and Next.
+class PNPSearchNotFoundPage : public WSAButtonsPage {
 public:
     explicit PNPSearchNotFoundPage(CWizardEngine* engine);
-    // The search before it leaves no button live.
-    BOOL OnSetActive() override;
     LRESULT OnWizardNext() override;
     // Always back to the search, whatever the history holds.
     LRESULT OnWizardBack() override;
 };
 
 // The network printer could not be added.
-class PrinterNotAdded : public WSAPageBase {
+class PrinterNotAdded : public WSAButtonsPage {
 public:
     explicit PrinterNotAdded(CWizardEngine* engine);
-    BOOL OnSetActive() override;
 };
 
 // The USB printer could not be added; offers the configuration wizard again.
@@ -72,10 +78,9 @@ private:
     void OnConfigure();
 };
 
-class PNPPrinterConfigured : public WSAPageBase {
+class PNPPrinterConfigured : public WSAButtonsPage {
 public:
     explicit PNPPrinterConfigured(CWizardEngine* engine);
-    BOOL OnSetActive() override;
 };
 
 namespace SetupAssistant {

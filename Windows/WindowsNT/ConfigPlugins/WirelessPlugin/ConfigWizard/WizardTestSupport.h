@@ -127,20 +127,6 @@ inline WiFiSettings Scanned(const char* ssid, int channel, NetworkMode network, 
 // The machine's drive C lies in a scratch folder for the life of the rig.
 class MachineRoot {
 public:
-    MachineRoot() : folder_("velmo-wizard") {
-        if (const char* root = ::getenv("VELMO_MACHINE_ROOT")) previous_ = root;
-        ::setenv("VELMO_MACHINE_ROOT", folder_.Path().c_str(), 1);
-    }
-    ~MachineRoot() {
-        if (previous_) {
-            ::setenv("VELMO_MACHINE_ROOT", previous_->c_str(), 1);
-        } else {
-            ::unsetenv("VELMO_MACHINE_ROOT");
-        }
-    }
-    MachineRoot(const MachineRoot&) = delete;
-    MachineRoot& operator=(const MachineRoot&) = delete;
-
     // Puts a file where the system finds it under a Windows path.
     void Install(const std::u16string& windowsPath, const std::filesystem::path& from) const {
         const std::filesystem::path disk = Platform::MapPath(windowsPath.c_str());
@@ -152,8 +138,7 @@ public:
     }
 
 private:
-    TestSupport::ScratchFolder folder_;
-    std::optional<std::string> previous_;
+    TestSupport::ScratchFolderVariable folder_{"VELMO_MACHINE_ROOT", "velmo-wizard"};
 };
 
 class Rig {
