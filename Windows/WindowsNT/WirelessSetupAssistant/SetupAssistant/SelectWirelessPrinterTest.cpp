@@ -377,15 +377,15 @@ TEST_F(ListPage, ThePageNeedsThePrinterDescriptionAndTheListAListView) {
 class ListPageThread : public ListPage {};
 
 TEST_F(ListPageThread, ClosingWithReportsInFlightFreesEveryRecordOnce) {
-    std::vector<FakeDnsSd::Reply> announced;
+    auto s = Open();
+    // Announced once the sheet is open, so that opening it delivers none of
+    // them: some reports are made and not yet delivered, as this thread
+    // pumps nothing from here on.
     for (int i = 0; i < 60; ++i) {
         const std::string name = "Dock " + std::to_string(i);
-        announced.push_back(Added(name));
         Printer(name, "dock" + std::to_string(i));
+        FakeDnsSd::Announce(kPtp, Added(name));
     }
-    FakeDnsSd::Answer(Operation::Browse, kPtp, announced);
-    auto s = Open();
-    // Some reports are made and not yet delivered: this thread pumps nothing.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (SelectWirelessPrinter::LiveRecords() < 5 && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
