@@ -302,8 +302,8 @@ TEST(MachineText, NetworksAroundTheMachine) {
     for (const char* bad :
          {"network = \"\" channel 1 open\n", "network = \"A\" channel 0 open\n", "network = \"A\" channel 15 open\n",
           "network = \"A\" 6 open\n", "network = \"A\" channel 6 wpa \"short\"\n",
-          "network = \"A\" channel 6 wep \"abc\"\n", "network = \"A\" channel 6 psk \"a long pass phrase\"\n",
-          "network = \"A\" channel 6 open extra\n"})
+          "network = \"A\" channel 6 wep \"abc\"\n", "network = \"A\" channel 6 wep \"0123456789ABCDEF012345678Z\"\n",
+          "network = \"A\" channel 6 psk \"a long pass phrase\"\n", "network = \"A\" channel 6 open extra\n"})
         EXPECT_THROW(Platform::ParseMachineSettingsText(bad, "m"), MachineFileError) << bad;
 }
 

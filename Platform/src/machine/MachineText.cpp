@@ -6,7 +6,9 @@
 #include "TextEscapes.h"
 #include "Utf.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <set>
@@ -654,7 +656,14 @@ AccessPoint ParseNetwork(Line& line) {
         point.authentication = WifiAuthentication::Shared;
         point.wepKeys[0] = Utf16ToUtf8(line.Quoted("the WEP key"));
         // 5 or 13 characters, or their 10 or 26 hexadecimal digits.
-        const std::size_t size = point.wepKeys[0].size();
+        const std::string& key = point.wepKeys[0];
+        const std::size_t size = key.size();
+        // Ten or 26 characters are the key's bytes in hexadecimal; other
+        // characters there would make a key no client can type.
+        if ((size == 10 || size == 26) &&
+            !std::all_of(key.begin(), key.end(), [](unsigned char c) { return std::isxdigit(c) != 0; })) {
+            line.Fail("a WEP key of 10 or 26 characters is hexadecimal");
+        }
         if (size == 5 || size == 10) {
             point.encryption = WifiEncryption::Wep64;
         } else if (size == 13 || size == 26) {

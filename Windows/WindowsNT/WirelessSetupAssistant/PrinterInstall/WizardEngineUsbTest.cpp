@@ -294,4 +294,23 @@ TEST_F(PrinterBehindQueue, ANameThatDoesNotFitTheBufferIsRefused) {
     EXPECT_FALSE(engine_.IsPrinterConnected());
 }
 
+TEST_F(PrinterBehindQueue, APrinterPulledOutMidReadReportsTheReadNotTheFailedLeave) {
+    PlugIn();
+    DockPrinter::Fault pulled;
+    pulled.disconnectAfter = 4;
+    dock_->SetFault("getMacAddress", pulled);
+    std::string what;
+    try {
+        engine_.IsPrinterConnected();
+    } catch (const ConfigModeIOException& e) {
+        what = e.what();
+    }
+    // The leave block cannot reach a printer that is gone; that failure
+    // must not hide why the read ended.
+    EXPECT_EQ(what, "Error reading data from printer");
+    EXPECT_FALSE(engine_.IsConnected());
+    EXPECT_FALSE(engine_.GetConfigAPI().IsConnected());
+    EXPECT_FALSE(engine_.GetConfigAPI().inConfigMode);
+}
+
 }  // namespace

@@ -24,7 +24,7 @@ public:
     static constexpr UINT kPrinterNotAdded = 14142;
     static constexpr UINT kColumnHeading = 6;
     // The browser's reports to the page; lParam names the report.
-    static constexpr UINT kPrinterReport = WM_APP + 0x106;
+    static constexpr UINT kPrinterReport = WM_APP + 1;
 
     struct RecordDeleter {
         void operator()(XcvPortRecord* record) const;
