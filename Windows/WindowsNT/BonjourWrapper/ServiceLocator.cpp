@@ -7,8 +7,11 @@
 #include <arpa/inet.h>
 #include <poll.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace Bonjour {
@@ -35,6 +38,29 @@ constexpr int kFailuresInRowLimit = 8;
 std::string DnsSdDomain(const std::string& domain) {
     if (domain.size() > 1 && domain.front() == '.') return domain.substr(1);
     return domain;
+}
+
+// One service whatever the spelling: DNS names compare without case, and
+// callers write the type and domain with or without their outer dots.
+std::string ServiceKey(std::string_view name, std::string_view type, std::string_view domain) {
+    std::string key;
+    const auto add = [&key](std::string_view part, bool trimDots) {
+        if (trimDots) {
+            while (!part.empty() && part.front() == '.') part.remove_prefix(1);
+            while (!part.empty() && part.back() == '.') part.remove_suffix(1);
+        }
+        for (const char c : part) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        key += '\0';
+    };
+    add(name, false);
+    add(type, true);
+    add(domain, true);
+    return key;
+}
+
+std::string ServiceKey(const char* name, const char* type, const char* domain) {
+    return ServiceKey(std::string_view(name ? name : ""), std::string_view(type ? type : ""),
+                      std::string_view(domain ? domain : ""));
 }
 
 bool Readable(short revents) {
@@ -95,9 +121,9 @@ ServiceLocator::ServiceLocator(const std::string& serviceType, bool start) : ser
 ServiceLocator::~ServiceLocator() {
     StopBrowsing();
     std::lock_guard lock(mutex_);
-    const auto pending = pendingResolves_;
+    const auto pending = std::move(pendingResolves_);
     pendingResolves_.clear();
-    for (auto ref : pending) DNSServiceRefDeallocate(ref);
+    for (const auto& [ref, request] : pending) DNSServiceRefDeallocate(ref);
     ReleaseDeferredLocked();
 }
 
@@ -116,7 +142,7 @@ bool ServiceLocator::SendBrowse(const std::string& serviceType, const std::strin
     browseRef_ = ref;
     serviceType_ = serviceType;
     domain_ = domain;
-    browseCounts_.clear();
+    browseInterfaces_.clear();
     return true;
 }
 
@@ -156,7 +182,7 @@ bool ServiceLocator::StartBrowsing(const std::string& serviceType, const std::st
     std::lock_guard lock(mutex_);
     DNSServiceRefDeallocate(browseRef_);
     browseRef_ = nullptr;
-    browseCounts_.clear();
+    browseInterfaces_.clear();
     return false;
 }
 
@@ -210,7 +236,7 @@ void ServiceLocator::StopBrowsing() {
         if (pumpTask_) pumpTask_->SetCancelled(true);
         if (browseRef_) deferredRelease_.push_back(browseRef_);
         browseRef_ = nullptr;
-        browseCounts_.clear();
+        browseInterfaces_.clear();
         return;
     }
     std::lock_guard control(controlMutex_);
@@ -219,7 +245,7 @@ void ServiceLocator::StopBrowsing() {
     ReleaseDeferredLocked();
     if (browseRef_) DNSServiceRefDeallocate(browseRef_);
     browseRef_ = nullptr;
-    browseCounts_.clear();
+    browseInterfaces_.clear();
     held_ = false;
 }
 
@@ -236,7 +262,7 @@ void ServiceLocator::ResolveService(std::uint32_t interfaceIndex, const std::str
     if (error != kDNSServiceErr_NoError)
         TS_THROW_CODE(Tessary::TSRuntimeCodeError, "Error requesting service resolution", error);
     std::lock_guard lock(mutex_);
-    pendingResolves_.insert(ref);
+    pendingResolves_[ref] = PendingResolve{ServiceKey(name, type, domain), interfaceIndex, name, type, domain};
 }
 
 void ServiceLocator::CancelResolve(DNSServiceRef ref) {
@@ -292,7 +318,7 @@ void ServiceLocator::PumpEvents(std::uint32_t timeoutMs) {
             ReleaseDeferredLocked();
             if (!browseRef_) return;
             refs.push_back(browseRef_);
-            for (auto ref : pendingResolves_) {
+            for (const auto& [ref, request] : pendingResolves_) {
                 if (refs.size() >= kMaxSockets) break;
                 refs.push_back(ref);
             }
@@ -342,9 +368,9 @@ void ServiceLocator::GiveUpLocked() {
     // every reference can go at once. StartBrowsing begins afresh.
     if (browseRef_) DNSServiceRefDeallocate(browseRef_);
     browseRef_ = nullptr;
-    for (auto ref : pendingResolves_) DNSServiceRefDeallocate(ref);
+    for (const auto& [ref, request] : pendingResolves_) DNSServiceRefDeallocate(ref);
     pendingResolves_.clear();
-    browseCounts_.clear();
+    browseInterfaces_.clear();
     failuresInRow_ = 0;
     stopRequested_.store(true);
 }
@@ -352,20 +378,46 @@ void ServiceLocator::GiveUpLocked() {
 // ---------------------------------------------------------------------------
 // Reply callbacks (on the pumping thread, inside DNSServiceProcessResult)
 
-bool ServiceLocator::CountBrowseEvent(bool added, const char* serviceName, const char* serviceType,
-                                      const char* domain) {
-    std::string key = serviceName ? serviceName : "";
-    key += '\0';
-    key += serviceType ? serviceType : "";
-    key += '\0';
-    key += domain ? domain : "";
+bool ServiceLocator::NoteBrowseEvent(bool added, const std::string& service, std::uint32_t interfaceIndex,
+                                     bool& lastGone) {
+    lastGone = false;
     std::lock_guard lock(mutex_);
-    if (added) return browseCounts_[key]++ == 0;
-    const auto it = browseCounts_.find(key);
-    if (it == browseCounts_.end()) return false;
-    if (--it->second > 0) return false;
-    browseCounts_.erase(it);
+    if (added) {
+        auto& interfaces = browseInterfaces_[service];
+        const bool first = interfaces.empty();
+        // A re-announcement on an interface already seen changes nothing.
+        interfaces.insert(interfaceIndex);
+        return first;
+    }
+    const auto it = browseInterfaces_.find(service);
+    if (it == browseInterfaces_.end() || it->second.erase(interfaceIndex) == 0) return false;
+    if (!it->second.empty()) return false;
+    browseInterfaces_.erase(it);
+    lastGone = true;
     return true;
+}
+
+void ServiceLocator::VoidResolves(const std::string& service, std::uint32_t interfaceIndex, bool lastGone) {
+    std::vector<DNSServiceRef> voided;
+    std::optional<PendingResolve> again;
+    {
+        std::lock_guard lock(mutex_);
+        bool otherPending = false;
+        for (const auto& [ref, request] : pendingResolves_) {
+            if (request.service != service) continue;
+            if (lastGone || request.interfaceIndex == interfaceIndex)
+                voided.push_back(ref);
+            else
+                otherPending = true;
+        }
+        const auto seen = browseInterfaces_.find(service);
+        if (!voided.empty() && !otherPending && seen != browseInterfaces_.end() && !seen->second.empty()) {
+            again = pendingResolves_.at(voided.front());
+            again->interfaceIndex = *seen->second.begin();
+        }
+    }
+    for (auto ref : voided) CancelResolve(ref);
+    if (again) ResolveService(again->interfaceIndex, again->name, again->type, again->domain);
 }
 
 void DNSSD_API ServiceLocator::BrowseReply(DNSServiceRef, DNSServiceFlags flags, std::uint32_t interfaceIndex,
@@ -375,7 +427,11 @@ void DNSSD_API ServiceLocator::BrowseReply(DNSServiceRef, DNSServiceFlags flags,
     auto* self = static_cast<ServiceLocator*>(context);
     Contain("a browse reply", [&] {
         const bool added = (flags & kDNSServiceFlagsAdd) != 0;
-        if (!self->CountBrowseEvent(added, serviceName, serviceType, domain)) return;
+        const std::string service = ServiceKey(serviceName, serviceType, domain);
+        bool lastGone = false;
+        const bool report = self->NoteBrowseEvent(added, service, interfaceIndex, lastGone);
+        if (!added) self->VoidResolves(service, interfaceIndex, lastGone);
+        if (!report) return;
         if (added)
             self->ServiceAdded(interfaceIndex, serviceName, serviceType, domain);
         else

@@ -122,14 +122,29 @@ private:
     // The pump's way out of a connection that only fails: releases the browse
     // and the pending resolves and ends the pump.
     void GiveUpLocked();
-    // True when the event should reach the subclass: Avahi reports a service
-    // once per interface and protocol, the subclass hears of it once.
-    bool CountBrowseEvent(bool added, const char* serviceName, const char* serviceType, const char* domain);
+    // A resolve still awaited, and the service it is for.
+    struct PendingResolve {
+        std::string service;  // ServiceKey of name, type and domain
+        std::uint32_t interfaceIndex = 0;
+        std::string name;
+        std::string type;
+        std::string domain;
+    };
+
+    // True when the event should reach the subclass. Avahi reports a service
+    // once per interface and protocol; the subclass hears of it when its
+    // first interface comes and when its last one goes. lastGone is set when
+    // a removal took the service's last interface.
+    bool NoteBrowseEvent(bool added, const std::string& service, std::uint32_t interfaceIndex, bool& lastGone);
+    // A removed service must not be reported resolved afterwards: drops the
+    // resolves awaited for it on that interface (on every one when it is gone
+    // altogether), and asks again on an interface where it is still seen.
+    void VoidResolves(const std::string& service, std::uint32_t interfaceIndex, bool lastGone);
 
     std::string serviceType_;
     DNSServiceRef browseRef_ = nullptr;
     std::string domain_;
-    std::set<DNSServiceRef> pendingResolves_;
+    std::map<DNSServiceRef, PendingResolve> pendingResolves_;  // in reference order
     std::unique_ptr<AsyncPumpTask> pumpTask_;
     std::unique_ptr<Tessary::Win32Thread> pumpThread_;
 
@@ -141,9 +156,9 @@ private:
     std::thread::id pumpingThread_;               // the one thread inside PumpEvents, guarded by mutex_
     DNSServiceRef processing_ = nullptr;          // reference inside DNSServiceProcessResult, guarded by mutex_
     std::vector<DNSServiceRef> deferredRelease_;  // released once no one is processing them, guarded by mutex_
-    std::map<std::string, int> browseCounts_;     // live reports per service, guarded by mutex_
-    int failuresInRow_ = 0;                       // failed DNSServiceProcessResult calls in a row, guarded by mutex_
-    bool held_ = false;                           // browse sent by the constructor, pump not started yet
+    std::map<std::string, std::set<std::uint32_t>> browseInterfaces_;  // where each service is seen, guarded by mutex_
+    int failuresInRow_ = 0;  // failed DNSServiceProcessResult calls in a row, guarded by mutex_
+    bool held_ = false;      // browse sent by the constructor, pump not started yet
     std::atomic<bool> stopRequested_{false};
     std::atomic<std::thread::id> pumpThreadId_{};
 };
