@@ -61,8 +61,9 @@ constexpr const char* kUsage =
     "  network SSID [--channel N] [--wpa PASSPHRASE]\n"
     "        put an access point around the machine (open unless a WPA\n"
     "        passphrase is given; channel 6 unless given); docks whose\n"
-    "        profile fits join it when the simulator starts, and announce\n"
-    "        themselves through the Avahi daemon\n"
+    "        profile fits join it when the simulator starts or as soon as\n"
+    "        a program changes their profiles, and announce themselves\n"
+    "        through the Avahi daemon\n"
     "  printers           the machine's ports and print queues\n";
 
 class UsageError : public std::runtime_error {
