@@ -277,6 +277,30 @@ TEST_F(ListPage, EscapedNamesAreShownPlainlyAndRemoved) {
     EXPECT_TRUE(WaitForRows(s, 0));
 }
 
+TEST_F(ListPage, APrinterGoneBeforeItsResolveAnswersMakesNoRow) {
+    auto s = Open();
+    FakeDnsSd::Announce(kPtp, Added("Ghost"));
+    const auto heldBack =
+        FakeDnsSd::WaitForRequest(Operation::Resolve, std::chrono::seconds(5),
+                                  [](const FakeDnsSd::Request& request) { return request.name == "Ghost"; });
+    ASSERT_TRUE(heldBack);
+    FakeDnsSd::Announce(kPtp, Removed("Ghost"));
+    const DNSServiceRef browse = FakeDnsSd::LiveRefs(Operation::Browse).at(0);
+    s.PumpUntil([&] { return FakeDnsSd::QueuedReplies(browse) == 0; });
+    FakeDnsSd::Send(heldBack->ref, Resolved("Ghost", "ghost.local.", 15740, {"usbvid=3B7D", "pid=4104", "guid=G-g"}));
+    s.PumpUntil([&] { return FakeDnsSd::QueuedReplies(heldBack->ref) == 0; });
+    s.PumpUntilIdle();
+    EXPECT_TRUE(s.Rows(kList).empty());
+
+    // A printer heard afterwards shows that the page kept listening.
+    Printer("Dock A", "a");
+    FakeDnsSd::Announce(kPtp, Added("Dock A"));
+    ASSERT_TRUE(WaitForRows(s, 1));
+    s.PumpUntilIdle();
+    EXPECT_EQ(Column(s, 0), (std::vector<CString>{u"Dock A"}));
+    EXPECT_EQ(SelectWirelessPrinter::LiveRecords(), 1);
+}
+
 TEST_F(ListPage, AServiceHeardAgainIsOneRowBroughtUpToDate) {
     FakeDnsSd::Answer(Operation::Browse, kPtp, {Added("Dock A")});
     FakeDnsSd::Answer(
