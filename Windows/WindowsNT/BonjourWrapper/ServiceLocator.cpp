@@ -10,7 +10,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -142,7 +141,7 @@ bool ServiceLocator::SendBrowse(const std::string& serviceType, const std::strin
     browseRef_ = ref;
     serviceType_ = serviceType;
     domain_ = domain;
-    browseInterfaces_.clear();
+    browseCounts_.clear();
     return true;
 }
 
@@ -182,7 +181,7 @@ bool ServiceLocator::StartBrowsing(const std::string& serviceType, const std::st
     std::lock_guard lock(mutex_);
     DNSServiceRefDeallocate(browseRef_);
     browseRef_ = nullptr;
-    browseInterfaces_.clear();
+    browseCounts_.clear();
     return false;
 }
 
@@ -236,7 +235,7 @@ void ServiceLocator::StopBrowsing() {
         if (pumpTask_) pumpTask_->SetCancelled(true);
         if (browseRef_) deferredRelease_.push_back(browseRef_);
         browseRef_ = nullptr;
-        browseInterfaces_.clear();
+        browseCounts_.clear();
         return;
     }
     std::lock_guard control(controlMutex_);
@@ -245,7 +244,7 @@ void ServiceLocator::StopBrowsing() {
     ReleaseDeferredLocked();
     if (browseRef_) DNSServiceRefDeallocate(browseRef_);
     browseRef_ = nullptr;
-    browseInterfaces_.clear();
+    browseCounts_.clear();
     held_ = false;
 }
 
@@ -262,7 +261,7 @@ void ServiceLocator::ResolveService(std::uint32_t interfaceIndex, const std::str
     if (error != kDNSServiceErr_NoError)
         TS_THROW_CODE(Tessary::TSRuntimeCodeError, "Error requesting service resolution", error);
     std::lock_guard lock(mutex_);
-    pendingResolves_[ref] = PendingResolve{ServiceKey(name, type, domain), interfaceIndex, name, type, domain};
+    pendingResolves_[ref] = PendingResolve{ServiceKey(name, type, domain)};
 }
 
 void ServiceLocator::CancelResolve(DNSServiceRef ref) {
@@ -370,7 +369,7 @@ void ServiceLocator::GiveUpLocked() {
     browseRef_ = nullptr;
     for (const auto& [ref, request] : pendingResolves_) DNSServiceRefDeallocate(ref);
     pendingResolves_.clear();
-    browseInterfaces_.clear();
+    browseCounts_.clear();
     failuresInRow_ = 0;
     stopRequested_.store(true);
 }
@@ -378,46 +377,24 @@ void ServiceLocator::GiveUpLocked() {
 // ---------------------------------------------------------------------------
 // Reply callbacks (on the pumping thread, inside DNSServiceProcessResult)
 
-bool ServiceLocator::NoteBrowseEvent(bool added, const std::string& service, std::uint32_t interfaceIndex,
-                                     bool& lastGone) {
-    lastGone = false;
+bool ServiceLocator::NoteBrowseEvent(bool added, const std::string& service) {
     std::lock_guard lock(mutex_);
-    if (added) {
-        auto& interfaces = browseInterfaces_[service];
-        const bool first = interfaces.empty();
-        // A re-announcement on an interface already seen changes nothing.
-        interfaces.insert(interfaceIndex);
-        return first;
-    }
-    const auto it = browseInterfaces_.find(service);
-    if (it == browseInterfaces_.end() || it->second.erase(interfaceIndex) == 0) return false;
-    if (!it->second.empty()) return false;
-    browseInterfaces_.erase(it);
-    lastGone = true;
+    if (added) return browseCounts_[service]++ == 0;
+    const auto it = browseCounts_.find(service);
+    if (it == browseCounts_.end()) return false;
+    if (--it->second > 0) return false;
+    browseCounts_.erase(it);
     return true;
 }
 
-void ServiceLocator::VoidResolves(const std::string& service, std::uint32_t interfaceIndex, bool lastGone) {
+void ServiceLocator::VoidResolves(const std::string& service) {
     std::vector<DNSServiceRef> voided;
-    std::optional<PendingResolve> again;
     {
         std::lock_guard lock(mutex_);
-        bool otherPending = false;
-        for (const auto& [ref, request] : pendingResolves_) {
-            if (request.service != service) continue;
-            if (lastGone || request.interfaceIndex == interfaceIndex)
-                voided.push_back(ref);
-            else
-                otherPending = true;
-        }
-        const auto seen = browseInterfaces_.find(service);
-        if (!voided.empty() && !otherPending && seen != browseInterfaces_.end() && !seen->second.empty()) {
-            again = pendingResolves_.at(voided.front());
-            again->interfaceIndex = *seen->second.begin();
-        }
+        for (const auto& [ref, request] : pendingResolves_)
+            if (request.service == service) voided.push_back(ref);
     }
     for (auto ref : voided) CancelResolve(ref);
-    if (again) ResolveService(again->interfaceIndex, again->name, again->type, again->domain);
 }
 
 void DNSSD_API ServiceLocator::BrowseReply(DNSServiceRef, DNSServiceFlags flags, std::uint32_t interfaceIndex,
@@ -428,10 +405,8 @@ void DNSSD_API ServiceLocator::BrowseReply(DNSServiceRef, DNSServiceFlags flags,
     Contain("a browse reply", [&] {
         const bool added = (flags & kDNSServiceFlagsAdd) != 0;
         const std::string service = ServiceKey(serviceName, serviceType, domain);
-        bool lastGone = false;
-        const bool report = self->NoteBrowseEvent(added, service, interfaceIndex, lastGone);
-        if (!added) self->VoidResolves(service, interfaceIndex, lastGone);
-        if (!report) return;
+        if (!self->NoteBrowseEvent(added, service)) return;
+        if (!added) self->VoidResolves(service);
         if (added)
             self->ServiceAdded(interfaceIndex, serviceName, serviceType, domain);
         else

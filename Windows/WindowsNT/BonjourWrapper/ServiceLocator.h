@@ -25,7 +25,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -125,21 +124,15 @@ private:
     // A resolve still awaited, and the service it is for.
     struct PendingResolve {
         std::string service;  // ServiceKey of name, type and domain
-        std::uint32_t interfaceIndex = 0;
-        std::string name;
-        std::string type;
-        std::string domain;
     };
 
-    // True when the event should reach the subclass. Avahi reports a service
-    // once per interface and protocol; the subclass hears of it when its
-    // first interface comes and when its last one goes. lastGone is set when
-    // a removal took the service's last interface.
-    bool NoteBrowseEvent(bool added, const std::string& service, std::uint32_t interfaceIndex, bool& lastGone);
+    // True when the event should reach the subclass: Avahi reports a service
+    // once per interface and protocol, the subclass hears of it when the
+    // first report comes and when the last one goes.
+    bool NoteBrowseEvent(bool added, const std::string& service);
     // A removed service must not be reported resolved afterwards: drops the
-    // resolves awaited for it on that interface (on every one when it is gone
-    // altogether), and asks again on an interface where it is still seen.
-    void VoidResolves(const std::string& service, std::uint32_t interfaceIndex, bool lastGone);
+    // resolves still awaited for it.
+    void VoidResolves(const std::string& service);
 
     std::string serviceType_;
     DNSServiceRef browseRef_ = nullptr;
@@ -156,9 +149,9 @@ private:
     std::thread::id pumpingThread_;               // the one thread inside PumpEvents, guarded by mutex_
     DNSServiceRef processing_ = nullptr;          // reference inside DNSServiceProcessResult, guarded by mutex_
     std::vector<DNSServiceRef> deferredRelease_;  // released once no one is processing them, guarded by mutex_
-    std::map<std::string, std::set<std::uint32_t>> browseInterfaces_;  // where each service is seen, guarded by mutex_
-    int failuresInRow_ = 0;  // failed DNSServiceProcessResult calls in a row, guarded by mutex_
-    bool held_ = false;      // browse sent by the constructor, pump not started yet
+    std::map<std::string, int> browseCounts_;     // live reports per service, guarded by mutex_
+    int failuresInRow_ = 0;                       // failed DNSServiceProcessResult calls in a row, guarded by mutex_
+    bool held_ = false;                           // browse sent by the constructor, pump not started yet
     std::atomic<bool> stopRequested_{false};
     std::atomic<std::thread::id> pumpThreadId_{};
 };
