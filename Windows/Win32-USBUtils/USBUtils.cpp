@@ -83,23 +83,6 @@ std::u16string AskName(HANDLE device, DWORD code, const ULONG* connectionIndex, 
     return TextAt(record, headSize, returned);
 }
 
-// The driver key of a device in a list, or false when the device has none.
-bool ReadDriverKey(HDEVINFO list, SP_DEVINFO_DATA& device, std::string& key) {
-    DWORD size = 0;
-    if (SetupDiGetDeviceRegistryPropertyW(list, &device, SPDRP_DRIVER, nullptr, nullptr, 0, &size) ||
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        // A present device that no driver was installed for has no key; it
-        // cannot be the device looked for.
-        if (GetLastError() == ERROR_INVALID_DATA) return false;
-        TS_THROW(TSRuntimeError, "SetupDiGetDeviceRegistryProperty failed");
-    }
-    std::vector<BYTE> value = AllocateRecord(size);
-    if (!SetupDiGetDeviceRegistryPropertyW(list, &device, SPDRP_DRIVER, nullptr, value.data(), size, &size))
-        TS_THROW(TSRuntimeError, "SetupDiGetDeviceRegistryProperty failed");
-    key = ToUtf8(TextAt(value, 0, size));
-    return true;
-}
-
 std::u16string InterfacePath(HDEVINFO list, SP_DEVICE_INTERFACE_DATA& itf) {
     DWORD size = 0;
     if (SetupDiGetDeviceInterfaceDetailW(list, &itf, nullptr, 0, &size, nullptr) ||
@@ -158,6 +141,22 @@ Result WalkForFirst(std::uint32_t vendorId, std::uint32_t productId, const std::
 }
 
 }  // namespace
+
+bool ReadDriverKey(HDEVINFO list, SP_DEVINFO_DATA& device, std::string& key) {
+    DWORD size = 0;
+    if (SetupDiGetDeviceRegistryPropertyW(list, &device, SPDRP_DRIVER, nullptr, nullptr, 0, &size) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        // A present device that no driver was installed for has no key; it
+        // cannot be the device looked for.
+        if (GetLastError() == ERROR_INVALID_DATA) return false;
+        TS_THROW(TSRuntimeError, "SetupDiGetDeviceRegistryProperty failed");
+    }
+    std::vector<BYTE> value = AllocateRecord(size);
+    if (!SetupDiGetDeviceRegistryPropertyW(list, &device, SPDRP_DRIVER, nullptr, value.data(), size, &size))
+        TS_THROW(TSRuntimeError, "SetupDiGetDeviceRegistryProperty failed");
+    key = ToUtf8(TextAt(value, 0, size));
+    return true;
+}
 
 // ---- Predicates ----
 

@@ -184,6 +184,9 @@ void GetPrinterMaxPacketSizes(HANDLE hub, ULONG port, const USB_NODE_CONNECTION_
 // The driver key name of the device on the port; empty when no driver was
 // installed for it.
 std::string GetDriverKeyName(HANDLE hub, ULONG port);
+// The driver key of a device in a device-information list (UTF-8); false
+// when no driver was installed for it, TSRuntimeError when it cannot be read.
+bool ReadDriverKey(HDEVINFO list, SP_DEVINFO_DATA& device, std::string& key);
 
 // ---- Lookups and opens. Paths are UTF-8; an empty result means no match ----
 

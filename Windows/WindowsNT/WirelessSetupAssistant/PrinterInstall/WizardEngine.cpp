@@ -225,23 +225,9 @@ std::string CWizardEngine::FindDriverKeyName() {
         if (!devices.IsValid() || !SetupDiOpenDeviceInfoW(devices.Get(), deviceId.data(), nullptr, 0, &device)) {
             return driverKeyName_;
         }
-        std::vector<BYTE> value;
-        DWORD size = 0;
-        while (!SetupDiGetDeviceRegistryPropertyW(devices.Get(), &device, SPDRP_DRIVER, nullptr,
-                                                  value.empty() ? nullptr : value.data(),
-                                                  static_cast<DWORD>(value.size()), &size)) {
-            // A size that does not grow would ask for ever.
-            if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= value.size()) {
-                return driverKeyName_;
-            }
-            value.assign(size, 0);
-        }
-        std::u16string key;
-        for (std::size_t i = 0; i + 1 < value.size() && (value[i] != 0 || value[i + 1] != 0); i += 2) {
-            key.push_back(static_cast<char16_t>(value[i] | (value[i + 1] << 8)));
-        }
-        if (!key.empty()) {
-            driverKeyName_ = Tessary::I8NString(key.c_str()).ToString();
+        std::string key;
+        if (ReadDriverKey(devices.Get(), device, key) && !key.empty()) {
+            driverKeyName_ = key;
         }
     } catch (...) {
         // Any broken link only means that no printer is known behind the queue.
