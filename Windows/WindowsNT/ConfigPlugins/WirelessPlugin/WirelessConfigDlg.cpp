@@ -722,8 +722,10 @@ int CWirelessConfigDlg::ApplySettings() {
         StoreControls();
         WriteCurrentSettingsToPrinter();
         if (!BluetoothSelected()) {
-            UpdateProfileHostID();
+            // Asked only of a profile about to be written: an answer to an
+            // apply that writes none would be lost.
             if (m_modified) {
+                UpdateProfileHostID();
                 CWaitCursor writing;
                 StoreControls();
                 WriteCurrentWiFiProfileToPrinter();
@@ -734,9 +736,10 @@ int CWirelessConfigDlg::ApplySettings() {
             m_record->bluetooth = m_bluetooth;
         }
     } catch (const std::exception&) {
+        // The edit stays on show and marked, so that the next apply (or the
+        // host's question) still writes it.
         ClosePrinter();
         Message(kUnknownError, MB_OK | MB_ICONSTOP);
-        m_modified = false;
         return kConfigUnreachable;
     }
     m_modified = false;
@@ -895,7 +898,6 @@ int CWirelessConfigDlg::TestConnection() {
         }
         ClosePrinter();
         Message(kUnknownError, MB_OK | MB_ICONSTOP);
-        m_modified = false;
         return kConfigInvalid;
     }
 }

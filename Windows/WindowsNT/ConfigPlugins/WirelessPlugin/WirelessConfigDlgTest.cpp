@@ -306,16 +306,31 @@ TEST_F(WirelessConfigTest, ApplySendsTheSettingsThenTheOneEditedProfile) {
     }
 }
 
-TEST_F(WirelessConfigTest, AFailedApplyIsToldAndTheChannelReleased) {
+TEST_F(WirelessConfigTest, AnApplyThatWritesNoProfileAsksNothingOfItsHost) {
+    CBaseConfigDlg& dialog = OpenAndRead();
+    ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"setPrinterSettings"}));
+    EXPECT_EQ(rig.dock->FindProfile(2)->defaultHostId, "HOST-ELSEWHERE");
+}
+
+TEST_F(WirelessConfigTest, AFailedApplyIsToldAndKeepsTheEditForTheNextApply) {
     CBaseConfigDlg& dialog = OpenAndRead();
     Pane().Type(kSsidEdit, u"Cafe");
     rig.dock->SetFault("setProfileData", DockPrinter::Fault{.times = 1, .result = 7});
     rig.driver.AnswerNextMessageBox(IDNO);
     rig.driver.ExpectMessageBox(kUnknownError, IDOK);
     EXPECT_EQ(dialog.ApplySettings(), kConfigUnreachable);
-    EXPECT_TRUE(dialog.AreSettingsSaved()) << "a failed apply clears the edits' mark";
+    EXPECT_FALSE(dialog.AreSettingsSaved()) << "the edit on show is still to be applied";
     EXPECT_FALSE(rig.dock->InConfigMode());
     EXPECT_EQ(rig.dock->FindProfile(2)->wifi.ssid, "HomeNet");
+
+    rig.dock->ClearHistory();
+    rig.driver.AnswerNextMessageBox(IDNO);
+    ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"setPrinterSettings", "setProfileData"}));
+    EXPECT_EQ(rig.dock->FindProfile(2)->wifi.ssid, "Cafe");
+    EXPECT_TRUE(dialog.AreSettingsSaved());
 }
 
 TEST_F(WirelessConfigTest, AFailedYesApplyOnAnotherEntryPutsTheListBack) {
@@ -488,6 +503,7 @@ TEST_F(WirelessConfigTest, TestConnectionWritesOnlyAnEditAndPutsBackWhatThePrint
     EXPECT_EQ(rig.dock->FindProfile(2)->wifi.ssid, "HomeNet");
     EXPECT_FALSE(rig.dock->InConfigMode());
     EXPECT_EQ(rig.dock->GetCounters().enters, rig.dock->GetCounters().leaves);
+    EXPECT_FALSE(dialog.AreSettingsSaved()) << "a failed test keeps the edit to be applied";
 
     // The dock takes the trial profile but its answer is unreadable: what
     // it held goes back all the same, and no search runs.
