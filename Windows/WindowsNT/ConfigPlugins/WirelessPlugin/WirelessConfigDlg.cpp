@@ -443,18 +443,22 @@ void CWirelessConfigDlg::OnProfileChanged() {
     const int previous = m_record->selected;
     const int index = m_profileList.GetCurSel();
     if (index == previous) return;
-    if (m_modified) {
-        const int answer = Message(kApplyQuestion, MB_YESNOCANCEL | MB_ICONQUESTION);
-        // A failed apply leaves the edits with the previous entry: the list
-        // must show that entry again, or the next apply would store its
-        // profile under the name of the one now shown.
-        if (answer == IDCANCEL || (answer == IDYES && ApplySettings() != kConfigSuccess)) {
-            m_profileList.SetCurSel(previous);
-            return;
-        }
-        if (answer == IDNO) m_modified = false;
+    // A failed apply leaves the edits with the previous entry: the list must
+    // show that entry again, or the next apply would store its profile under
+    // the name of the one now shown.
+    if (!MayLeaveEntry()) {
+        m_profileList.SetCurSel(previous);
+        return;
     }
     SelectEntry(index);
+}
+
+bool CWirelessConfigDlg::MayLeaveEntry() {
+    if (!m_modified) return true;
+    // No lets the edits go only once another entry is taken: an entry that
+    // is refused leaves them on show, and they stay marked.
+    const int answer = Message(kApplyQuestion, MB_YESNOCANCEL | MB_ICONQUESTION);
+    return answer == IDNO || (answer == IDYES && ApplySettings() == kConfigSuccess);
 }
 
 void CWirelessConfigDlg::SelectEntry(int index) {
@@ -815,14 +819,24 @@ void CWirelessConfigDlg::OnRename() {
 
 int CWirelessConfigDlg::RunWizard() {
     AFX_MANAGE_STATE(DessmarModuleState());
-    if (!m_record || m_record->readFailed) return kConfigInvalid;
-    if (!ValidateControls()) return kConfigInvalid;
-    StoreControls();
+    if (!m_record || m_record->readFailed || m_record->selected < 0) return kConfigInvalid;
     std::vector<Profile> profiles = m_record->profiles;
     int selected = m_record->selected;
-    if (BluetoothSelected() || selected < 0) {
+    // From the Bluetooth entry the wizard edits the first profile, and the
+    // pane moves there with its result: the Bluetooth edits are settled
+    // first, as for a change of entry.
+    const bool fromBluetooth = BluetoothSelected();
+    if (fromBluetooth) {
+        if (profiles.empty()) return kConfigInvalid;
         selected = 0;
+        if (!Supported(profiles[0].GetWiFiSettings())) {
+            Message(kUnsupportedProfile, MB_OK | MB_ICONEXCLAMATION);
+            return kConfigInvalid;
+        }
+        if (!MayLeaveEntry()) return kConfigInvalid;
     } else {
+        if (!ValidateControls()) return kConfigInvalid;
+        StoreControls();
         profiles[static_cast<std::size_t>(selected)] = m_profile;
     }
     std::unique_ptr<CAssistantDialog> wizard;
@@ -836,7 +850,11 @@ int CWirelessConfigDlg::RunWizard() {
         return kConfigInvalid;
     }
     if (!wizard) return kConfigInvalid;
-    if (wizard->DoModal() == IDOK && !BluetoothSelected()) {
+    if (wizard->DoModal() == IDOK) {
+        if (fromBluetooth) {
+            m_profileList.SetCurSel(selected);
+            SelectEntry(selected);
+        }
         m_profile = wizard->GetProfile();
         m_settings = wizard->GetPrinterSettings();
         m_modified = true;

@@ -63,6 +63,9 @@ private:
     void FillChannelList();
     void FillProfileList();
     void SelectEntry(int index);
+    // Settles unapplied edits before the pane leaves the entry on show (the
+    // apply question); false when they stay.
+    bool MayLeaveEntry();
     void LoadControls();
     void LoadWiFiControls();
     void UpdateControlStates();

@@ -57,6 +57,25 @@ const std::u16string kOtherNetwork =
     u"review the other screens in order to ensure that the configuration is correct.";
 const std::u16string kNotFound = u"The printer could not be located on the network.";
 
+// A profile secured in a way the pane cannot edit.
+Dock::Profile WpaProfile(int id, const std::string& name) {
+    Dock::Profile wpa = WizardTest::DockProfile(id, name);
+    wpa.wifi.network = Dock::NetworkMode::WpaPsk;
+    wpa.wifi.data = Dock::DataMode::Tkip;
+    wpa.wifi.keys = Dock::KeyKind::WpaPsk;
+    wpa.wifi.wpaKey = "passphrase";
+    return wpa;
+}
+
+// The row of a network list (12045) showing `ssid`; fails the test when
+// there is none.
+int RowOf(const Mfc::ModalSession& s, const char16_t* ssid) {
+    const auto list = s.Rows(12045);
+    const auto row = std::find_if(list.begin(), list.end(), [&](const auto& r) { return r[1] == CString(ssid); });
+    EXPECT_NE(row, list.end()) << s.Render();
+    return row == list.end() ? -1 : static_cast<int>(row - list.begin());
+}
+
 // Counts the beeps of the dialog layer.
 class BeepCounter : public Mfc::WindowObserver {
 public:
@@ -106,6 +125,19 @@ protected:
     }
 
     Mfc::ModalSession& Pane() { return *session_; }
+
+    // In the partial wizard on its network screen: scans (the warning
+    // accepted), chooses Cafe and finishes. The number of networks found.
+    int ChooseCafeAndFinish(Mfc::ModalSession& w) {
+        EXPECT_EQ(WizardTest::ScreenOf(w), NetworkSelectionScreen) << w.Render();
+        rig.driver.AnswerNextMessageBox(IDOK);  // the scan interrupts printing
+        w.Click(13128);
+        w.PumpUntil([&] { return !w.Rows(12045).empty(); });
+        const int rows = static_cast<int>(w.Rows(12045).size());
+        w.ClickRow(12045, RowOf(w, u"Cafe"));
+        w.Click(WizardTest::kFinish);
+        return rows;
+    }
 
     Rig rig;
     ConfigPlugin plugin;
@@ -170,11 +202,7 @@ TEST_F(WirelessConfigTest, ShowsTheProfilesThenBluetoothWithTheLastConfiguredPro
 }
 
 TEST_F(WirelessConfigTest, ProfilesWithWpaOrAesCannotBeChosenAndTheSelectionStays) {
-    Dock::Profile wpa = WizardTest::DockProfile(3, "Wpa");
-    wpa.wifi.network = Dock::NetworkMode::WpaPsk;
-    wpa.wifi.data = Dock::DataMode::Tkip;
-    wpa.wifi.keys = Dock::KeyKind::WpaPsk;
-    wpa.wifi.wpaKey = "passphrase";
+    const Dock::Profile wpa = WpaProfile(3, "Wpa");
     Dock::Profile aes = wpa;
     aes.id = 4;
     aes.profileName = "Aes";
@@ -196,6 +224,22 @@ TEST_F(WirelessConfigTest, ProfilesWithWpaOrAesCannotBeChosenAndTheSelectionStay
     ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
     EXPECT_EQ(rig.dock->FindProfile(2)->friendlyName, "Hall dock");
     EXPECT_EQ(rig.dock->FindProfile(3)->friendlyName, "Wpa dock");
+}
+
+TEST_F(WirelessConfigTest, NoThenAnEntryThatCannotBeChosenKeepsTheEditsShownAndMarked) {
+    rig.dock->PutProfile(WpaProfile(3, "Wpa"));
+    CBaseConfigDlg& dialog = OpenAndRead();
+    Pane().Type(kNameEdit, u"Hall dock");
+    rig.driver.ExpectMessageBox(kApplyQuestion, IDNO);
+    rig.driver.ExpectMessageBox(kUnsupported, IDOK);
+    Pane().SelectCombo(kProfileList, 3);
+    EXPECT_EQ(Pane().ComboIndex(kProfileList), kHomeEntry);
+    EXPECT_EQ(Pane().Text(kNameEdit), u"Hall dock");
+    EXPECT_FALSE(dialog.AreSettingsSaved()) << "what is shown is what an apply writes";
+
+    rig.driver.AnswerNextMessageBox(IDNO);
+    ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    EXPECT_EQ(rig.dock->FindProfile(2)->friendlyName, "Hall dock");
 }
 
 TEST_F(WirelessConfigTest, ValidationRefusesWithItsMessageAndSendsNothing) {
@@ -436,17 +480,7 @@ TEST_F(WirelessConfigTest, ThePartialWizardsNetworkLandsInTheEditedProfile) {
         w.Click(WizardTest::kNext);
         EXPECT_EQ(w.Text(13002), u"Home dock");
         w.Click(WizardTest::kNext);
-        ASSERT_EQ(WizardTest::ScreenOf(w), NetworkSelectionScreen) << w.Render();
-        rig.driver.AnswerNextMessageBox(IDOK);  // the scan interrupts printing
-        w.Click(13128);
-        w.PumpUntil([&] { return !w.Rows(12045).empty(); });
-        const auto list = w.Rows(12045);
-        rows = static_cast<int>(list.size());
-        const auto cafe =
-            std::find_if(list.begin(), list.end(), [](const auto& row) { return row[1] == CString(u"Cafe"); });
-        ASSERT_NE(cafe, list.end()) << w.Render();
-        w.ClickRow(12045, static_cast<int>(cafe - list.begin()));
-        w.Click(WizardTest::kFinish);
+        rows = ChooseCafeAndFinish(w);
     });
     ASSERT_EQ(dialog.RunWizard(), kConfigSuccess);
     EXPECT_EQ(rows, 2) << "the access points in range";
@@ -458,6 +492,29 @@ TEST_F(WirelessConfigTest, ThePartialWizardsNetworkLandsInTheEditedProfile) {
     ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
     EXPECT_EQ(rig.dock->FindProfile(2)->wifi.ssid, "Cafe");
     EXPECT_EQ(rig.dock->FindProfile(2)->wifi.channel, 1);
+}
+
+TEST_F(WirelessConfigTest, TheWizardFromTheBluetoothEntryLeavesItsWorkInTheProfileItEdited) {
+    CBaseConfigDlg& dialog = OpenAndRead();
+    Pane().SelectCombo(kProfileList, kBluetoothEntry);
+    rig.driver.OnNextModal([&](Mfc::ModalSession& w) {
+        w.Click(WizardTest::kNext);
+        EXPECT_EQ(w.Text(13002), u"Glimmer Dock") << "the first profile's name";
+        w.Type(13002, u"Porch dock");
+        w.Click(WizardTest::kNext);
+        ChooseCafeAndFinish(w);
+    });
+    ASSERT_EQ(dialog.RunWizard(), kConfigSuccess);
+    EXPECT_EQ(Pane().ComboIndex(kProfileList), 0);
+    EXPECT_EQ(Pane().Text(kNameEdit), u"Porch dock");
+    EXPECT_EQ(Pane().Text(kSsidEdit), u"Cafe");
+    EXPECT_FALSE(dialog.AreSettingsSaved());
+
+    rig.driver.AnswerNextMessageBox(IDNO);
+    ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    EXPECT_EQ(rig.dock->FindProfile(0)->friendlyName, "Porch dock");
+    EXPECT_EQ(rig.dock->FindProfile(0)->wifi.ssid, "Cafe");
+    EXPECT_EQ(rig.dock->Bluetooth().friendlyName, "Glimmer Dock");
 }
 
 TEST_F(WirelessConfigTest, TestConnectionWritesOnlyAnEditAndPutsBackWhatThePrinterHeld) {
