@@ -782,6 +782,12 @@ void CWirelessConfigDlg::OnFindNetworks() {
         m_record->networks = dialog.GetNetworks();
         const WiFiSettings* chosen = dialog.GetChosenNetwork();
         if (result != IDOK || chosen == nullptr) return;
+        // The advanced settings know only WEP: they would make an open
+        // profile of a WPA network, which could never join it.
+        if (!Supported(*chosen)) {
+            Message(kUnsupportedProfile, MB_OK | MB_ICONEXCLAMATION);
+            return;
+        }
         m_profile.SetWiFiSettings(*chosen);
         LoadWiFiControls();
         m_modified = true;

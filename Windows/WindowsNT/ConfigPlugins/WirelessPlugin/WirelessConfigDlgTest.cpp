@@ -646,4 +646,30 @@ TEST_F(WirelessConfigTest, AdvancedAndFindNetworksEditTheProfileThatIsApplied) {
     EXPECT_TRUE(dialog.AreSettingsSaved());
 }
 
+TEST_F(WirelessConfigTest, AFoundNetworkWhoseSecurityCannotBeEditedHereIsRefused) {
+    Platform::AccessPoint wpa;
+    wpa.ssid = "Lab";
+    wpa.authentication = Platform::WifiAuthentication::WpaPsk;
+    wpa.encryption = Platform::WifiEncryption::Tkip;
+    wpa.wpaKey = "passphrase";
+    Platform::GetMachine().Wireless().SetAccessPoints({WizardTest::Office(), WizardTest::Cafe(), wpa});
+    CBaseConfigDlg& dialog = OpenAndRead();
+    rig.driver.AnswerNextMessageBox(IDOK);
+    rig.driver.OnNextModal([](Mfc::ModalSession& find) {
+        ASSERT_TRUE(find.PumpUntil([&] { return find.Rows(12045).size() == 3; }));
+        find.ClickRow(12045, RowOf(find, u"Lab"));
+        find.Click(IDOK);
+    });
+    rig.driver.ExpectMessageBox(kUnsupported, IDOK);
+    Pane().Click(kFindButton);
+    EXPECT_EQ(Pane().Text(kSsidEdit), u"HomeNet");
+    EXPECT_TRUE(dialog.AreSettingsSaved());
+    // What is written keeps the profile's own network.
+    Pane().Type(kNameEdit, u"Hall dock");
+    rig.driver.AnswerNextMessageBox(IDNO);
+    ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    EXPECT_EQ(rig.dock->FindProfile(2)->wifi.ssid, "HomeNet");
+    EXPECT_EQ(rig.dock->FindProfile(2)->wifi.data, Dock::DataMode::None);
+}
+
 }  // namespace
