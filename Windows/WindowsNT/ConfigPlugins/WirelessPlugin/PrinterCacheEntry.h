@@ -14,6 +14,7 @@ struct PrinterCacheEntry {
     bool readFailed = false;
     std::vector<Profile> profiles;
     BluetoothProfile bluetooth;
+    bool bluetoothUnread = false;  // the printer answered the Bluetooth read with an error
     int selected = -1;
     std::vector<WiFiSettings> networks;
     bool scanAccepted = false;

@@ -369,11 +369,15 @@ int CWirelessConfigDlg::NewPrinterSelected(const PrinterInfoResult& printer, con
                      "Invalid response received for 'get all profiles' request in "
                      "CConfigUtilityDlg::NewPrinterSelected");
         }
-        if (!GetBluetoothProfile(NetConfigNames::kDockConfig, api, m_record->bluetooth)) {
+        // An error answer carries no Bluetooth settings: that entry alone
+        // stays unread (and is never written back); the profiles stand.
+        int bluetoothResult = -1;
+        if (!GetBluetoothProfile(NetConfigNames::kDockConfig, api, m_record->bluetooth, bluetoothResult)) {
             TS_THROW(Tessary::TSRuntimeError,
                      "Invalid response received for 'get Bluetooth profile' request in "
                      "CConfigUtilityDlg::NewPrinterSelected");
         }
+        m_record->bluetoothUnread = bluetoothResult != 0;
         m_record->settings = m_settings;
         m_record->printer = printer;
         ClosePrinter();
@@ -391,6 +395,10 @@ int CWirelessConfigDlg::NewPrinterSelected(const PrinterInfoResult& printer, con
 
 bool CWirelessConfigDlg::BluetoothSelected() const {
     return m_record && m_record->selected >= 0 && m_record->selected == static_cast<int>(m_record->profiles.size());
+}
+
+bool CWirelessConfigDlg::BluetoothUnread() const {
+    return BluetoothSelected() && m_record->bluetoothUnread;
 }
 
 void CWirelessConfigDlg::FillProfileList() {
@@ -537,8 +545,9 @@ void CWirelessConfigDlg::UpdateControlStates() {
     set(kChannelLabel, !bluetooth && adHoc, networkEditable);
     set(kChannelList, !bluetooth && adHoc, networkEditable);
 
-    const bool bluetoothOn = !failed && IsDlgButtonChecked(kBluetoothCheck) == BST_CHECKED;
-    set(kBluetoothCheck, bluetooth, !failed);
+    const bool bluetoothEditable = !failed && !m_record->bluetoothUnread;
+    const bool bluetoothOn = bluetoothEditable && IsDlgButtonChecked(kBluetoothCheck) == BST_CHECKED;
+    set(kBluetoothCheck, bluetooth, bluetoothEditable);
     for (int id : {kBluetoothNameLabel, kBluetoothNameEdit, kPinLabel, kPinEdit, kTrustedCheck}) {
         set(id, bluetooth, bluetoothOn);
     }
@@ -611,6 +620,8 @@ bool CWirelessConfigDlg::ValidateControls() {
         }
         return true;
     }
+    // Its controls are disabled and nothing of them is written.
+    if (BluetoothUnread()) return true;
 
     CString name;
     GetDlgItemText(kBluetoothNameEdit, name);
@@ -712,7 +723,7 @@ void CWirelessConfigDlg::RestorePrinterProfiles() {
 int CWirelessConfigDlg::ApplySettings() {
     AFX_MANAGE_STATE(DessmarModuleState());
     // Without what the printer holds there is nothing sound to write back.
-    if (!m_record || m_record->readFailed) return kConfigUnreachable;
+    if (!m_record || m_record->readFailed || BluetoothUnread()) return kConfigUnreachable;
     CWaitCursor wait;
     if (!ValidateControls()) return kConfigInvalid;
     try {

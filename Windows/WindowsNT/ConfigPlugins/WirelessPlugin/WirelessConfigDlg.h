@@ -60,6 +60,8 @@ protected:
 
 private:
     bool BluetoothSelected() const;
+    // The Bluetooth entry is selected and the printer refused its settings.
+    bool BluetoothUnread() const;
     void FillChannelList();
     void FillProfileList();
     void SelectEntry(int index);

@@ -165,6 +165,24 @@ TEST_F(WirelessConfigTest, AFailedReadLeavesAnEmptyDisabledPaneThatWritesNothing
     EXPECT_TRUE(rig.dock->Requests().empty());
 }
 
+TEST_F(WirelessConfigTest, ARefusedBluetoothReadLeavesOnlyThatEntryUnreadableAndUnwritten) {
+    CBaseConfigDlg& dialog = Open();
+    rig.dock->SetFault("getBluetoothProfile", DockPrinter::Fault{.result = 3});
+    ASSERT_EQ(dialog.NewPrinterSelected(rig.printer, PrinterConfig()), kConfigSuccess);
+    EXPECT_EQ(Pane().ComboItems(kProfileList), (std::vector<CString>{u"Default", u"Office", u"Home", u"Bluetooth"}));
+    EXPECT_EQ(Pane().Text(kSsidEdit), u"HomeNet");
+    EXPECT_TRUE(Pane().Enabled(kSsidEdit));
+
+    Pane().SelectCombo(kProfileList, kBluetoothEntry);
+    for (int id : {kBluetoothCheck, kBluetoothNameEdit, kPinEdit, kTrustedCheck}) {
+        EXPECT_FALSE(Pane().Enabled(id)) << id;
+    }
+    rig.dock->ClearHistory();
+    EXPECT_EQ(dialog.ApplySettings(), kConfigUnreachable);
+    EXPECT_TRUE(rig.dock->Requests().empty()) << "nothing of an unread entry goes back";
+    EXPECT_EQ(rig.dock->Bluetooth().friendlyName, "Glimmer Dock");
+}
+
 TEST_F(WirelessConfigTest, ShowsTheProfilesThenBluetoothWithTheLastConfiguredProfileChosen) {
     CBaseConfigDlg& dialog = OpenAndRead();
     EXPECT_EQ(Pane().ComboItems(kProfileList), (std::vector<CString>{u"Default", u"Office", u"Home", u"Bluetooth"}));
