@@ -279,17 +279,21 @@ bool CConfigUtilityDlg::Apply() {
     CBaseConfigDlg* dialog = plugin_.Dialog();
     if (dialog == nullptr) return true;
     const int status = dialog->ApplySettings();
-    if (dialog->NeedsRescanAfterApply()) {
+    // Asked after every apply, as plug-ins expect; a rescan only follows
+    // settings that reached the printer.
+    const bool rescan = dialog->NeedsRescanAfterApply();
+    // The plug-in has told the user why it failed; its edits stay, still
+    // unsaved, for another Apply or for the question when the user leaves.
+    // Reloading here would ask that question at once, and a Yes would apply
+    // and fail again one level deeper.
+    if (status != kConfigSuccess) return false;
+    if (rescan) {
         try {
             Rescan();
         } catch (...) {
         }
     }
-    if (status == kConfigSuccess) return true;
-    // Reload the printer shown, not a choice the user has yet to confirm.
-    printerList_.SetCurSel(static_cast<int>(currentIndex_));
-    LoadPluginForSelection();
-    return false;
+    return true;
 }
 
 void CConfigUtilityDlg::RunDeferredRescan() {

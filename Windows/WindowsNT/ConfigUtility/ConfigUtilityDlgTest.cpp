@@ -28,7 +28,8 @@ using ::testing::ElementsAre;
 
 constexpr char16_t kPluginA[] = u"VelmoTestPluginA";
 constexpr char16_t kPluginB[] = u"VelmoTestPluginB";
-constexpr int kValueEdit = 1001;  // the test plug-ins' edit box
+constexpr int kValueEdit = 1001;        // the test plug-ins' edit box
+constexpr int kDeviceNameEdit = 12010;  // the Bluetooth plug-in's device name
 
 std::u16string Wide(const std::string& text) {
     return std::u16string(text.begin(), text.end());
@@ -190,21 +191,41 @@ TEST_F(ConfigUtilityTest, LeaveCheckNoDropsTheEditsAndCancelKeepsThePrinter) {
     EXPECT_EQ(s.Result(), IDOK);
 }
 
-TEST_F(ConfigUtilityTest, AFailedApplyReloadsAndAsksAgain) {
-    PluginScript(kPluginA).applyStatuses = {kConfigInvalid, kConfigSuccess};
+TEST_F(ConfigUtilityTest, AFailedApplyIsToldOnceAndAsksAgainOnlyWhenLeaving) {
+    // The Bluetooth plug-in on the dock: it asks for a rescan after every
+    // apply.
+    Map({{0x410F, "Corrani"}, {0x410B, "VelmoTestPluginB"}});
+    const std::u16string question = u"The settings have changed. Do you want to save the changes?";
+    const std::u16string unreachable =
+        u"Unable to communicate with the printer. Please check your cable connections and try again.";
     auto s = Start();
-    s.Type(kValueEdit, u"bad");
-    ClearPluginLog();
-    // The reload after the failure asks again; Yes applies again.
-    driver_.AnswerNextMessageBox(IDYES);
+    ASSERT_NE(dialog_.PluginDialog(), nullptr);
+
+    // Refused: the plug-in says why, and nothing follows.
+    s.Type(kDeviceNameEdit, u"");
+    driver_.ExpectMessageBox(u"Please enter a device name.", IDOK);
     s.Click(IDC_APPLY);
-    const auto calls = PluginCalls(kPluginA);
-    EXPECT_EQ(CountOf(calls, "ApplySettings bad -> 1004"), 1);
-    EXPECT_EQ(CountOf(calls, "ApplySettings bad -> 0"), 1);
-    EXPECT_EQ(CountOf(calls, "NeedsRescanAfterApply"), 2) << "asked after every apply, failed or not";
-    EXPECT_EQ(CountOf(calls, "CreateConfigDialog"), 1) << "reloaded once";
-    EXPECT_EQ(s.Text(kValueEdit), CString(u""));
     EXPECT_EQ(driver_.MessageBoxes().size(), 1u);
+
+    // The printer gone: told once; no rescan, and the edit stays.
+    s.Type(kDeviceNameEdit, u"Hall dock");
+    dock_->Unplug();
+    driver_.ExpectMessageBox(unreachable, IDOK);
+    s.Click(IDC_APPLY);
+    EXPECT_EQ(driver_.MessageBoxes().size(), 2u);
+    EXPECT_EQ(s.ComboItems(IDC_PRINTER_LIST).size(), 2u);
+    EXPECT_EQ(s.Text(kDeviceNameEdit), CString(u"Hall dock"));
+
+    // Leaving asks; Yes applies again, fails again, and the user stays.
+    driver_.ExpectMessageBox(question, IDYES);
+    driver_.ExpectMessageBox(unreachable, IDOK);
+    s.Click(IDOK);
+    EXPECT_TRUE(s.IsOpen());
+    // No drops the edit and ends it.
+    driver_.ExpectMessageBox(question, IDNO);
+    s.Click(IDOK);
+    EXPECT_EQ(s.Result(), IDOK);
+    EXPECT_EQ(driver_.MessageBoxes().size(), 5u);
 }
 
 TEST_F(ConfigUtilityTest, RescanKeepsThePrinterByDriverKey) {
