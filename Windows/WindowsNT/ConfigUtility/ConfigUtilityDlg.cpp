@@ -218,20 +218,13 @@ void CConfigUtilityDlg::LoadPluginForSelection() {
     CWaitCursor wait;
     currentIndex_ = static_cast<std::uint32_t>(selection);
     auto& entry = printers_[currentIndex_];
-    bool load = true;
-    if (!entry.visited) {
-        entry.visited = true;
-        PrinterDevice device(entry.printer.driverKeyName, static_cast<int>(entry.printer.maxOutPacketSize),
-                             static_cast<int>(entry.printer.maxInPacketSize));
-        std::string id;
-        device.GetDeviceID(id);
-        if (!IdentifyPrinterFromDeviceID(id.c_str())) {
-            ShowMessage(IDS_NOT_SUPPORTED, MB_OK);
-            entry.unsupported = true;
-            load = false;
-        }
-    }
-    if (load) {
+    if (!Identify(entry)) {
+        // The plug-in of the printer before would write to a printer the
+        // list no longer shows.
+        plugin_.Unload();
+        identityText_.Empty();
+        identityStatic_.ShowWindow(SW_HIDE);
+    } else {
         PrinterConfig description;
         LoadPrinterConfigByVidPid(GetPrinterConfigPath(), entry.printer.vendorId, entry.printer.productId, description);
         plugin_.Load(entry.pluginName);
@@ -248,6 +241,28 @@ void CConfigUtilityDlg::LoadPluginForSelection() {
     }
     serialText_ = Tessary::I8NString(entry.printer.serialNumber).c_str();
     UpdateData(FALSE);
+}
+
+bool CConfigUtilityDlg::Identify(PrinterEntry& entry) {
+    if (!entry.visited) {
+        std::string id;
+        try {
+            PrinterDevice device(entry.printer.driverKeyName, static_cast<int>(entry.printer.maxOutPacketSize),
+                                 static_cast<int>(entry.printer.maxInPacketSize));
+            device.GetDeviceID(id);
+        } catch (const std::exception&) {
+            // Not visited: its next selection reads it again.
+            ShowMessage(IDS_OPERATION_FAILED, MB_OK);
+            return false;
+        }
+        entry.unsupported = !IdentifyPrinterFromDeviceID(id.c_str());
+        entry.visited = true;
+    }
+    if (entry.unsupported) {
+        ShowMessage(IDS_NOT_SUPPORTED, MB_OK);
+        return false;
+    }
+    return true;
 }
 
 void CConfigUtilityDlg::LayOutPlugin() {

@@ -147,23 +147,42 @@ TEST_F(ConfigUtilityTest, ListsThePrintersAndLoadsEachOnesPlugin) {
     EXPECT_EQ(ConfigPlugin::LoadedCount(), 0);
 }
 
-TEST_F(ConfigUtilityTest, APrinterTheIdentificationRejectsGetsNoPlugin) {
-    // A base dock on firmware older than 3.01.
+TEST_F(ConfigUtilityTest, ARejectedPrinterStaysRejectedAndAnUnreadableOneIsIdentifiedAgain) {
+    // A dock whose device id cannot be read, and a base dock on firmware
+    // older than 3.01.
     studio_->Unplug();
+    dock_->SetDeviceIdBase("");
     auto old = Dock(0x410F, u"Glimmer Dock", u"GD0002", "MFG:Velmo;MDL:Glimmer Dock;VER:3.0;");
     old->Attach(hub_, 2);
+    const std::u16string failed = u"The operation failed.";
+    const std::u16string rejected = u"This printer is not supported by the configuration utility.";
+    driver_.ExpectMessageBox(failed, IDOK);
     auto s = Start();
-    ClearPluginLog();
-    driver_.ExpectMessageBox(u"This printer is not supported by the configuration utility.", IDOK);
+    ASSERT_TRUE(s.IsOpen()) << "one unreadable printer does not end the program";
+    EXPECT_EQ(s.Text(IDC_SERIAL), CString(u"GD0001"));
+    EXPECT_EQ(dialog_.PluginDialog(), nullptr);
+
+    driver_.ExpectMessageBox(rejected, IDOK);
     s.SelectCombo(IDC_PRINTER_LIST, 1);
-    // The first printer's plug-in stays; the serial shown is the chosen one's.
-    EXPECT_EQ(CountOf(PluginCalls(kPluginA), "DestroyWindow"), 0);
     EXPECT_EQ(s.Text(IDC_SERIAL), CString(u"GD0002"));
-    // A second visit skips the identification and loads the plug-in.
+    // Still unreadable: read again, and told again.
+    driver_.ExpectMessageBox(failed, IDOK);
     s.SelectCombo(IDC_PRINTER_LIST, 0);
+    EXPECT_EQ(dialog_.PluginDialog(), nullptr);
+    // Readable now: identified, and its plug-in loads.
+    dock_->SetDeviceIdBase("MFG:Velmo;MDL:Glimmer Dock;VER:3.01;");
+    driver_.ExpectMessageBox(rejected, IDOK);
     s.SelectCombo(IDC_PRINTER_LIST, 1);
-    EXPECT_EQ(driver_.MessageBoxes().size(), 1u);
-    EXPECT_EQ(CountOf(PluginCalls(kPluginA), "NewPrinterSelected GD0002"), 1);
+    s.SelectCombo(IDC_PRINTER_LIST, 0);
+    EXPECT_EQ(CountOf(PluginCalls(kPluginA), "NewPrinterSelected GD0001"), 1);
+    // The rejected printer stays rejected, and the plug-in of the one before
+    // does not stay behind under its name.
+    driver_.ExpectMessageBox(rejected, IDOK);
+    s.SelectCombo(IDC_PRINTER_LIST, 1);
+    EXPECT_EQ(dialog_.PluginDialog(), nullptr);
+    EXPECT_EQ(s.Text(IDC_SERIAL), CString(u"GD0002"));
+    EXPECT_EQ(CountOf(PluginCalls(kPluginA), "NewPrinterSelected GD0002"), 0);
+    EXPECT_EQ(driver_.MessageBoxes().size(), 5u);
 }
 
 TEST_F(ConfigUtilityTest, LeaveCheckNoDropsTheEditsAndCancelKeepsThePrinter) {
