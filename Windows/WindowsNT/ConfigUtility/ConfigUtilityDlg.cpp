@@ -77,7 +77,7 @@ int CConfigUtilityDlg::ShowMessage(UINT textId, UINT style) {
 BOOL CConfigUtilityDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     UpdateData(FALSE);
-    // The dialog layer draws no icons; the handle stays null until it loads them.
+    icon_ = LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDI_CONFIG_UTILITY));
     SetIcon(icon_, TRUE);
     SetIcon(icon_, FALSE);
     try {
@@ -152,15 +152,20 @@ bool CConfigUtilityDlg::Rescan() {
 bool CConfigUtilityDlg::RescanKeeping(std::string driverKey) {
     rescanDeferred_ = false;
     const auto previous = printers_;
+    UINT failure = 0;
     try {
         FindUsbDevices();
     } catch (const Tessary::TSRuntimeError&) {
-        printers_ = previous;
-        ShowMessage(IDS_SCAN_FAILED, MB_OK);
-        return false;
+        failure = IDS_SCAN_FAILED;
     } catch (...) {
+        failure = IDS_SCAN_FAILED_UNEXPECTEDLY;
+    }
+    if (failure != 0) {
         printers_ = previous;
-        ShowMessage(IDS_SCAN_FAILED_UNEXPECTEDLY, MB_OK);
+        // A choice made while this scan was put off goes back: the list
+        // shows the printer whose plug-in is in place.
+        printerList_.SetCurSel(static_cast<int>(currentIndex_));
+        ShowMessage(failure, MB_OK);
         return false;
     }
     try {

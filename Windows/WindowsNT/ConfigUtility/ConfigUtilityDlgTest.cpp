@@ -9,6 +9,7 @@
 #include "Platform/Machine.h"
 #include "Platform/Registry.h"
 #include "Simulators/DockPrinter/DockPrinter.h"
+#include "Windows/Common/ResourceDLL.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -357,6 +358,35 @@ TEST_F(ConfigUtilityTest, ARescanAskedForDuringTheLeaveCheckWaitsForTheUsersChoi
     EXPECT_EQ(CountOf(PluginCalls(kPluginB), "CreateConfigDialog"), 1);
     EXPECT_EQ(dialog_.PluginDialog() != nullptr, true);
     EXPECT_EQ(driver_.MessageBoxes().size(), 1u);
+}
+
+TEST_F(ConfigUtilityTest, AFailedRescanLeavesTheListOnThePrinterWhosePluginIsShown) {
+    PluginScript(kPluginA).rescanAfterApply = true;
+    auto s = Start();
+    s.Type(kValueEdit, u"new name");
+    // An attached printer without a plug-in fails the rescan the apply asks
+    // for, put off until the user's choice of the studio printer is made.
+    auto wireless = Dock(0x4104, u"Glimmer Dock Wireless", u"GW0001", "MFG:Velmo;MDL:Glimmer Dock Wireless;VER:1.0;");
+    wireless->Attach(hub_, 3);
+    ClearPluginLog();
+    driver_.AnswerNextMessageBox(IDYES);
+    driver_.ExpectMessageBox(u"The printer scan failed. Make sure a supported printer is connected and switched on.",
+                             IDOK);
+    s.SelectCombo(IDC_PRINTER_LIST, 1);
+    EXPECT_EQ(CountOf(PluginCalls(kPluginA), "ApplySettings new name -> 0"), 1);
+    EXPECT_EQ(CountOf(PluginCalls(kPluginB), "CreateConfigDialog"), 0);
+    EXPECT_NE(dialog_.PluginDialog(), nullptr);
+    EXPECT_EQ(s.ComboIndex(IDC_PRINTER_LIST), 0);
+    EXPECT_EQ(s.Text(IDC_SERIAL), CString(u"GD0001"));
+    EXPECT_EQ(driver_.MessageBoxes().size(), 2u);
+}
+
+TEST_F(ConfigUtilityTest, TheWindowCarriesTheUtilitysIcon) {
+    auto s = Start();
+    const HICON icon = LoadIconW(ResourceDLL::Handle(), MAKEINTRESOURCEW(IDI_CONFIG_UTILITY));
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(dialog_.GetIcon(TRUE), icon);
+    EXPECT_EQ(dialog_.GetIcon(FALSE), icon);
 }
 
 TEST_F(ConfigUtilityTest, HelpOpensTheHelpFilesContents) {
