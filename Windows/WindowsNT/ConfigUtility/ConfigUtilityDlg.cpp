@@ -77,7 +77,7 @@ int CConfigUtilityDlg::ShowMessage(UINT textId, UINT style) {
 BOOL CConfigUtilityDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     UpdateData(FALSE);
-    // The dialog layer draws no icons; the handle stays null until it loads them.
+    icon_ = LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDI_CONFIG_UTILITY));
     SetIcon(icon_, TRUE);
     SetIcon(icon_, FALSE);
     try {
@@ -152,15 +152,20 @@ bool CConfigUtilityDlg::Rescan() {
 bool CConfigUtilityDlg::RescanKeeping(std::string driverKey) {
     rescanDeferred_ = false;
     const auto previous = printers_;
+    UINT failure = 0;
     try {
         FindUsbDevices();
     } catch (const Tessary::TSRuntimeError&) {
-        printers_ = previous;
-        ShowMessage(IDS_SCAN_FAILED, MB_OK);
-        return false;
+        failure = IDS_SCAN_FAILED;
     } catch (...) {
+        failure = IDS_SCAN_FAILED_UNEXPECTEDLY;
+    }
+    if (failure != 0) {
         printers_ = previous;
-        ShowMessage(IDS_SCAN_FAILED_UNEXPECTEDLY, MB_OK);
+        // A choice made while this scan was put off goes back: the list
+        // shows the printer whose plug-in is in place.
+        printerList_.SetCurSel(static_cast<int>(currentIndex_));
+        ShowMessage(failure, MB_OK);
         return false;
     }
     try {
@@ -218,20 +223,13 @@ void CConfigUtilityDlg::LoadPluginForSelection() {
     CWaitCursor wait;
     currentIndex_ = static_cast<std::uint32_t>(selection);
     auto& entry = printers_[currentIndex_];
-    bool load = true;
-    if (!entry.visited) {
-        entry.visited = true;
-        PrinterDevice device(entry.printer.driverKeyName, static_cast<int>(entry.printer.maxOutPacketSize),
-                             static_cast<int>(entry.printer.maxInPacketSize));
-        std::string id;
-        device.GetDeviceID(id);
-        if (!IdentifyPrinterFromDeviceID(id.c_str())) {
-            ShowMessage(IDS_NOT_SUPPORTED, MB_OK);
-            entry.unsupported = true;
-            load = false;
-        }
-    }
-    if (load) {
+    if (!Identify(entry)) {
+        // The plug-in of the printer before would write to a printer the
+        // list no longer shows.
+        plugin_.Unload();
+        identityText_.Empty();
+        identityStatic_.ShowWindow(SW_HIDE);
+    } else {
         PrinterConfig description;
         LoadPrinterConfigByVidPid(GetPrinterConfigPath(), entry.printer.vendorId, entry.printer.productId, description);
         plugin_.Load(entry.pluginName);
@@ -248,6 +246,28 @@ void CConfigUtilityDlg::LoadPluginForSelection() {
     }
     serialText_ = Tessary::I8NString(entry.printer.serialNumber).c_str();
     UpdateData(FALSE);
+}
+
+bool CConfigUtilityDlg::Identify(PrinterEntry& entry) {
+    if (!entry.visited) {
+        std::string id;
+        try {
+            PrinterDevice device(entry.printer.driverKeyName, static_cast<int>(entry.printer.maxOutPacketSize),
+                                 static_cast<int>(entry.printer.maxInPacketSize));
+            device.GetDeviceID(id);
+        } catch (const std::exception&) {
+            // Not visited: its next selection reads it again.
+            ShowMessage(IDS_OPERATION_FAILED, MB_OK);
+            return false;
+        }
+        entry.unsupported = !IdentifyPrinterFromDeviceID(id.c_str());
+        entry.visited = true;
+    }
+    if (entry.unsupported) {
+        ShowMessage(IDS_NOT_SUPPORTED, MB_OK);
+        return false;
+    }
+    return true;
 }
 
 void CConfigUtilityDlg::LayOutPlugin() {
@@ -279,17 +299,21 @@ bool CConfigUtilityDlg::Apply() {
     CBaseConfigDlg* dialog = plugin_.Dialog();
     if (dialog == nullptr) return true;
     const int status = dialog->ApplySettings();
-    if (dialog->NeedsRescanAfterApply()) {
+    // Asked after every apply, as plug-ins expect; a rescan only follows
+    // settings that reached the printer.
+    const bool rescan = dialog->NeedsRescanAfterApply();
+    // The plug-in has told the user why it failed; its edits stay, still
+    // unsaved, for another Apply or for the question when the user leaves.
+    // Reloading here would ask that question at once, and a Yes would apply
+    // and fail again one level deeper.
+    if (status != kConfigSuccess) return false;
+    if (rescan) {
         try {
             Rescan();
         } catch (...) {
         }
     }
-    if (status == kConfigSuccess) return true;
-    // Reload the printer shown, not a choice the user has yet to confirm.
-    printerList_.SetCurSel(static_cast<int>(currentIndex_));
-    LoadPluginForSelection();
-    return false;
+    return true;
 }
 
 void CConfigUtilityDlg::RunDeferredRescan() {

@@ -99,6 +99,9 @@ private:
     bool Rescan();
     bool RescanKeeping(std::string driverKey);
     void LoadPluginForSelection();
+    // Whether the entry's printer may have its plug-in: identified on the
+    // first selection whose device id read succeeds; tells the user when not.
+    bool Identify(PrinterEntry& entry);
     bool LeaveCheck();
     bool Apply();
     void LayOutPlugin();

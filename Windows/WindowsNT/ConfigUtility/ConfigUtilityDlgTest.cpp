@@ -9,6 +9,7 @@
 #include "Platform/Machine.h"
 #include "Platform/Registry.h"
 #include "Simulators/DockPrinter/DockPrinter.h"
+#include "Windows/Common/ResourceDLL.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -28,7 +29,8 @@ using ::testing::ElementsAre;
 
 constexpr char16_t kPluginA[] = u"VelmoTestPluginA";
 constexpr char16_t kPluginB[] = u"VelmoTestPluginB";
-constexpr int kValueEdit = 1001;  // the test plug-ins' edit box
+constexpr int kValueEdit = 1001;        // the test plug-ins' edit box
+constexpr int kDeviceNameEdit = 12010;  // the Bluetooth plug-in's device name
 
 std::u16string Wide(const std::string& text) {
     return std::u16string(text.begin(), text.end());
@@ -146,23 +148,42 @@ TEST_F(ConfigUtilityTest, ListsThePrintersAndLoadsEachOnesPlugin) {
     EXPECT_EQ(ConfigPlugin::LoadedCount(), 0);
 }
 
-TEST_F(ConfigUtilityTest, APrinterTheIdentificationRejectsGetsNoPlugin) {
-    // A base dock on firmware older than 3.01.
+TEST_F(ConfigUtilityTest, ARejectedPrinterStaysRejectedAndAnUnreadableOneIsIdentifiedAgain) {
+    // A dock whose device id cannot be read, and a base dock on firmware
+    // older than 3.01.
     studio_->Unplug();
+    dock_->SetDeviceIdBase("");
     auto old = Dock(0x410F, u"Glimmer Dock", u"GD0002", "MFG:Velmo;MDL:Glimmer Dock;VER:3.0;");
     old->Attach(hub_, 2);
+    const std::u16string failed = u"The operation failed.";
+    const std::u16string rejected = u"This printer is not supported by the configuration utility.";
+    driver_.ExpectMessageBox(failed, IDOK);
     auto s = Start();
-    ClearPluginLog();
-    driver_.ExpectMessageBox(u"This printer is not supported by the configuration utility.", IDOK);
+    ASSERT_TRUE(s.IsOpen()) << "one unreadable printer does not end the program";
+    EXPECT_EQ(s.Text(IDC_SERIAL), CString(u"GD0001"));
+    EXPECT_EQ(dialog_.PluginDialog(), nullptr);
+
+    driver_.ExpectMessageBox(rejected, IDOK);
     s.SelectCombo(IDC_PRINTER_LIST, 1);
-    // The first printer's plug-in stays; the serial shown is the chosen one's.
-    EXPECT_EQ(CountOf(PluginCalls(kPluginA), "DestroyWindow"), 0);
     EXPECT_EQ(s.Text(IDC_SERIAL), CString(u"GD0002"));
-    // A second visit skips the identification and loads the plug-in.
+    // Still unreadable: read again, and told again.
+    driver_.ExpectMessageBox(failed, IDOK);
     s.SelectCombo(IDC_PRINTER_LIST, 0);
+    EXPECT_EQ(dialog_.PluginDialog(), nullptr);
+    // Readable now: identified, and its plug-in loads.
+    dock_->SetDeviceIdBase("MFG:Velmo;MDL:Glimmer Dock;VER:3.01;");
+    driver_.ExpectMessageBox(rejected, IDOK);
     s.SelectCombo(IDC_PRINTER_LIST, 1);
-    EXPECT_EQ(driver_.MessageBoxes().size(), 1u);
-    EXPECT_EQ(CountOf(PluginCalls(kPluginA), "NewPrinterSelected GD0002"), 1);
+    s.SelectCombo(IDC_PRINTER_LIST, 0);
+    EXPECT_EQ(CountOf(PluginCalls(kPluginA), "NewPrinterSelected GD0001"), 1);
+    // The rejected printer stays rejected, and the plug-in of the one before
+    // does not stay behind under its name.
+    driver_.ExpectMessageBox(rejected, IDOK);
+    s.SelectCombo(IDC_PRINTER_LIST, 1);
+    EXPECT_EQ(dialog_.PluginDialog(), nullptr);
+    EXPECT_EQ(s.Text(IDC_SERIAL), CString(u"GD0002"));
+    EXPECT_EQ(CountOf(PluginCalls(kPluginA), "NewPrinterSelected GD0002"), 0);
+    EXPECT_EQ(driver_.MessageBoxes().size(), 5u);
 }
 
 TEST_F(ConfigUtilityTest, LeaveCheckNoDropsTheEditsAndCancelKeepsThePrinter) {
@@ -190,21 +211,41 @@ TEST_F(ConfigUtilityTest, LeaveCheckNoDropsTheEditsAndCancelKeepsThePrinter) {
     EXPECT_EQ(s.Result(), IDOK);
 }
 
-TEST_F(ConfigUtilityTest, AFailedApplyReloadsAndAsksAgain) {
-    PluginScript(kPluginA).applyStatuses = {kConfigInvalid, kConfigSuccess};
+TEST_F(ConfigUtilityTest, AFailedApplyIsToldOnceAndAsksAgainOnlyWhenLeaving) {
+    // The Bluetooth plug-in on the dock: it asks for a rescan after every
+    // apply.
+    Map({{0x410F, "Corrani"}, {0x410B, "VelmoTestPluginB"}});
+    const std::u16string question = u"The settings have changed. Do you want to save the changes?";
+    const std::u16string unreachable =
+        u"Unable to communicate with the printer. Please check your cable connections and try again.";
     auto s = Start();
-    s.Type(kValueEdit, u"bad");
-    ClearPluginLog();
-    // The reload after the failure asks again; Yes applies again.
-    driver_.AnswerNextMessageBox(IDYES);
+    ASSERT_NE(dialog_.PluginDialog(), nullptr);
+
+    // Refused: the plug-in says why, and nothing follows.
+    s.Type(kDeviceNameEdit, u"");
+    driver_.ExpectMessageBox(u"Please enter a device name.", IDOK);
     s.Click(IDC_APPLY);
-    const auto calls = PluginCalls(kPluginA);
-    EXPECT_EQ(CountOf(calls, "ApplySettings bad -> 1004"), 1);
-    EXPECT_EQ(CountOf(calls, "ApplySettings bad -> 0"), 1);
-    EXPECT_EQ(CountOf(calls, "NeedsRescanAfterApply"), 2) << "asked after every apply, failed or not";
-    EXPECT_EQ(CountOf(calls, "CreateConfigDialog"), 1) << "reloaded once";
-    EXPECT_EQ(s.Text(kValueEdit), CString(u""));
     EXPECT_EQ(driver_.MessageBoxes().size(), 1u);
+
+    // The printer gone: told once; no rescan, and the edit stays.
+    s.Type(kDeviceNameEdit, u"Hall dock");
+    dock_->Unplug();
+    driver_.ExpectMessageBox(unreachable, IDOK);
+    s.Click(IDC_APPLY);
+    EXPECT_EQ(driver_.MessageBoxes().size(), 2u);
+    EXPECT_EQ(s.ComboItems(IDC_PRINTER_LIST).size(), 2u);
+    EXPECT_EQ(s.Text(kDeviceNameEdit), CString(u"Hall dock"));
+
+    // Leaving asks; Yes applies again, fails again, and the user stays.
+    driver_.ExpectMessageBox(question, IDYES);
+    driver_.ExpectMessageBox(unreachable, IDOK);
+    s.Click(IDOK);
+    EXPECT_TRUE(s.IsOpen());
+    // No drops the edit and ends it.
+    driver_.ExpectMessageBox(question, IDNO);
+    s.Click(IDOK);
+    EXPECT_EQ(s.Result(), IDOK);
+    EXPECT_EQ(driver_.MessageBoxes().size(), 5u);
 }
 
 TEST_F(ConfigUtilityTest, RescanKeepsThePrinterByDriverKey) {
@@ -317,6 +358,35 @@ TEST_F(ConfigUtilityTest, ARescanAskedForDuringTheLeaveCheckWaitsForTheUsersChoi
     EXPECT_EQ(CountOf(PluginCalls(kPluginB), "CreateConfigDialog"), 1);
     EXPECT_EQ(dialog_.PluginDialog() != nullptr, true);
     EXPECT_EQ(driver_.MessageBoxes().size(), 1u);
+}
+
+TEST_F(ConfigUtilityTest, AFailedRescanLeavesTheListOnThePrinterWhosePluginIsShown) {
+    PluginScript(kPluginA).rescanAfterApply = true;
+    auto s = Start();
+    s.Type(kValueEdit, u"new name");
+    // An attached printer without a plug-in fails the rescan the apply asks
+    // for, put off until the user's choice of the studio printer is made.
+    auto wireless = Dock(0x4104, u"Glimmer Dock Wireless", u"GW0001", "MFG:Velmo;MDL:Glimmer Dock Wireless;VER:1.0;");
+    wireless->Attach(hub_, 3);
+    ClearPluginLog();
+    driver_.AnswerNextMessageBox(IDYES);
+    driver_.ExpectMessageBox(u"The printer scan failed. Make sure a supported printer is connected and switched on.",
+                             IDOK);
+    s.SelectCombo(IDC_PRINTER_LIST, 1);
+    EXPECT_EQ(CountOf(PluginCalls(kPluginA), "ApplySettings new name -> 0"), 1);
+    EXPECT_EQ(CountOf(PluginCalls(kPluginB), "CreateConfigDialog"), 0);
+    EXPECT_NE(dialog_.PluginDialog(), nullptr);
+    EXPECT_EQ(s.ComboIndex(IDC_PRINTER_LIST), 0);
+    EXPECT_EQ(s.Text(IDC_SERIAL), CString(u"GD0001"));
+    EXPECT_EQ(driver_.MessageBoxes().size(), 2u);
+}
+
+TEST_F(ConfigUtilityTest, TheWindowCarriesTheUtilitysIcon) {
+    auto s = Start();
+    const HICON icon = LoadIconW(ResourceDLL::Handle(), MAKEINTRESOURCEW(IDI_CONFIG_UTILITY));
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(dialog_.GetIcon(TRUE), icon);
+    EXPECT_EQ(dialog_.GetIcon(FALSE), icon);
 }
 
 TEST_F(ConfigUtilityTest, HelpOpensTheHelpFilesContents) {

@@ -41,6 +41,7 @@ constexpr UINT kNameTooLong = 12;
 constexpr UINT kPinWrongLength = 13;
 constexpr UINT kPinNotDigits = 14;
 constexpr UINT kNameInvalid = 16;
+constexpr UINT kCannotCommunicate = 17;
 
 using PluginSupport::Narrow;
 using PluginSupport::Utf8;
@@ -287,7 +288,7 @@ void CDrelanConfigDlg::WriteCurrentBluetoothProfileToPrinter() {
 int CDrelanConfigDlg::ApplySettings() {
     AFX_MANAGE_STATE(DrelanModuleState());
     // Without what the printer holds there is nothing sound to write back.
-    if (!m_record || m_record->readFailed) return kConfigUnreachable;
+    if (!m_record || m_record->readFailed) return Unreachable();
     if (!ValidateControls()) return kConfigInvalid;
 
     CWaitCursor wait;
@@ -295,9 +296,9 @@ int CDrelanConfigDlg::ApplySettings() {
         OpenPrinter();
     } catch (const std::exception&) {
         ClosePrinter();
-        return kConfigUnreachable;
+        return Unreachable();
     }
-    int status = kConfigSuccess;
+    bool written = true;
     try {
         StoreControls();
         WriteCurrentSettingsToPrinter();
@@ -312,13 +313,20 @@ int CDrelanConfigDlg::ApplySettings() {
         }
     } catch (const std::exception&) {
         ClosePrinter();
-        status = kConfigUnreachable;
+        written = false;
     }
     UpdateControlStates();
     // The channel stays open after success: the rescan that follows reads
     // the printer again through it.
-    if (status == kConfigSuccess) m_modified = false;
-    return status;
+    if (!written) return Unreachable();
+    m_modified = false;
+    return kConfigSuccess;
+}
+
+int CDrelanConfigDlg::Unreachable() {
+    // The host says nothing of a failed apply: the user hears why from us.
+    MessageBox(String(kCannotCommunicate), nullptr, MB_OK | MB_ICONSTOP);
+    return kConfigUnreachable;
 }
 
 CONFIG_PLUGIN_EXPORT CBaseConfigDlg* CreateConfigDialog() {

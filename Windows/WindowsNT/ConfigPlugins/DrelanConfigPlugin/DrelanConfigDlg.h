@@ -49,6 +49,8 @@ private:
     void WriteCurrentBluetoothProfileToPrinter();
     CString String(UINT id) const;
     void Reject(UINT messageId, int focusId);
+    // Tells the user the printer could not be reached; the apply's result.
+    int Unreachable();
 
     void OnEnabledChanged();
     void OnRequirePinClicked();

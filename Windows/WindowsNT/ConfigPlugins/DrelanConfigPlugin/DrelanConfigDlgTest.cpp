@@ -266,6 +266,8 @@ TEST_F(DrelanConfigTest, AnErrorAnswerIsAFailedReadThatIsNeverWrittenBack) {
     EXPECT_EQ(dialog.NewPrinterSelected(Printer(), PrinterConfig()), kConfigUnreachable);
     EXPECT_FALSE(dock->InConfigMode());
     dock->ClearHistory();
+    driver.ExpectMessageBox(
+        u"Unable to communicate with the printer. Please check your cable connections and try again.", IDOK);
     EXPECT_EQ(dialog.ApplySettings(), kConfigUnreachable);
     EXPECT_TRUE(dock->Requests().empty());
     EXPECT_EQ(dock->Bluetooth().friendlyName, "Kitchen");
