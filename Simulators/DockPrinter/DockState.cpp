@@ -1,5 +1,8 @@
 #include "Simulators/DockPrinter/DockState.h"
 
+#include <cstdint>
+#include <cstdio>
+
 namespace Simulators::Dock {
 
 namespace {
@@ -50,6 +53,34 @@ PrinterState FactoryState() {
     factory.friendlyName = "Glimmer Dock";
     state.bluetooth.enabled = true;
     state.bluetooth.friendlyName = "Glimmer Dock";
+    return state;
+}
+
+PrinterState FactoryState(std::string_view serial) {
+    // FNV-1a, mixed so that serials a digit apart share no bits.
+    const auto hash = [serial](std::uint64_t h) {
+        for (const char c : serial) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3u;
+        h ^= h >> 33;
+        h *= 0xFF51AFD7ED558CCDu;
+        h ^= h >> 33;
+        h *= 0xC4CEB9FE1A85EC53u;
+        return h ^ (h >> 33);
+    };
+    const std::uint64_t high = hash(0xCBF29CE484222325u);
+    const std::uint64_t low = hash(high);
+    PrinterState state = FactoryState();
+    char text[40];
+    // Marked as a GUID of our own making (version 8, RFC variant).
+    std::snprintf(text, sizeof text, "%08X-%04X-%04X-%04X-%012llX", static_cast<unsigned>(high >> 32),
+                  static_cast<unsigned>((high >> 16) & 0xFFFF), static_cast<unsigned>(0x8000 | (high & 0x0FFF)),
+                  static_cast<unsigned>(0x8000 | ((low >> 48) & 0x3FFF)),
+                  static_cast<unsigned long long>(low & 0xFFFFFFFFFFFFu));
+    state.guid = text;
+    // The maker's prefix of the factory address, then three bytes of the serial's.
+    const std::uint64_t nic = hash(low);
+    std::snprintf(text, sizeof text, "00:1B:3C:%02X:%02X:%02X", static_cast<unsigned>(nic >> 56),
+                  static_cast<unsigned>((nic >> 48) & 0xFF), static_cast<unsigned>((nic >> 40) & 0xFF));
+    state.macAddress = text;
     return state;
 }
 

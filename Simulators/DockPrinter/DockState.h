@@ -93,5 +93,9 @@ struct PrinterState {
 
 // A dock as it comes out of the box: profile 0, Bluetooth on, PIN 1234.
 PrinterState FactoryState();
+// The same for the dock with that serial number, with a GUID and MAC
+// address of its own that follow from the serial, so that docks on one
+// network are told apart and a dock keeps them wherever it is attached.
+PrinterState FactoryState(std::string_view serial);
 
 }  // namespace Simulators::Dock

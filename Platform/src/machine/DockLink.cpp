@@ -20,8 +20,12 @@ std::string DockSocketPath(const std::string& machineFolder) {
 namespace DockWire {
 namespace {
 
-void Put32(std::vector<BYTE>& out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<BYTE>(value >> (8 * i)));
+// Little-endian at `at`, in a message sized in advance (growing it piecemeal
+// gives the optimiser copies out of buffers it thinks too small); returns
+// the byte after.
+BYTE* Put32(BYTE* at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) *at++ = static_cast<BYTE>(value >> (8 * i));
+    return at;
 }
 
 class Reader {
@@ -93,17 +97,19 @@ int ReadAll(int socket, BYTE* data, std::size_t size) {
 
 std::vector<BYTE> Encode(const Request& request) {
     if (request.serial.size() > 255) throw std::invalid_argument("dock message: serial number too long");
-    std::vector<BYTE> out;
-    out.reserve(2 + request.serial.size() + 8 + request.data.size());
-    out.push_back(static_cast<BYTE>(request.op));
-    out.push_back(static_cast<BYTE>(request.serial.size()));
-    for (char c : request.serial) out.push_back(static_cast<BYTE>(c));
-    if (request.op == kRead) Put32(out, request.most);
+    const bool carriesData = request.op == kWrite || request.op == kControl;
+    const std::size_t arguments = request.op == kRead ? 4 : request.op == kControl ? 8 : 0;
+    std::vector<BYTE> out(2 + request.serial.size() + arguments + (carriesData ? request.data.size() : 0));
+    BYTE* at = out.data();
+    *at++ = static_cast<BYTE>(request.op);
+    *at++ = static_cast<BYTE>(request.serial.size());
+    at = std::copy(request.serial.begin(), request.serial.end(), at);
+    if (request.op == kRead) at = Put32(at, request.most);
     if (request.op == kControl) {
-        Put32(out, request.code);
-        Put32(out, request.most);
+        at = Put32(at, request.code);
+        at = Put32(at, request.most);
     }
-    if (request.op == kWrite || request.op == kControl) out.insert(out.end(), request.data.begin(), request.data.end());
+    if (carriesData) std::copy(request.data.begin(), request.data.end(), at);
     return out;
 }
 
@@ -125,9 +131,8 @@ Request DecodeRequest(const std::vector<BYTE>& body) {
 }
 
 std::vector<BYTE> Encode(const Answer& answer) {
-    std::vector<BYTE> out;
-    Put32(out, answer.error);
-    out.insert(out.end(), answer.data.begin(), answer.data.end());
+    std::vector<BYTE> out(4 + answer.data.size());
+    std::copy(answer.data.begin(), answer.data.end(), Put32(out.data(), answer.error));
     return out;
 }
 
@@ -141,9 +146,9 @@ Answer DecodeAnswer(const std::vector<BYTE>& body) {
 
 bool Send(int socket, const std::vector<BYTE>& body) {
     if (body.size() > kMaxMessage) return false;
-    std::vector<BYTE> header;
+    BYTE header[4];
     Put32(header, static_cast<std::uint32_t>(body.size()));
-    return WriteAll(socket, header.data(), header.size()) && WriteAll(socket, body.data(), body.size());
+    return WriteAll(socket, header, sizeof header) && WriteAll(socket, body.data(), body.size());
 }
 
 std::optional<std::vector<BYTE>> Receive(int socket) {

@@ -78,7 +78,7 @@ public:
             identity.serialNumber = std::u16string(serial.begin(), serial.end());
             const auto path = Dock::StatePath(root_, serial);
             const auto text = Tools::ReadTextFile(path);
-            auto state = text ? Dock::ParseStateText(*text, path) : Dock::FactoryState();
+            auto state = text ? Dock::ParseStateText(*text, path) : Dock::FactoryState(serial);
             auto dock = std::make_shared<DockPrinter>(identity, state);
             dock->SetDeviceIdBase(DeviceIdOf(entry.product));
             dock->SetAnnouncer(Dock::MakeAvahiAnnouncer());

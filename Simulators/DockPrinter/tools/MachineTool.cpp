@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cstring>
@@ -43,11 +44,13 @@ constexpr const char* kUsage =
     "        record WINPATH (default C:\\Program Files\\Velmo) there first\n"
     "  attach --product ID [--serial S] [--port N] [--pin PIN]\n"
     "         [--bluetooth-name NAME] [--bluetooth on|off] [--profile ID,SSID[,WPAKEY]]...\n"
+    "         [--guid XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX] [--mac XX:XX:XX:XX:XX:XX]\n"
     "        plug a dock in: model by USB product id (0x410F Glimmer Dock,\n"
     "        0x4104 Glimmer Dock Wireless, 0x410A Glimmer Photo 4, 0x410B\n"
     "        Glimmer Photo 6 Studio); serial GD0001 and the first free port\n"
     "        unless given; its state starts from the factory's with the\n"
-    "        settings given\n"
+    "        settings given, and a GUID and MAC address that follow from\n"
+    "        its serial unless given\n"
     "  install-driver     put the family's driver package into the driver store\n"
     "  usb-queue SERIAL [--name NAME] [--driver DRIVER]\n"
     "        add a print queue on the dock's USB port as plug and play does,\n"
@@ -153,6 +156,8 @@ public:
         entry.serial = "GD0001";
         std::optional<unsigned> port;
         auto state = Dock::FactoryState();
+        std::optional<std::string> guid;
+        std::optional<std::string> mac;
         bool haveProduct = false;
         for (std::size_t i = 0; i < args.size(); ++i) {
             const std::string& option = args[i];
@@ -175,11 +180,18 @@ public:
                 state.bluetooth.enabled = value == "on";
             } else if (option == "--profile") {
                 AddProfile(state, value);
+            } else if (option == "--guid") {
+                guid = HexPattern(option, value, "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX");
+            } else if (option == "--mac") {
+                mac = HexPattern(option, value, "XX:XX:XX:XX:XX:XX");
             } else {
                 throw UsageError("attach: unknown option '" + option + "'");
             }
         }
         if (!haveProduct) throw UsageError("attach: --product is required");
+        const auto own = Dock::FactoryState(entry.serial);
+        state.guid = guid.value_or(own.guid);
+        state.macAddress = mac.value_or(own.macAddress);
         for (const auto& model : kModels)
             if (model.productId == entry.productId) entry.product = model.name;
         if (entry.product.empty()) throw UsageError("attach: no model has the product id " + ToHex(entry.productId));
@@ -402,7 +414,7 @@ private:
     Dock::PrinterState State(const std::string& serial) const {
         const auto path = Dock::StatePath(root_, serial);
         const auto text = Tools::ReadTextFile(path);
-        return text ? Dock::ParseStateText(*text, path) : Dock::FactoryState();
+        return text ? Dock::ParseStateText(*text, path) : Dock::FactoryState(serial);
     }
 
     // Names given on the command line are UTF-8.
@@ -429,6 +441,19 @@ private:
             }
             i += length;
         }
+        return out;
+    }
+
+    // The value in capitals when it fits the pattern, whose X stand for hex digits.
+    static std::string HexPattern(const std::string& option, const std::string& value, std::string_view pattern) {
+        std::string out;
+        for (std::size_t i = 0; i < value.size() && i < pattern.size(); ++i) {
+            const bool hex = std::isxdigit(static_cast<unsigned char>(value[i])) != 0;
+            if (pattern[i] == 'X' ? !hex : value[i] != pattern[i]) break;
+            out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(value[i]))));
+        }
+        if (value.size() != pattern.size() || out.size() != pattern.size())
+            throw UsageError(option + " takes " + std::string(pattern) + " (X a hex digit), got '" + value + "'");
         return out;
     }
 
