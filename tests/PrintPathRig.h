@@ -191,8 +191,11 @@ public:
     }
 
     // One job of one page, as the spooler runs it: the job, the port's
-    // document, the driver rendering into it, the document's end.
-    JobOutcome Print(const Platform::PageImage& page, SHORT orientation = DMORIENT_PORTRAIT, SHORT copies = 1) {
+    // document, the driver rendering into it, the document's end. The
+    // document's own plug-in settings, when given, are those a document
+    // sheet left.
+    JobOutcome Print(const Platform::PageImage& page, SHORT orientation = DMORIENT_PORTRAIT, SHORT copies = 1,
+                     const std::vector<BYTE>& documentSettings = {}) {
         JobOutcome outcome;
         outcome.job = Spooler().AddJob(kQueue, u"Photo");
         std::u16string printer = kQueue;
@@ -203,7 +206,7 @@ public:
         {
             Platform::DriverHost host(sink);
             if (host.Load(u"Hesbane.dll", kRenderClass) != S_OK) throw std::runtime_error("Hesbane.dll did not load");
-            if (host.Open(kQueue, Settings(orientation, copies)) != S_OK)
+            if (host.Open(kQueue, Settings(orientation, copies), documentSettings) != S_OK)
                 throw std::runtime_error("the rendering plug-in did not open the queue");
             outcome.printed = host.PrintDocument({page});
             host.Close();

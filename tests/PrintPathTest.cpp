@@ -4,6 +4,7 @@
 // it as a PNG that is compared with the input pixel for pixel.
 #include "PrintPathRig.h"
 
+#include "Mfc/WinUser.h"
 #include "Platform/Clock.h"
 #include "Platform/DriverHost.h"
 #include "Platform/Png.h"
@@ -245,6 +246,51 @@ TEST_F(ChosenTablePrintPathTest, PagePrintsThroughTheTableChosenInThePrinterProp
 
     const PageImage portrait = Photo(1200, 1800);
     EXPECT_TRUE(rig_->Print(portrait).printed);
+    ExpectSheet(portrait, false, true);
+    EXPECT_EQ(FilterDataPath(), install_.string() + "\\gda_vivid.tli");
+}
+
+TEST_F(ChosenTablePrintPathTest, PagePrintsThroughTheTableChosenInTheDocumentOptions) {
+    constexpr CLSID kUiClass{0xABCE80D7, 0x9F46, 0x11D1, {0x88, 0x2A, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
+    std::vector<BYTE> document;
+    {
+        // The document sheet's pages come from the resource library.
+        ResourceDLL::Reset();
+        const Platform::ResourceRegistration dialogs = Platform::RegisterResourceModule(
+            u"ORVRES.DLL", Platform::LoadResourceFile(VELMO_SOURCE_DIR "/data/ORVRES.rc.txt"));
+        Platform::PrinterUiHost properties;
+        ASSERT_EQ(properties.Load(u"Gorlith.dll", kUiClass), S_OK);
+        ASSERT_EQ(properties.Open(kQueue), S_OK);
+        ASSERT_EQ(properties.CommonUIProp(OEMCUIP_DOCPROP), S_OK);
+        ASSERT_EQ(properties.DocumentPropertySheets(), S_OK);
+        ASSERT_EQ(properties.Blocks().size(), 2u);  // colour correction, status
+        const auto& colour = properties.Blocks()[0];
+        PROPSHEETPAGEW sheetPage{sizeof(PROPSHEETPAGEW), 0, nullptr, colour.pages[0].DlgProc,
+                                 static_cast<LPARAM>(colour.block.UserData)};
+        HWND page = CreateDialogIndirectParamW(nullptr, static_cast<LPCDLGTEMPLATEW>(colour.pages[0].hDlgTemplate),
+                                               nullptr, colour.pages[0].DlgProc,
+                                               reinterpret_cast<LPARAM>(&sheetPage));
+        ASSERT_NE(page, nullptr);
+        EXPECT_EQ(IsDlgButtonChecked(page, 604), BST_CHECKED);  // the dock's default, natural
+
+        // Off to the driver's option list, where vivid is chosen.
+        properties.BlockCallback(0, CPSUICB_REASON_KILLACTIVE, page);
+        properties.ItemCallback(0, CPSUICB_REASON_SETACTIVE);
+        properties.PluginItems()[0].Sel = 2;
+        properties.ItemCallback(0, CPSUICB_REASON_KILLACTIVE);
+        // Back on the colour page, which now shows that choice; then OK.
+        properties.BlockCallback(0, CPSUICB_REASON_SETACTIVE, page);
+        EXPECT_EQ(IsDlgButtonChecked(page, 605), BST_CHECKED);
+        properties.BlockCallback(0, CPSUICB_REASON_APPLYNOW, page);
+        properties.ItemCallback(0, CPSUICB_REASON_APPLYNOW);
+        document = properties.PrivateSettings();
+        DestroyWindow(page);
+        properties.Close();
+    }
+    ResourceDLL::Reset();
+
+    const PageImage portrait = Photo(1200, 1800);
+    EXPECT_TRUE(rig_->Print(portrait, DMORIENT_PORTRAIT, 1, document).printed);
     ExpectSheet(portrait, false, true);
     EXPECT_EQ(FilterDataPath(), install_.string() + "\\gda_vivid.tli");
 }

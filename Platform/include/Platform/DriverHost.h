@@ -84,7 +84,10 @@ public:
 
     // Opens the queue, asks the plug-in for its settings block (size, then
     // defaults for this queue and public settings) and enables the device.
-    HRESULT Open(const std::u16string& queueName, const DEVMODEW& publicSettings);
+    // A document's own block, when given, is merged over the defaults first,
+    // as the driver does with the block a document carries.
+    HRESULT Open(const std::u16string& queueName, const DEVMODEW& publicSettings,
+                 const std::vector<BYTE>& documentSettings = {});
     // The plug-in's settings block of the document; change it before printing.
     std::vector<BYTE>& PrivateSettings() { return privateSettings_; }
     DEVMODEW& PublicSettings() { return publicSettings_; }

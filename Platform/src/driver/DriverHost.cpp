@@ -297,7 +297,8 @@ PDEVOBJ DriverHost::Device() {
     return device_ ? &device_->device : nullptr;
 }
 
-HRESULT DriverHost::Open(const std::u16string& queueName, const DEVMODEW& publicSettings) {
+HRESULT DriverHost::Open(const std::u16string& queueName, const DEVMODEW& publicSettings,
+                         const std::vector<BYTE>& documentSettings) {
     if (plugin_ == nullptr) return E_UNEXPECTED;
     Close();
     PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ACCESS_USE};
@@ -314,6 +315,15 @@ HRESULT DriverHost::Open(const std::u16string& queueName, const DEVMODEW& public
     param.pOEMDMOut = privateSettings_.data();
     result = plugin_->DevMode(OEMDM_DEFAULT, &param);
     if (FAILED(result)) return result;
+    if (!documentSettings.empty()) {
+        // Never more than the plug-in's own block size is read from it.
+        std::vector<BYTE> document(documentSettings);
+        document.resize(std::max(document.size(), privateSettings_.size()), 0);
+        param.pOEMDMIn = document.data();
+        param.cbBufSize = static_cast<DWORD>(privateSettings_.size());
+        result = plugin_->DevMode(OEMDM_MERGE, &param);
+        if (FAILED(result)) return result;
+    }
 
     device_ = std::make_unique<HostDevice>();
     device_->host = this;

@@ -81,9 +81,7 @@ bool ColourPropertyPage::Initialise() {
     else if (queue.GetCCIndex(&current) != 0)
         current = 0;
 
-    // Only six buttons: later records are offered by the option item alone.
-    const int buttons =
-        static_cast<int>(std::min<std::size_t>(choices_.size(), kLastChoiceButton - kFirstChoiceButton + 1));
+    const int buttons = Buttons();
     for (int i = 0; i < buttons; ++i) {
         const int id = kFirstChoiceButton + i;
         Show(window, id, true);
@@ -116,10 +114,22 @@ bool ColourPropertyPage::Initialise() {
         }
     }
 
-    // A current index without a button checks none.
-    const int check = current >= 0 && current < buttons ? kFirstChoiceButton + current : 0;
-    CheckRadioButton(window, kFirstChoiceButton, kLastChoiceButton, check);
+    Check(current);
     return true;
+}
+
+int ColourPropertyPage::Buttons() const {
+    return static_cast<int>(std::min<std::size_t>(choices_.size(), kLastChoiceButton - kFirstChoiceButton + 1));
+}
+
+void ColourPropertyPage::Check(int index) {
+    const int check = index >= 0 && index < Buttons() ? kFirstChoiceButton + index : 0;
+    CheckRadioButton(window, kFirstChoiceButton, kLastChoiceButton, check);
+}
+
+void ColourPropertyPage::Refresh() {
+    if (context == nullptr || window == nullptr || choices_.empty() || !DocumentSheet(*context)) return;
+    Check(PrivateDevMode::Read(static_cast<const BYTE*>(context->pOEMDM)).ccIndex);
 }
 
 bool ColourPropertyPage::Apply() {
@@ -237,6 +247,7 @@ LONG PageBlockCallback(PCPSUICBPARAM param) {
                     block->function(block->sheetHandle, CPSFUNC_SET_RESULT, block->added, CPSUI_OK);
                 return CPSUICB_ACTION_NONE;
             case CPSUICB_REASON_SETACTIVE:
+                block->page->Refresh();
                 block->page->Apply();
                 block->item.Flags |= OPTIF_CHANGED;
                 return CPSUICB_ACTION_OPTIF_CHANGED;

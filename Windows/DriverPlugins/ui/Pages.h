@@ -28,6 +28,9 @@ public:
     // On WM_INITDIALOG: whether the page is ready.
     virtual bool Initialise() = 0;
     virtual bool Apply() { return true; }
+    // On entering the page: show what the settings hold now, which another
+    // page of the sheet may have changed.
+    virtual void Refresh() {}
     virtual UINT TemplateId() const = 0;
     virtual UINT DialogTemplateId() const = 0;
     virtual INT_PTR DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
@@ -51,12 +54,18 @@ class ColourPropertyPage final : public PropertyPage {
 public:
     bool Initialise() override;
     bool Apply() override;
+    void Refresh() override;
     UINT TemplateId() const override { return kColourPageTemplate; }
     UINT DialogTemplateId() const override { return kColourPageTemplate; }
 
     const ChoiceList& Choices() const { return choices_; }
 
 private:
+    // Only six buttons: later records are offered by the option item alone.
+    int Buttons() const;
+    // Checks the button of a choice; one without a button checks none.
+    void Check(int index);
+
     ChoiceList choices_;
     bool developerMode_ = false;
 };

@@ -64,8 +64,13 @@ LONG DocumentItemCallback(PCPSUICBPARAM param, OEMCUIPPARAM* oem) {
         switch (param->Reason) {
             case CPSUICB_REASON_APPLYNOW:
             case CPSUICB_REASON_KILLACTIVE: {
+                // The selection indexes the list the item was filled from;
+                // the rendering plug-in goes by the filter data, so both go
+                // into the block together.
+                const auto* shown = static_cast<const ChoiceList*>(oem->pOEMUserData);
+                if (shown == nullptr) return CPSUICB_ACTION_NONE;
                 PrivateDevMode block = PrivateDevMode::Read(raw);
-                block.ccIndex = param->pCurItem->Sel;
+                ApplyToBlock(block, *shown, param->pCurItem->Sel);
                 block.Write(raw);
                 return CPSUICB_ACTION_NONE;
             }
@@ -164,6 +169,7 @@ private:
         param.OEMCUIPCallback = mode == OEMCUIP_DOCPROP ? DocumentItemCallback : PrinterItemCallback;
         RodizuzUzezProperties queue(param.hPrinter);
         choices_ = BuildChoiceList(queue, ResourceStrings());
+        param.pOEMUserData = &choices_;
         if (choices_.empty()) return;
 
         item.Level = 1;

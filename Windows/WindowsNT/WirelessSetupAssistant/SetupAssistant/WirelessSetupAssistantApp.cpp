@@ -42,6 +42,8 @@ CWirelessSetupAssistantApp::~CWirelessSetupAssistantApp() {
 }
 
 BOOL CWirelessSetupAssistantApp::InitInstance() {
+    refusal_.clear();
+    bool opened = false;
     try {
         // The named event holds a lock that dies with this process, so two
         // starts at once cannot both pass; the title only finds the window.
@@ -57,32 +59,45 @@ BOOL CWirelessSetupAssistantApp::InitInstance() {
 
         sheet_ = std::make_unique<WSAWizardSheet>(IDS_WSA_TITLE, nullptr, kStandAlonePage);
         if (m_arguments.size() > 1) {
-            if (!AcceptQueue(m_arguments[1])) return FALSE;
+            refusal_ = RefuseQueue(m_arguments[1]);
+            if (!refusal_.empty()) return FALSE;
+            // Only the family's own queue on USB is opened to everyone.
+            PrinterInstall::GrantEveryoneFullAccess(m_arguments[1].GetString());
             sheet_->SetActivePage(kPnpWelcomePage);
         }
         m_pMainWnd = sheet_.get();
+        opened = true;
         sheet_->DoModal();
         m_pMainWnd = nullptr;
+    } catch (const std::exception& e) {
+        // Start-up failures end the program quietly, but for the reason.
+        if (!opened) refusal_ = e.what();
+    } catch (const char* text) {
+        // What the engine throws about the printer's answers.
+        if (!opened) refusal_ = text;
     } catch (...) {
-        // Start-up failures end the program quietly.
-        m_pMainWnd = nullptr;
+        if (!opened) refusal_ = "the start-up failed";
     }
+    m_pMainWnd = nullptr;
     return FALSE;
 }
 
-bool CWirelessSetupAssistantApp::AcceptQueue(const CString& queue) {
-    PrinterInstall::GrantEveryoneFullAccess(queue.GetString());
-    if (!VersionAllowsWizard()) return false;
+std::string CWirelessSetupAssistantApp::RefuseQueue(const CString& queue) {
+    const std::string name = Tessary::I8NString(queue.GetString()).ToString();
+    if (name.empty()) return "the print queue's name is empty";
+    if (!VersionAllowsWizard()) return "this version of Windows is too old for the wizard";
     {
         RodizuzUzezProperties properties(queue.GetString());
-        if (properties.IsNetworkPort()) return false;
+        if (properties.Handle() == nullptr) return "no print queue named \"" + name + "\" can be opened";
+        if (properties.IsNetworkPort()) return "the print queue \"" + name + "\" is not on a USB port";
     }
     CWizardEngine& engine = sheet_->Engine();
-    if (!engine.SetPrinterName(queue.GetString())) return false;
-    if (!engine.IsPrinterConnected()) return false;
+    if (!engine.SetPrinterName(queue.GetString())) return "the print queue's name is too long";
+    if (!engine.IsPrinterConnected()) return "no printer of the family is connected by USB to \"" + name + "\"";
     // Only a printer with wireless hardware reports a MAC address.
     const std::string& mac = engine.GetMacAddress();
-    if (mac.empty()) return false;
     const StResourceString noMac(IDS_NO_MAC_ADDRESS);
-    return Tessary::I8NString(mac) != Tessary::I8NString(static_cast<const WCHAR*>(noMac));
+    if (mac.empty() || Tessary::I8NString(mac) == Tessary::I8NString(static_cast<const WCHAR*>(noMac)))
+        return "the printer on \"" + name + "\" has no wireless network hardware";
+    return {};
 }

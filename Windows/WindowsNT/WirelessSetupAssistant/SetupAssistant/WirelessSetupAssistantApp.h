@@ -7,6 +7,7 @@
 #include "WSAWizardSheet.h"
 
 #include <memory>
+#include <string>
 
 class CWirelessSetupAssistantApp : public CWinApp {
 public:
@@ -18,14 +19,18 @@ public:
 
     // The last wizard made, null when none was.
     WSAWizardSheet* Sheet() const { return sheet_.get(); }
+    // Why the start-up ended without a wizard; empty when one ran, or when
+    // the first instance was brought forward instead.
+    const std::string& Refusal() const { return refusal_; }
 
 private:
-    // Whether the wizard may run for the queue named on the command line;
-    // stores the name in the engine.
-    bool AcceptQueue(const CString& queue);
+    // Why the wizard may not run for the queue named on the command line,
+    // empty when it may; stores the name in the engine.
+    std::string RefuseQueue(const CString& queue);
 
     HANDLE instanceEvent_ = nullptr;  // held while the program runs
     std::unique_ptr<WSAWizardSheet> sheet_;
+    std::string refusal_;
 };
 
 namespace SetupAssistant {

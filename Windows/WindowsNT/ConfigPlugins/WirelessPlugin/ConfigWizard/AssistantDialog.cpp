@@ -178,10 +178,29 @@ BOOL CAssistantDialog::OnInitDialog() {
 
 // ----- Controller
 
+namespace {
+
+// Runs a step of an event and passes on what it throws, keeping the text of
+// the event's first failure for the user.
+template <class Step>
+void Noting(std::optional<std::string>& failure, Step step) {
+    try {
+        step();
+    } catch (const Tessary::TSException& e) {
+        if (!failure) failure = e.what();
+        throw;
+    } catch (const std::exception& e) {
+        if (!failure) failure = e.what();
+        throw;
+    }
+}
+
+}  // namespace
+
 void CAssistantDialog::DisplayScreen(StateMachineScreenID screen) {
     m_CurrentPane = g_screens.at(static_cast<std::size_t>(screen)).get();
     EnableAllButtons();
-    m_CurrentPane->Show();
+    Noting(m_Failure, [this] { m_CurrentPane->Show(); });
     m_CurrentPane->SetFocus();
 }
 
@@ -214,15 +233,7 @@ Profile& CAssistantDialog::GetProfile() {
 }
 
 void CAssistantDialog::CommitProfile() {
-    try {
-        TransmitProfileToPrinter(GetProfile(), true);
-    } catch (const Tessary::TSException& e) {
-        m_CommitFailure = e.what();
-        throw;
-    } catch (const std::exception& e) {
-        m_CommitFailure = e.what();
-        throw;
-    }
+    Noting(m_Failure, [this] { TransmitProfileToPrinter(GetProfile(), true); });
     // What the printer holds now: a later test restores this, not what the
     // printer held before the wizard.
     m_ReceivedProfiles.at(static_cast<std::size_t>(m_SelectedIndex)) = GetProfile();
@@ -371,7 +382,7 @@ void CAssistantDialog::PrinterSearchComplete(bool found) {
 
 void CAssistantDialog::Fire(ButtonID button, void (IAssistantStateMachine::*event)()) {
     m_TransitionButton = button;
-    m_CommitFailure.reset();
+    m_Failure.reset();
     try {
         (m_Data->machine.get()->*event)();
     } catch (const TransitionNotAllowedException&) {
@@ -383,8 +394,8 @@ void CAssistantDialog::Fire(ButtonID button, void (IAssistantStateMachine::*even
     } catch (...) {
     }
     // The machine is back on a screen that works: now tell why.
-    if (m_CommitFailure) {
-        const std::string detail = *std::exchange(m_CommitFailure, std::nullopt);
+    if (m_Failure) {
+        const std::string detail = *std::exchange(m_Failure, std::nullopt);
         WizardFailureMessage(kCommitFailed, detail);
     }
 }

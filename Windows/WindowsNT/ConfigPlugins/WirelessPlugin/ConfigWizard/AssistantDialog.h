@@ -146,7 +146,7 @@ private:
     ButtonID m_TransitionButton = NextButton;
     // Where the search posts its result (read on the DNS-SD pump thread).
     std::atomic<HWND> m_SearchTarget{nullptr};
-    // The failure of a commit to the printer, told once the wizard has a
-    // screen again.
-    std::optional<std::string> m_CommitFailure;
+    // The first failure of an event (a commit to the printer, a screen that
+    // could not open), told once the wizard has a screen again.
+    std::optional<std::string> m_Failure;
 };

@@ -545,6 +545,25 @@ TEST_F(Wizard, AFailedCommitIsToldAndTheWizardStaysUsable) {
     EXPECT_EQ(rig.dock->FindProfile(1)->defaultHostId, kHostId);
 }
 
+TEST_F(Wizard, AScreenThatCannotFillItselfIsToldAndOpensOnceTheCauseIsGone) {
+    // A selected index past the profiles: the name screen has no profile.
+    auto& s = Open(false, {}, false, 5);
+    rig.driver.OnNextMessageBox([](const Mfc::MessageBoxRequest& box) {
+        EXPECT_EQ(box.text.rfind(u"The settings could not be stored on the printer.", 0), 0u) << Mfc::Utf8(box.text);
+        return IDOK;
+    });
+    s.Click(kNext);
+    EXPECT_EQ(rig.driver.MessageBoxes().size(), 1u);
+    EXPECT_EQ(ScreenOf(s), WelcomeScreen);
+    EXPECT_EQ(LiveButtons(s), "Cancel Next");
+
+    wizard->SelectProfile(1);
+    s.Click(kNext);
+    EXPECT_EQ(ScreenOf(s), DockNameScreen);
+    EXPECT_EQ(s.Text(kDeviceName), u"Office dock");
+    EXPECT_EQ(rig.driver.MessageBoxes().size(), 1u);
+}
+
 TEST_F(Wizard, ATestAfterACommitRestoresWhatWasCommitted) {
     auto& s = ToNetworks(u"Office", {Scanned("Cafe", 1, NETWORK_MODE_OPEN, DATA_MODE_NONE)});
     s.ClickRow(kNetworkList, 0);

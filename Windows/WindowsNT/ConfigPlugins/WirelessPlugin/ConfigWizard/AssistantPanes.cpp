@@ -97,7 +97,13 @@ void CAssistantPane::Show() {
     if (m_hWnd != nullptr || !Create(id, &Wizard())) {
         TS_THROW(Tessary::TSRuntimeError, "Create failed in CAssistantPane::Show");
     }
-    Initialize();
+    try {
+        Initialize();
+    } catch (...) {
+        // Not left half made: the screen can open again once the cause is gone.
+        DestroyWindow();
+        throw;
+    }
     ShowWindow(SW_SHOW);
 }
 

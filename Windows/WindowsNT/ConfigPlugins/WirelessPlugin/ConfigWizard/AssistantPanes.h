@@ -43,7 +43,7 @@ public:
     CAssistantPane(UINT templateId, int languageOffset);
 
     // TSRuntimeError "Create failed in CAssistantPane::Show" when the window
-    // cannot be made.
+    // cannot be made; what Initialize throws passes on, the window gone.
     virtual void Show();
     // With commit, false (the window stays) when Commit refuses.
     virtual bool Hide(bool commit);
