@@ -2,6 +2,8 @@
 // turns simple commands into the user input a person would give.
 #include "Internal.h"
 
+#include "Platform/InstanceChannel.h"
+
 #include <poll.h>
 #include <unistd.h>
 
@@ -442,6 +444,7 @@ struct StartedFrontEnd {
         // An unattended run that went wrong must say so to whoever started it.
         if (frontEnd && frontEnd->Failed()) {
             std::cout.flush();
+            Platform::RemoveInstanceChannel();
             std::_Exit(2);
         }
     }
