@@ -1,10 +1,16 @@
 #include "Simulators/DockPrinter/DockStateText.h"
 
+#include "Platform/MachineFile.h"
+
 #include <charconv>
 #include <set>
 
 namespace Simulators::Dock {
 namespace {
+
+[[noreturn]] void Fail(const std::string& source, std::size_t number, const std::string& what) {
+    throw StateTextError(Platform::EscapeControlCharacters(source + ":" + std::to_string(number) + ": " + what));
+}
 
 std::string Quote(std::string_view text) {
     std::string out = "\"";
@@ -34,7 +40,7 @@ public:
     }
 
     [[noreturn]] void Fail(const std::string& what) const {
-        throw StateTextError(source_ + ":" + std::to_string(number_) + ": " + what);
+        Dock::Fail(source_, number_, what);
     }
 
     const std::string& Key() const { return key_; }
@@ -166,10 +172,9 @@ PrinterState ParseStateText(std::string_view text, const std::string& sourceName
                 if (ec != std::errc{} || ptr != digits.data() + digits.size() || id < 0 || id > 255) id = -1;
             }
             if (id < 0)
-                throw StateTextError(sourceName + ":" + std::to_string(number) + ": expected [profile <0..255>]");
+                Fail(sourceName, number, "expected [profile <0..255>]");
             if (state.profiles.contains(id))
-                throw StateTextError(sourceName + ":" + std::to_string(number) + ": profile " + std::to_string(id) +
-                                     " is given twice");
+                Fail(sourceName, number, "profile " + std::to_string(id) + " is given twice");
             profile = &state.profiles[id];
             profile->id = id;
             seen.clear();
