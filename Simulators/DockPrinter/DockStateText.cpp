@@ -39,9 +39,7 @@ public:
         if (key_.empty()) Fail("a value without a name");
     }
 
-    [[noreturn]] void Fail(const std::string& what) const {
-        Dock::Fail(source_, number_, what);
-    }
+    [[noreturn]] void Fail(const std::string& what) const { Dock::Fail(source_, number_, what); }
 
     const std::string& Key() const { return key_; }
 
@@ -171,8 +169,7 @@ PrinterState ParseStateText(std::string_view text, const std::string& sourceName
                 const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), id);
                 if (ec != std::errc{} || ptr != digits.data() + digits.size() || id < 0 || id > 255) id = -1;
             }
-            if (id < 0)
-                Fail(sourceName, number, "expected [profile <0..255>]");
+            if (id < 0) Fail(sourceName, number, "expected [profile <0..255>]");
             if (state.profiles.contains(id))
                 Fail(sourceName, number, "profile " + std::to_string(id) + " is given twice");
             profile = &state.profiles[id];

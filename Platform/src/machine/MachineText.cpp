@@ -21,7 +21,13 @@ std::string EscapeControlCharacters(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 1;
+        std::size_t length = 1;  // by the lead byte; checked below
+        if ((lead & 0xE0) == 0xC0)
+            length = 2;
+        else if ((lead & 0xF0) == 0xE0)
+            length = 3;
+        else if ((lead & 0xF8) == 0xF0)
+            length = 4;
         std::string_view character = text.substr(i, length);
         const auto decoded = Utf8ToUtf16(character);
         if (!decoded) character = text.substr(i, 1);
