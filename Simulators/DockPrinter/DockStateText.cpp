@@ -1,10 +1,16 @@
 #include "Simulators/DockPrinter/DockStateText.h"
 
+#include "Platform/MachineFile.h"
+
 #include <charconv>
 #include <set>
 
 namespace Simulators::Dock {
 namespace {
+
+[[noreturn]] void Fail(const std::string& source, std::size_t number, const std::string& what) {
+    throw StateTextError(Platform::EscapeControlCharacters(source + ":" + std::to_string(number) + ": " + what));
+}
 
 std::string Quote(std::string_view text) {
     std::string out = "\"";
@@ -33,9 +39,7 @@ public:
         if (key_.empty()) Fail("a value without a name");
     }
 
-    [[noreturn]] void Fail(const std::string& what) const {
-        throw StateTextError(source_ + ":" + std::to_string(number_) + ": " + what);
-    }
+    [[noreturn]] void Fail(const std::string& what) const { Dock::Fail(source_, number_, what); }
 
     const std::string& Key() const { return key_; }
 
@@ -165,11 +169,9 @@ PrinterState ParseStateText(std::string_view text, const std::string& sourceName
                 const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), id);
                 if (ec != std::errc{} || ptr != digits.data() + digits.size() || id < 0 || id > 255) id = -1;
             }
-            if (id < 0)
-                throw StateTextError(sourceName + ":" + std::to_string(number) + ": expected [profile <0..255>]");
+            if (id < 0) Fail(sourceName, number, "expected [profile <0..255>]");
             if (state.profiles.contains(id))
-                throw StateTextError(sourceName + ":" + std::to_string(number) + ": profile " + std::to_string(id) +
-                                     " is given twice");
+                Fail(sourceName, number, "profile " + std::to_string(id) + " is given twice");
             profile = &state.profiles[id];
             profile->id = id;
             seen.clear();

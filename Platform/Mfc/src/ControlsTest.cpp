@@ -109,7 +109,8 @@ TEST_F(Lists, ClicksHitRowsAndEmptySpaceKeepsTheSelectionWhenTheHandlerSaysSo) {
     EXPECT_EQ(s.Rows(50), (std::vector<std::vector<CString>>{{u"net0", u"1"}, {u"net1", u"2"}}));
     EXPECT_EQ(list.GetHeaderCtrl()->GetItemCount(), 2);
     const std::string picture = s.Render();
-    EXPECT_NE(picture.find("> row 0: \"net0\" \"1\" data 100"), std::string::npos) << picture;
+    // Item data is the program's own, often a pointer: the picture shows the cells alone.
+    EXPECT_NE(picture.find("> row 0: \"net0\" \"1\"\n"), std::string::npos) << picture;
     s.Click(IDCANCEL);
 }
 

@@ -306,9 +306,10 @@ void Describe(std::ostringstream& out, const Window& w, int depth) {
         for (std::size_t r = 0; r < w.rows.size(); ++r) {
             const auto& row = w.rows[r];
             out << indent << "  " << ((row.state & LVIS_SELECTED) ? "> " : "  ") << "row " << r << ':';
+            // Not the item data: programs keep pointers there, which mean nothing to a reader.
             for (std::size_t c = 0; c < std::max(w.columns.size(), row.cells.size()); ++c)
                 out << ' ' << Quoted(Cell(row, c));
-            out << " data " << row.data << '\n';
+            out << '\n';
         }
     }
     if (w.kind == Kind::Dialog) {

@@ -2,6 +2,8 @@
 // turns simple commands into the user input a person would give.
 #include "Internal.h"
 
+#include "Platform/InstanceChannel.h"
+
 #include <poll.h>
 #include <unistd.h>
 
@@ -442,6 +444,7 @@ struct StartedFrontEnd {
         // An unattended run that went wrong must say so to whoever started it.
         if (frontEnd && frontEnd->Failed()) {
             std::cout.flush();
+            Platform::RemoveInstanceChannel();
             std::_Exit(2);
         }
     }
@@ -455,20 +458,21 @@ void StartTerminalFrontEndIfWanted() {
     if (tried) return;
     tried = true;
     const char* script = std::getenv("VELMO_UI_SCRIPT");
-    if (script != nullptr && *script != '\0') {
-        if (std::string_view(script) == "-") {
-            started.frontEnd = std::make_unique<TerminalFrontEnd>(std::cin, std::cout, false);
-            return;
-        }
+    const bool named = script != nullptr && *script != '\0' && std::string_view(script) != "-";
+    if (named) {
         started.script.open(script);
         if (!started.script) {
             std::cerr << "cannot read the script " << script << "\n";
             std::exit(2);
         }
         started.frontEnd = std::make_unique<TerminalFrontEnd>(started.script, std::cout, false);
-    } else if (isatty(STDIN_FILENO) != 0) {
-        started.frontEnd = std::make_unique<TerminalFrontEnd>(std::cin, std::cout, true);
+        return;
     }
+    // Without a script named, a person at the terminal gives the commands;
+    // anything else on standard input is a script, so that nothing waits
+    // for input that never comes.
+    const bool person = (script == nullptr || *script == '\0') && isatty(STDIN_FILENO) != 0;
+    started.frontEnd = std::make_unique<TerminalFrontEnd>(std::cin, std::cout, person);
 }
 
 }  // namespace detail

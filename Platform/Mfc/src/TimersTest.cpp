@@ -77,9 +77,13 @@ TEST_F(Timers, AThreadTimerFiresInsideAModalLoopAndCanEndIt) {
 }
 
 TEST_F(Timers, WithoutADriverAModalLoopWaitsOnTheClockForItsTimers) {
-    // A front end's loop: no idle hook, the machine's clock jumps to the
-    // timer's deadline when nothing else happens.
-    Mfc::ModalLoopHook* hook = Mfc::SetModalLoopHook(nullptr);
+    // A front end that leaves every idle turn to the loop (with no hook at
+    // all the terminal front end would start): the machine's clock jumps to
+    // the timer's deadline when nothing else happens.
+    struct Waiting : Mfc::ModalLoopHook {
+        bool OnModalIdle(HWND, int) override { return false; }
+    } waiting;
+    Mfc::ModalLoopHook* hook = Mfc::SetModalLoopHook(&waiting);
     auto clock = std::make_shared<Platform::ManualClock>(true);
     Platform::SetClock(clock);
     static HWND s_dialog;

@@ -20,6 +20,11 @@ void SetInstanceRequestHandler(InstanceRequestHandler handler);
 // Starts answering, once per process (done by a named event's first holder).
 void ServeInstanceRequests();
 
+// Takes this process's channel out of the user's folder. Done by itself at
+// exit and on SIGINT, SIGTERM and SIGHUP (unless the program handles or
+// ignores them); a program that ends with _Exit calls it first.
+void RemoveInstanceChannel();
+
 struct InstanceAnswer {
     std::string channel;  // where to send follow-up requests
     std::string answer;

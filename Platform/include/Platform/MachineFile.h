@@ -82,6 +82,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// For messages that quote a damaged file: control characters and bytes that
+// are no UTF-8 become \xNN, so that none reaches a terminal raw.
+std::string EscapeControlCharacters(std::string_view text);
+
 struct MachineSettings {
     bool administrator = true;
     OsVersion version;

@@ -7,6 +7,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -82,8 +84,45 @@ bool WriteLine(int fd, const std::string& line) {
     return true;
 }
 
+// Empty when the user's folder cannot be trusted.
 std::string OwnChannel() {
-    return UserRuntimeFolder() + "/" + kPrefix + std::to_string(::getpid()) + ".sock";
+    const std::string folder = UserRuntimeFolder();
+    if (folder.empty()) return {};
+    return folder + "/" + kPrefix + std::to_string(::getpid()) + ".sock";
+}
+
+// Only the user's own processes talk over the channel, whoever can reach
+// the folder.
+bool PeerIsThisUser(int fd) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::geteuid();
+}
+
+// The channel this process bound, kept where a signal handler can reach it;
+// a forked child that exits must not take its parent's channel along.
+char g_boundChannel[sizeof(sockaddr_un::sun_path)];
+volatile std::sig_atomic_t g_boundBy = 0;
+
+void RemoveAndDie(int signal) {
+    RemoveInstanceChannel();
+    // SA_RESETHAND put the default action back: the process ends as it would have.
+    ::raise(signal);
+}
+
+// Ends of the process that skip the channel's removal otherwise; a signal
+// the program handles or ignores stays its own.
+void RemoveChannelAtEnd() {
+    std::atexit(RemoveInstanceChannel);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+        struct sigaction action {};
+        action.sa_handler = RemoveAndDie;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        ::sigaction(signal, &action, nullptr);
+    }
 }
 
 void Serve(int listener) {
@@ -91,6 +130,7 @@ void Serve(int listener) {
         const int client = ::accept(listener, nullptr, nullptr);
         if (client < 0) continue;
         Fd connection(client);
+        if (!PeerIsThisUser(client)) continue;
         std::string request;
         if (!ReadLine(client, request)) continue;
         InstanceRequestHandler handler;
@@ -123,7 +163,7 @@ void ServeInstanceRequests() {
     std::call_once(Channel().serving, [] {
         const std::string path = OwnChannel();
         sockaddr_un address;
-        if (!Address(path, address)) return;
+        if (path.empty() || !Address(path, address)) return;
         const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (listener < 0) return;
         // A file left by a dead process that had our number.
@@ -133,8 +173,18 @@ void ServeInstanceRequests() {
             ::close(listener);
             return;
         }
+        std::memcpy(g_boundChannel, address.sun_path, sizeof g_boundChannel);
+        g_boundBy = ::getpid();
+        RemoveChannelAtEnd();
         std::thread(Serve, listener).detach();
     });
+}
+
+void RemoveInstanceChannel() {
+    // Only what is safe in a signal handler.
+    const int saved = errno;
+    if (g_boundBy != 0 && g_boundBy == ::getpid()) ::unlink(g_boundChannel);
+    errno = saved;
 }
 
 std::string AskInstance(const std::string& channel, const std::string& request) {
@@ -147,6 +197,7 @@ std::string AskInstance(const std::string& channel, const std::string& request) 
         if (errno == ECONNREFUSED) ::unlink(channel.c_str());
         return {};
     }
+    if (!PeerIsThisUser(fd.get())) return {};
     std::string answer;
     if (!WriteLine(fd.get(), request) || !ReadLine(fd.get(), answer)) return {};
     return answer;
@@ -154,6 +205,7 @@ std::string AskInstance(const std::string& channel, const std::string& request) 
 
 std::optional<InstanceAnswer> AskOtherInstances(const std::string& request) {
     const std::string folder = UserRuntimeFolder();
+    if (folder.empty()) return std::nullopt;
     const std::string own = OwnChannel();
     std::vector<std::string> channels;
     if (DIR* dir = ::opendir(folder.c_str())) {

@@ -98,12 +98,33 @@ std::mutex& NamedEventsLock() {
 }
 }  // namespace
 
-// $XDG_RUNTIME_DIR, else a folder of the user's own under /tmp.
+// $XDG_RUNTIME_DIR, else a folder of the user's own under /tmp. Anyone may
+// have made that one first, so it is used only when it is a folder, not a
+// link, of this user and closed to everyone else; otherwise the answer is
+// empty and names count within the process.
 std::string UserRuntimeFolder() {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime == '/') return runtime;
     std::string folder = "/tmp/velmo-" + std::to_string(::getuid());
     ::mkdir(folder.c_str(), 0700);
-    return folder;
+    struct stat status {};
+    const char* fault = nullptr;
+    if (::lstat(folder.c_str(), &status) != 0)
+        fault = "cannot be made";
+    else if (S_ISLNK(status.st_mode))
+        fault = "is a link";
+    else if (!S_ISDIR(status.st_mode))
+        fault = "is no folder";
+    else if (status.st_uid != ::geteuid())
+        fault = "belongs to another user";
+    else if ((status.st_mode & 077) != 0)
+        fault = "is open to other users";
+    if (fault == nullptr) return folder;
+    static std::once_flag told;
+    std::call_once(told, [&] {
+        std::fprintf(stderr, "%s %s: this program's named events and instance channel stay within the process\n",
+                     folder.c_str(), fault);
+    });
+    return {};
 }
 
 namespace {
@@ -113,7 +134,9 @@ namespace {
 // (the name then counts within this process only).
 std::unique_ptr<NameLock> LockEventName(std::u16string_view name, bool& taken) {
     taken = false;
-    std::string file = UserRuntimeFolder() + "/velmo-event-";
+    const std::string folder = UserRuntimeFolder();
+    if (folder.empty()) return nullptr;
+    std::string file = folder + "/velmo-event-";
     // The name may hold any character: the file name carries its UTF-8 bytes
     // in hex.
     const auto utf8 = Utf16ToUtf8(name);

@@ -14,6 +14,39 @@
 #include <set>
 
 namespace Platform {
+
+std::string EscapeControlCharacters(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 1;  // by the lead byte; checked below
+        if ((lead & 0xE0) == 0xC0)
+            length = 2;
+        else if ((lead & 0xF0) == 0xE0)
+            length = 3;
+        else if ((lead & 0xF8) == 0xF0)
+            length = 4;
+        std::string_view character = text.substr(i, length);
+        const auto decoded = Utf8ToUtf16(character);
+        if (!decoded) character = text.substr(i, 1);
+        const char16_t first = decoded ? decoded->front() : u'\0';
+        // C0 and C1 controls, DEL, and bytes that are no UTF-8.
+        if (!decoded || first < 0x20 || (first >= 0x7F && first <= 0x9F)) {
+            for (const unsigned char c : character) {
+                char hex[5];
+                std::snprintf(hex, sizeof hex, "\\x%02x", c);
+                out += hex;
+            }
+        } else {
+            out += character;
+        }
+        i += character.size();
+    }
+    return out;
+}
+
 namespace {
 
 constexpr std::size_t kMaxKeyNameUnits = 255;
@@ -68,7 +101,7 @@ public:
         : text_(text), source_(source), number_(number) {}
 
     [[noreturn]] void Fail(const std::string& what) const {
-        throw MachineFileError(source_ + ":" + std::to_string(number_) + ": " + what);
+        throw MachineFileError(EscapeControlCharacters(source_ + ":" + std::to_string(number_) + ": " + what));
     }
 
     void SkipBlanks() {

@@ -1,5 +1,7 @@
 #include "Platform/Resource.h"
 
+#include "Platform/MachineFile.h"
+
 #include "TextEscapes.h"
 #include "Utf.h"
 
@@ -18,7 +20,7 @@ public:
         : line_(line), source_(source), number_(number) {}
 
     [[noreturn]] void Fail(const std::string& what) const {
-        throw ResourceFileError(source_ + ":" + std::to_string(number_) + ": " + what);
+        throw ResourceFileError(EscapeControlCharacters(source_ + ":" + std::to_string(number_) + ": " + what));
     }
 
     void SkipBlanks() {

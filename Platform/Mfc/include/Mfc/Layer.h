@@ -103,9 +103,10 @@ ModalLoopHook* SetModalLoopHook(ModalLoopHook* hook);
 // and marks the run failed.
 //
 // A program needs no code for it: a modal loop of a thread with no hook
-// (no test driver) starts one by itself when VELMO_UI_SCRIPT names a script
-// file ("-": standard input as a script) or standard input is a terminal. A
-// failed script then ends the program with status 2.
+// (no test driver) starts one by itself, reading the script file that
+// VELMO_UI_SCRIPT names ("-": standard input as a script), else standard
+// input: a person's commands on a terminal, a script otherwise. A failed
+// script then ends the program with status 2.
 class TerminalFrontEnd {
 public:
     // Installs itself on the calling thread (modal loop hook, window
