@@ -37,6 +37,8 @@ int main(int argc, char** argv) {
     }
     const int status = AfxWinMain(argc, argv);
     // The wizard's own start-up ends quietly; whoever started it hears why.
-    if (!theApp.Refusal().empty()) std::fprintf(stderr, "Amberlo: %s\n", theApp.Refusal().c_str());
+    // The reason may quote the queue name given, whatever it holds.
+    if (!theApp.Refusal().empty())
+        std::fprintf(stderr, "Amberlo: %s\n", Platform::EscapeControlCharacters(theApp.Refusal()).c_str());
     return status;
 }
