@@ -247,6 +247,9 @@ public:
             return 0;
         }
         std::cout << "dock simulator started\n";
+        if (!AvahiDaemonRuns())
+            std::cerr << "velmo-machine: no Avahi daemon is running, so docks that join a network will not be "
+                         "announced\n";
         return 0;
     }
 
@@ -480,6 +483,14 @@ private:
         ::kill(simulator, SIGKILL);
         if (!AwaitEnd(5))
             throw std::runtime_error("the dock simulator (process " + std::to_string(simulator) + ") did not end");
+    }
+
+    // Where the Avahi daemon listens while it runs; avahi-publish needs it.
+    static bool AvahiDaemonRuns() {
+        const int fd = Wire::Connect("/run/avahi-daemon/socket");
+        if (fd < 0) return false;
+        ::close(fd);
+        return true;
     }
 
     Dock::PrinterState State(const std::string& serial) const {
