@@ -75,13 +75,22 @@ Answer DecodeAnswer(const std::vector<BYTE>& body);
 // One message on a connected socket. Send returns false when the peer is
 // gone; Receive returns nullopt at the end of the stream and throws
 // std::runtime_error for a length above kMaxMessage or a broken stream.
+// Both throw std::runtime_error too when the socket's time-out passes.
 bool Send(int socket, const std::vector<BYTE>& body);
 std::optional<std::vector<BYTE>> Receive(int socket);
 
-// Connects to the socket at path; -1 when nothing listens there.
+// How long a call waits for the simulator at each step: being let in,
+// taking the request, answering. Its docks answer at once, so a simulator
+// that takes longer has stopped answering.
+constexpr int kAnswerSeconds = 5;
+
+// Connects to the socket at path, with kAnswerSeconds as the time-out of
+// sending and receiving; -1 when nothing listens there (errno EAGAIN when
+// something does but lets nobody in).
 int Connect(const std::string& path);
 // One request and its answer on a fresh connection; nullopt when the
-// simulator cannot be reached.
+// simulator cannot be reached. A simulator that does not answer in time
+// gets the answer ERROR_SEM_TIMEOUT, as a USB transfer that times out.
 std::optional<Answer> Call(const std::string& socketPath, const Request& request);
 
 }  // namespace DockWire
@@ -89,7 +98,7 @@ std::optional<Answer> Call(const std::string& socketPath, const Request& request
 // A dock's USB side in a program: standard printer descriptors from the
 // entry, and a printing interface whose operations the simulator answers.
 // When the simulator is not running the device reports that it is not
-// connected.
+// connected; when it does not answer, its transfers time out.
 class LinkedDock : public UsbDeviceModel {
 public:
     LinkedDock(const DockEntry& entry, std::string socketPath);

@@ -81,6 +81,7 @@ constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 // Device I/O and SetupAPI (device tree).
 constexpr DWORD ERROR_INVALID_FUNCTION = 1;
 constexpr DWORD ERROR_INVALID_DATA = 13;
+constexpr DWORD ERROR_SEM_TIMEOUT = 121;  // a transfer the device did not complete in time
 constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
 constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
 

@@ -3,6 +3,7 @@
 #include "Platform/DockLink.h"
 
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -65,10 +66,22 @@ private:
     std::size_t pos_ = 0;
 };
 
+// The peer is there but did not take or give a byte within the socket's
+// time-out.
+class TimedOut : public std::runtime_error {
+public:
+    TimedOut() : std::runtime_error("dock socket: no answer in time") {}
+};
+
+bool TimedOutNow() {
+    return errno == EAGAIN || errno == EWOULDBLOCK;
+}
+
 bool WriteAll(int socket, const BYTE* data, std::size_t size) {
     while (size > 0) {
         const auto sent = ::send(socket, data, size, MSG_NOSIGNAL);
         if (sent < 0 && errno == EINTR) continue;
+        if (sent < 0 && TimedOutNow()) throw TimedOut();
         if (sent <= 0) return false;
         data += sent;
         size -= static_cast<std::size_t>(sent);
@@ -83,6 +96,7 @@ int ReadAll(int socket, BYTE* data, std::size_t size) {
     while (got < size) {
         const auto n = ::recv(socket, data + got, size - got, 0);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && TimedOutNow()) throw TimedOut();
         if (n < 0) throw std::runtime_error(std::string("dock socket: ") + std::strerror(errno));
         if (n == 0) {
             if (got == 0) return 0;
@@ -170,21 +184,30 @@ int Connect(const std::string& path) {
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    // The send time-out also bounds the wait for a full accept queue.
+    const timeval limit{kAnswerSeconds, 0};
+    if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0 ||
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0 ||
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
         ::close(fd);
+        errno = error;
         return -1;
     }
     return fd;
 }
 
 std::optional<Answer> Call(const std::string& socketPath, const Request& request) {
+    const Answer timedOut{ERROR_SEM_TIMEOUT, {}};
     const int fd = Connect(socketPath);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0) return TimedOutNow() ? std::optional(timedOut) : std::nullopt;
     std::optional<Answer> answer;
     try {
         if (Send(fd, Encode(request))) {
             if (auto body = Receive(fd)) answer = DecodeAnswer(*body);
         }
+    } catch (const TimedOut&) {
+        answer = timedOut;
     } catch (const std::exception&) {
         answer.reset();
     }

@@ -4,7 +4,8 @@
 // docks/<serial>.txt and written after every change, so a restarted
 // simulator (or the machine tool) sees what programs changed. A dock whose
 // profile fits an access point of machine.txt joins it and announces itself
-// through the Avahi daemon (avahi-publish).
+// through the Avahi daemon (avahi-publish). One simulator serves a machine
+// folder: it holds the lock of dock-simulator.lock there while it runs.
 //
 //   velmo-dock-simulator [--root DIR]     (default: $VELMO_MACHINE_ROOT)
 #include "Platform/DockLink.h"
@@ -51,7 +52,14 @@ public:
         controller_ = Platform::GetMachine().Devices().AddHostController(127);
     }
 
-    ~Docks() { SaveAll(); }
+    // The device tree holds every dock it was given, so the docks would
+    // outlive this: it lets them go, and each dock then withdraws its
+    // announcement and ends its publishers.
+    ~Docks() {
+        SaveAll();
+        Platform::GetMachine().Devices().Reset();
+        docks_.clear();
+    }
 
     // Every listed dock at once, so that those whose profile fits one of
     // the machine's access points join it and announce themselves.
@@ -186,7 +194,7 @@ int Listen(const std::string& path) {
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("cannot make a socket");
-    ::unlink(path.c_str());  // left by a simulator that died; a live one was ruled out
+    ::unlink(path.c_str());  // left by a simulator that died: the lock rules out a live one
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0) {
         ::close(fd);
         throw std::runtime_error("cannot listen on " + path + ": " + std::strerror(errno));
@@ -219,16 +227,20 @@ int main(int argc, char** argv) {
     if (!root.empty()) ::setenv("VELMO_MACHINE_ROOT", root.c_str(), 1);
     root = Platform::MachineRoot();
     const std::string socketPath = Platform::DockSocketPath(root);
-    if (Wire::Call(socketPath, Wire::Request{})) {
-        std::cerr << "velmo-dock-simulator: already running for " << root << "\n";
-        return 1;
-    }
     struct sigaction action {};
     action.sa_handler = OnSignal;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
     try {
         std::filesystem::create_directories(root);
+        const Tools::SimulatorLock lock(root);
+        if (!lock.Held()) {
+            const auto holder = Tools::SimulatorLock::Holder(root);
+            std::cerr << "velmo-dock-simulator: a simulator is running already for " << root;
+            if (holder) std::cerr << " (process " << *holder << ")";
+            std::cerr << "\n";
+            return 1;
+        }
         // The access points around the machine, as machine.txt lists them.
         const std::string settingsPath = root + "/machine.txt";
         if (const auto settings = Tools::ReadTextFile(settingsPath))

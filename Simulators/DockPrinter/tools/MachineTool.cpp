@@ -11,6 +11,7 @@
 #include "ToolFiles.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -102,7 +103,13 @@ public:
         return text ? Platform::ParseDocksText(*text, docksPath_) : std::vector<Platform::DockEntry>{};
     }
 
-    bool SimulatorRunning() const { return Wire::Call(Platform::DockSocketPath(root_), Wire::Request{}).has_value(); }
+    // The simulator's process while one runs for the folder, answering or not.
+    std::optional<pid_t> Simulator() const { return Tools::SimulatorLock::Holder(root_); }
+
+    bool SimulatorAnswers() const {
+        const auto answer = Wire::Call(Platform::DockSocketPath(root_), Wire::Request{});
+        return answer && answer->error == ERROR_SUCCESS;
+    }
 
     int Install(const std::vector<std::string>& args) {
         std::string from = VELMO_DATA_DIR;
@@ -227,7 +234,7 @@ public:
         auto docks = Docks();
         const auto it = std::find_if(docks.begin(), docks.end(), [&](const auto& d) { return d.serial == args[0]; });
         if (it == docks.end()) throw UsageError("no dock with serial " + args[0] + " is attached");
-        if (SimulatorRunning()) throw UsageError("stop the simulator before pulling a dock out");
+        if (Simulator()) throw UsageError("stop the simulator before pulling a dock out");
         docks.erase(it);
         Tools::WriteTextFile(docksPath_, Platform::FormatDocksText(docks));
         fs::remove(Dock::StatePath(root_, args[0]));
@@ -236,49 +243,45 @@ public:
     }
 
     int Start() {
-        if (SimulatorRunning()) {
+        std::optional<pid_t> ours;
+        if (!Simulator()) ours = Spawn();
+        // Starts that race each start a simulator; the one that holds the
+        // lock serves, the others end.
+        const auto serving = AwaitAnswer();
+        if (!serving) {
+            if (const auto silent = Simulator())
+                throw std::runtime_error("the dock simulator (process " + std::to_string(*silent) +
+                                         ") does not answer; velmo-machine stop ends it");
+            throw std::runtime_error("the dock simulator did not start (see " + root_ + "/dock-simulator.log)");
+        }
+        if (serving != ours) {
             std::cout << "the dock simulator is running already\n";
             return 0;
         }
-        const std::string program = Platform::ProgramDirectory() + "/velmo-dock-simulator";
-        fs::create_directories(root_);
-        const pid_t child = ::fork();
-        if (child < 0) throw std::runtime_error("cannot start the dock simulator");
-        if (child == 0) {
-            // Detached from the terminal, its messages in the machine folder.
-            ::setsid();
-            const int log = ::open((root_ + "/dock-simulator.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            const int null = ::open("/dev/null", O_RDONLY);
-            if (log >= 0) {
-                ::dup2(log, STDOUT_FILENO);
-                ::dup2(log, STDERR_FILENO);
-            }
-            if (null >= 0) ::dup2(null, STDIN_FILENO);
-            if (::fork() != 0) ::_exit(0);
-            ::execl(program.c_str(), program.c_str(), "--root", root_.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        for (int i = 0; i < 100; ++i) {
-            if (SimulatorRunning()) {
-                std::cout << "dock simulator started\n";
-                return 0;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        throw std::runtime_error("the dock simulator did not start (see " + root_ + "/dock-simulator.log)");
+        std::cout << "dock simulator started\n";
+        if (!AvahiDaemonRuns())
+            std::cerr << "velmo-machine: no Avahi daemon is running, so docks that join a network will not be "
+                         "announced\n";
+        return 0;
     }
 
     int Stop() {
-        const auto socket = Platform::DockSocketPath(root_);
-        Wire::Request quit;
-        quit.op = Wire::kQuit;
-        if (!Wire::Call(socket, quit)) {
+        const auto simulator = Simulator();
+        if (!simulator) {
             std::cout << "the dock simulator is not running\n";
             return 0;
         }
-        for (int i = 0; i < 200 && fs::exists(socket); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        Wire::Request quit;
+        quit.op = Wire::kQuit;
+        const auto answer = Wire::Call(Platform::DockSocketPath(root_), quit);
+        if (!answer || answer->error != ERROR_SUCCESS) {
+            std::cout << "the dock simulator does not answer; ending process " << *simulator << "\n";
+            End(*simulator);
+        } else if (!AwaitEnd()) {
+            // Its docks withdraw their announcements first, within seconds.
+            std::cout << "the dock simulator did not end; ending process " << *simulator << "\n";
+            End(*simulator);
+        }
         std::cout << "dock simulator stopped\n";
         return 0;
     }
@@ -338,7 +341,7 @@ public:
 
     int List() {
         const auto docks = Docks();
-        std::cout << "dock simulator: " << (SimulatorRunning() ? "running" : "stopped") << "\n";
+        std::cout << "dock simulator: " << SimulatorStatus() << "\n";
         if (docks.empty()) std::cout << "no docks attached\n";
         for (const auto& dock : docks) {
             std::cout << dock.serial << "  " << ToHex(dock.productId) << " " << dock.product << "  port " << dock.port
@@ -411,6 +414,97 @@ public:
     }
 
 private:
+    std::string SimulatorStatus() const {
+        const auto simulator = Simulator();
+        if (!simulator) return "stopped";
+        if (SimulatorAnswers()) return "running";
+        return "not answering (process " + std::to_string(*simulator) + ")";
+    }
+
+    // Starts the simulator detached from this process and its terminal;
+    // returns its process id.
+    pid_t Spawn() const {
+        const std::string program = Platform::ProgramDirectory() + "/velmo-dock-simulator";
+        const std::string logPath = root_ + "/dock-simulator.log";
+        fs::create_directories(root_);
+        int told[2];
+        if (::pipe2(told, O_CLOEXEC) != 0) throw std::runtime_error("cannot start the dock simulator");
+        const pid_t child = ::fork();
+        if (child < 0) {
+            ::close(told[0]);
+            ::close(told[1]);
+            throw std::runtime_error("cannot start the dock simulator");
+        }
+        if (child == 0) {
+            // Its messages go to the machine folder.
+            ::setsid();
+            const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+            const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (log >= 0) {
+                ::dup2(log, STDOUT_FILENO);
+                ::dup2(log, STDERR_FILENO);
+            }
+            if (null >= 0) ::dup2(null, STDIN_FILENO);
+            const pid_t simulator = ::fork();
+            if (simulator != 0) {
+                const bool sent = ::write(told[1], &simulator, sizeof simulator) == sizeof simulator;
+                ::_exit(sent ? 0 : 1);
+            }
+            ::execl(program.c_str(), program.c_str(), "--root", root_.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(told[1]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        pid_t simulator = -1;
+        const bool got = ::read(told[0], &simulator, sizeof simulator) == sizeof simulator;
+        ::close(told[0]);
+        if (!got || simulator <= 0) throw std::runtime_error("cannot start the dock simulator");
+        return simulator;
+    }
+
+    // The simulator that holds the lock once it answers; nullopt when none
+    // does within a few seconds.
+    std::optional<pid_t> AwaitAnswer() const {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        do {
+            if (const auto simulator = Simulator(); simulator && SimulatorAnswers()) return simulator;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        } while (std::chrono::steady_clock::now() < until);
+        return std::nullopt;
+    }
+
+    // Whether the simulator let go of the lock, within the given seconds.
+    bool AwaitEnd(int seconds = 20) const {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (Simulator()) {
+            if (std::chrono::steady_clock::now() >= until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return true;
+    }
+
+    // Ends a simulator that does not answer or does not end: as a stop ends
+    // it when it still can, else at once.
+    void End(pid_t simulator) const {
+        if (Simulator() != simulator) return;
+        // A stopped process takes the signal once it is let run again.
+        ::kill(simulator, SIGTERM);
+        ::kill(simulator, SIGCONT);
+        if (AwaitEnd()) return;
+        ::kill(simulator, SIGKILL);
+        if (!AwaitEnd(5))
+            throw std::runtime_error("the dock simulator (process " + std::to_string(simulator) + ") did not end");
+    }
+
+    // Where the Avahi daemon listens while it runs; avahi-publish needs it.
+    static bool AvahiDaemonRuns() {
+        const int fd = Wire::Connect("/run/avahi-daemon/socket");
+        if (fd < 0) return false;
+        ::close(fd);
+        return true;
+    }
+
     Dock::PrinterState State(const std::string& serial) const {
         const auto path = Dock::StatePath(root_, serial);
         const auto text = Tools::ReadTextFile(path);
