@@ -69,6 +69,7 @@
 #include "Platform/Spooler.h"
 #include "Platform/Wireless.h"
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -115,6 +116,11 @@ std::string FormatMachineSettingsText(const MachineSettings& settings);
 // file cannot be read. A file broken by hand later makes the calls fail
 // (ERROR_REGISTRY_CORRUPT for the registry) rather than lose it.
 void LoadMachine(const std::string& folder = MachineRoot());
+// The start of a program on the machine kept on disk: "--help" or "-h" as
+// its first argument prints the usage; otherwise the machine is loaded, and
+// a failure is told on standard error under the program's name. Returns the
+// status to end with, or nullopt when the program goes on.
+std::optional<int> StartProgram(int argc, char** argv, const char* name, const char* usage);
 // Writes the machine as it is now into a folder (created when missing),
 // e.g. to seed a demo machine from one built by fixture calls. Throws
 // std::runtime_error when it cannot.

@@ -185,6 +185,20 @@ DWORD MachineFileFailure(const std::exception& error) {
 
 namespace Platform {
 
+std::optional<int> StartProgram(int argc, char** argv, const char* name, const char* usage) {
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    try {
+        LoadMachine();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", name, e.what());
+        return 1;
+    }
+    return std::nullopt;
+}
+
 void LoadMachine(const std::string& folder) {
     detail::BoundFile settingsFile(folder + "/machine.txt");
     const auto contents = settingsFile.Read();

@@ -4,9 +4,6 @@
 
 #include "Platform/MachineFile.h"
 
-#include <cstdio>
-#include <exception>
-#include <string_view>
 
 namespace {
 CConfigUtilityApp theApp;
@@ -22,15 +19,6 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    try {
-        Platform::LoadMachine();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "Fandrel: %s\n", e.what());
-        return 1;
-    }
+    if (const auto status = Platform::StartProgram(argc, argv, "Fandrel", kUsage)) return *status;
     return AfxWinMain(argc, argv);
 }

@@ -5,8 +5,6 @@
 #include "Platform/MachineFile.h"
 
 #include <cstdio>
-#include <exception>
-#include <string_view>
 
 namespace {
 CWirelessSetupAssistantApp theApp;
@@ -25,16 +23,7 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    try {
-        Platform::LoadMachine();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "Amberlo: %s\n", e.what());
-        return 1;
-    }
+    if (const auto status = Platform::StartProgram(argc, argv, "Amberlo", kUsage)) return *status;
     const int status = AfxWinMain(argc, argv);
     // The wizard's own start-up ends quietly; whoever started it hears why.
     // The reason may quote the queue name given, whatever it holds.
