@@ -42,6 +42,7 @@ constexpr UINT kPinWrongLength = 13;
 constexpr UINT kPinNotDigits = 14;
 constexpr UINT kNameInvalid = 16;
 constexpr UINT kCannotCommunicate = 17;
+constexpr UINT kRefused = 18;
 
 using PluginSupport::Narrow;
 using PluginSupport::Utf8;
@@ -143,8 +144,10 @@ int CDrelanConfigDlg::NewPrinterSelected(const PrinterInfoResult& printer, const
         // An error answer carries no profile: taking it for one would show
         // defaults that an apply then writes back.
         int result = -1;
-        if (!GetBluetoothProfile(NetConfigNames::kBluetoothDockConfig, *m_api, m_record->profile, result) ||
-            result != 0) {
+        const bool answered =
+            GetBluetoothProfile(NetConfigNames::kBluetoothDockConfig, *m_api, m_record->profile, result);
+        m_record->refused = answered && result != 0;
+        if (!answered || result != 0) {
             TS_THROW(Tessary::TSException,
                      "Invalid response received for 'get Bluetooth profile' request in "
                      "CConfigUtilityDlg::NewPrinterSelected");
@@ -288,7 +291,7 @@ void CDrelanConfigDlg::WriteCurrentBluetoothProfileToPrinter() {
 int CDrelanConfigDlg::ApplySettings() {
     AFX_MANAGE_STATE(DrelanModuleState());
     // Without what the printer holds there is nothing sound to write back.
-    if (!m_record || m_record->readFailed) return Unreachable();
+    if (!m_record || m_record->readFailed) return Failed(m_record && m_record->refused ? kRefused : kCannotCommunicate);
     if (!ValidateControls()) return kConfigInvalid;
 
     CWaitCursor wait;
@@ -296,9 +299,9 @@ int CDrelanConfigDlg::ApplySettings() {
         OpenPrinter();
     } catch (const std::exception&) {
         ClosePrinter();
-        return Unreachable();
+        return Failed(kCannotCommunicate);
     }
-    bool written = true;
+    UINT failure = 0;
     try {
         StoreControls();
         WriteCurrentSettingsToPrinter();
@@ -311,21 +314,25 @@ int CDrelanConfigDlg::ApplySettings() {
             int ignored = 0;
             RestartBluetooth(*m_api, ignored);
         }
+    } catch (const Tessary::TSRuntimeCodeError&) {
+        // It answered, with an error: the cable is not to blame.
+        ClosePrinter();
+        failure = kRefused;
     } catch (const std::exception&) {
         ClosePrinter();
-        written = false;
+        failure = kCannotCommunicate;
     }
     UpdateControlStates();
     // The channel stays open after success: the rescan that follows reads
     // the printer again through it.
-    if (!written) return Unreachable();
+    if (failure != 0) return Failed(failure);
     m_modified = false;
     return kConfigSuccess;
 }
 
-int CDrelanConfigDlg::Unreachable() {
+int CDrelanConfigDlg::Failed(UINT messageId) {
     // The host says nothing of a failed apply: the user hears why from us.
-    MessageBox(String(kCannotCommunicate), nullptr, MB_OK | MB_ICONSTOP);
+    MessageBox(String(messageId), nullptr, MB_OK | MB_ICONSTOP);
     return kConfigUnreachable;
 }
 

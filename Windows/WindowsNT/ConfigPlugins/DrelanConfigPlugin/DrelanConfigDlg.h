@@ -35,6 +35,7 @@ private:
     struct PrinterRecord {
         bool loaded = false;
         bool readFailed = false;
+        bool refused = false;  // the read was answered with an error
         BluetoothProfile profile;
         PrinterSettings settings;
     };
@@ -49,8 +50,8 @@ private:
     void WriteCurrentBluetoothProfileToPrinter();
     CString String(UINT id) const;
     void Reject(UINT messageId, int focusId);
-    // Tells the user the printer could not be reached; the apply's result.
-    int Unreachable();
+    // Tells the user why an apply failed (`messageId`); the apply's result.
+    int Failed(UINT messageId);
 
     void OnEnabledChanged();
     void OnRequirePinClicked();

@@ -35,6 +35,10 @@ constexpr int kLinkwiseCheck = 12046;
 constexpr int kPairedList = 1044;
 constexpr int kRemoveButton = 1002;
 
+const std::u16string kUnreachable =
+    u"Unable to communicate with the printer. Please check your cable connections and try again.";
+const std::u16string kRefused = u"The printer refused the settings with an error. Please try again.";
+
 std::u16string Wide(const std::string& text) {
     return std::u16string(text.begin(), text.end());
 }
@@ -266,11 +270,26 @@ TEST_F(DrelanConfigTest, AnErrorAnswerIsAFailedReadThatIsNeverWrittenBack) {
     EXPECT_EQ(dialog.NewPrinterSelected(Printer(), PrinterConfig()), kConfigUnreachable);
     EXPECT_FALSE(dock->InConfigMode());
     dock->ClearHistory();
-    driver.ExpectMessageBox(
-        u"Unable to communicate with the printer. Please check your cable connections and try again.", IDOK);
+    driver.ExpectMessageBox(kRefused, IDOK);
     EXPECT_EQ(dialog.ApplySettings(), kConfigUnreachable);
     EXPECT_TRUE(dock->Requests().empty());
     EXPECT_EQ(dock->Bluetooth().friendlyName, "Kitchen");
+}
+
+TEST_F(DrelanConfigTest, ARefusedApplyIsToldAsARefusalAndOnlyAnUnreachablePrinterAsTheCable) {
+    CBaseConfigDlg& dialog = OpenAndRead();
+    Pane().Type(kNameEdit, u"Office");
+    for (const char* command : {"setPrinterSettings", "setBluetoothProfileData"}) {
+        SCOPED_TRACE(command);
+        dock->SetFault(command, DockPrinter::Fault{.times = 1, .result = 5});
+        driver.ExpectMessageBox(kRefused, IDOK);
+        EXPECT_EQ(dialog.ApplySettings(), kConfigUnreachable);
+        EXPECT_FALSE(dialog.AreSettingsSaved());
+    }
+    dock->Unplug();
+    driver.ExpectMessageBox(kUnreachable, IDOK);
+    EXPECT_EQ(dialog.ApplySettings(), kConfigUnreachable);
+    EXPECT_EQ(driver.MessageBoxes().size(), 3u);
 }
 
 }  // namespace

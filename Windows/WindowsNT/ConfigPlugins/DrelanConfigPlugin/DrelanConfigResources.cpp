@@ -21,6 +21,7 @@ STRING 13 "Your PIN must be four digits long."
 STRING 14 "Your PIN can only contain the numeric characters 0-9."
 STRING 16 "The device name contains invalid characters."
 STRING 17 "Unable to communicate with the printer. Please check your cable connections and try again."
+STRING 18 "The printer refused the settings with an error. Please try again."
 
 DIALOG 100 330 190 "" CHILD
     GROUPBOX 1003 "Profile Settings" 7 7 316 176
