@@ -181,7 +181,8 @@ bool CConfigUtilityDlg::RescanKeeping(std::string driverKey) {
         if (!driverKey.empty() && same != printers_.end()) {
             printerList_.SetCurSel(static_cast<int>(same - printers_.begin()));
         }
-        LoadPluginForSelection();
+        // The rescan's own leave check has settled the edits.
+        LoadPluginForSelection(true);
     } catch (...) {
         ShowMessage(IDS_OPERATION_FAILED, MB_OK);
         EndDialog(IDCANCEL);
@@ -208,8 +209,8 @@ bool CConfigUtilityDlg::LeaveCheck() {
     }
 }
 
-void CConfigUtilityDlg::LoadPluginForSelection() {
-    if (!LeaveCheck()) {
+void CConfigUtilityDlg::LoadPluginForSelection(bool leaveChecked) {
+    if (!leaveChecked && !LeaveCheck()) {
         printerList_.SetCurSel(static_cast<int>(currentIndex_));
         return;
     }
@@ -351,8 +352,10 @@ void CConfigUtilityDlg::OnHelpButton() {
 void CConfigUtilityDlg::OnTest() {
     CBaseConfigDlg* dialog = plugin_.Dialog();
     if (dialog == nullptr) return;
-    dialog->TestConnection();
-    LoadPluginForSelection();
+    // A failed test has been told by the plug-in; its edits stay on show, as
+    // after a failed apply. Reading the printer again would ask about them
+    // at once, and a Yes would fail and tell it again.
+    if (dialog->TestConnection() == kConfigSuccess) LoadPluginForSelection();
     RunDeferredRescan();
 }
 

@@ -98,7 +98,8 @@ private:
     void FindUsbDevices();
     bool Rescan();
     bool RescanKeeping(std::string driverKey);
-    void LoadPluginForSelection();
+    // `leaveChecked`: the caller's leave check has settled the edits already.
+    void LoadPluginForSelection(bool leaveChecked = false);
     // Whether the entry's printer may have its plug-in: identified on the
     // first selection whose device id read succeeds; tells the user when not.
     bool Identify(PrinterEntry& entry);

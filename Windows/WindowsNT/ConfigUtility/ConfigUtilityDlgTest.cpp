@@ -248,6 +248,30 @@ TEST_F(ConfigUtilityTest, AFailedApplyIsToldOnceAndAsksAgainOnlyWhenLeaving) {
     EXPECT_EQ(driver_.MessageBoxes().size(), 5u);
 }
 
+TEST_F(ConfigUtilityTest, EachActionAsksItsQuestionOnceAndAFailedTestIsLeftAsTold) {
+    PluginScript(kPluginA).mask = kConfigButtonTest;
+    PluginScript(kPluginA).testStatus = kConfigInvalid;
+    const std::u16string question = u"The settings have changed. Do you want to save the changes?";
+    auto s = Start();
+
+    // Refresh: one question; No drops the edit and the printer is read anew.
+    s.Type(kValueEdit, u"edited");
+    driver_.ExpectMessageBox(question, IDNO);
+    s.Click(IDC_REFRESH);
+    EXPECT_EQ(driver_.MessageBoxes().size(), 1u);
+    EXPECT_EQ(CountOf(PluginCalls(kPluginA), "NewPrinterSelected GD0001"), 2);
+    EXPECT_EQ(s.Text(kValueEdit), CString(u""));
+
+    // A failed test, which the plug-in has told: nothing is asked, and the
+    // edit stays for the user's next step.
+    s.Type(kValueEdit, u"tried");
+    ClearPluginLog();
+    s.Click(IDC_TEST);
+    EXPECT_THAT(PluginCalls(kPluginA), ElementsAre("TestConnection"));
+    EXPECT_EQ(driver_.MessageBoxes().size(), 1u);
+    EXPECT_EQ(s.Text(kValueEdit), CString(u"tried"));
+}
+
 TEST_F(ConfigUtilityTest, RescanKeepsThePrinterByDriverKey) {
     auto s = Start();
     s.SelectCombo(IDC_PRINTER_LIST, 1);

@@ -115,7 +115,7 @@ public:
     }
     int TestConnection() override {
         Log("TestConnection");
-        return CBaseConfigDlg::TestConnection();
+        return Script().testStatus;
     }
     CString GetPrinterGuid() override {
         Log("GetPrinterGuid");

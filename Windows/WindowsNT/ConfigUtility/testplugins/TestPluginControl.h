@@ -13,6 +13,7 @@ struct TestPluginScript {
     // Statuses of successive ApplySettings calls; 0 once used up.
     std::deque<int> applyStatuses;
     int readStatus = 0;  // NewPrinterSelected after a successful read
+    int testStatus = 0;  // TestConnection
     bool rescanAfterApply = false;
     // Product ids IsPrinterSupported accepts; empty accepts every printer.
     std::set<unsigned> supportedProducts;
