@@ -77,6 +77,7 @@ constexpr UINT kSecureNetworkChosen = 10040;
 constexpr UINT kCannotCommunicate = 10041;
 constexpr UINT kBluetoothEntry = 10042;
 constexpr UINT kRepairQuestion = 10043;
+constexpr UINT kFactoryNotTested = 10050;
 constexpr UINT kOtherNetworkWarning = 10077;
 
 using PluginSupport::Narrow;
@@ -397,6 +398,10 @@ bool CWirelessConfigDlg::BluetoothSelected() const {
     return m_record && m_record->selected >= 0 && m_record->selected == static_cast<int>(m_record->profiles.size());
 }
 
+bool CWirelessConfigDlg::FactorySelected() const {
+    return m_record && m_record->selected >= 0 && !BluetoothSelected() && m_profile.GetId() == 0;
+}
+
 bool CWirelessConfigDlg::BluetoothUnread() const {
     return BluetoothSelected() && m_record->bluetoothUnread;
 }
@@ -601,6 +606,9 @@ bool CWirelessConfigDlg::ValidateControls() {
             Reject(kNameTooLong, kNameEdit);
             return false;
         }
+        // The factory profile's network cannot be edited here: only its
+        // names are the user's.
+        if (FactorySelected()) return true;
         CString ssid;
         GetDlgItemText(kSsidEdit, ssid);
         const auto utf8Ssid = Utf8(ssid);
@@ -672,13 +680,15 @@ void CWirelessConfigDlg::StoreControls() {
     CString entry;
     if (m_record && m_record->selected >= 0) m_profileList.GetLBText(m_record->selected, entry);
     CString name;
-    CString ssid;
-    CString channel;
     GetDlgItemText(kNameEdit, name);
-    GetDlgItemText(kSsidEdit, ssid);
-    m_channelList.GetWindowText(channel);
     m_profile.SetProfileName(I8N(entry));
     m_profile.SetFriendlyName(I8N(name));
+    // The rest of the factory profile goes back as the printer holds it.
+    if (FactorySelected()) return;
+    CString ssid;
+    CString channel;
+    GetDlgItemText(kSsidEdit, ssid);
+    m_channelList.GetWindowText(channel);
     WiFiSettings wifi(m_profile.GetWiFiSettings());
     wifi.SetSSID(I8N(ssid));
     wifi.SetMode(IsDlgButtonChecked(kAdHocCheck) == BST_CHECKED ? WIFI_MODE_ADHOC : WIFI_MODE_INFRASTRUCTURE);
@@ -740,7 +750,7 @@ int CWirelessConfigDlg::ApplySettings() {
             // Asked only of a profile about to be written: an answer to an
             // apply that writes none would be lost.
             if (m_modified) {
-                UpdateProfileHostID();
+                if (!FactorySelected()) UpdateProfileHostID();
                 CWaitCursor writing;
                 StoreControls();
                 WriteCurrentWiFiProfileToPrinter();
@@ -886,6 +896,11 @@ int CWirelessConfigDlg::RunWizard() {
 int CWirelessConfigDlg::TestConnection() {
     AFX_MANAGE_STATE(DessmarModuleState());
     if (!m_record || m_record->readFailed) return kConfigInvalid;
+    if (FactorySelected()) {
+        // It joins no network of the user's, so there is nothing to find.
+        Message(kFactoryNotTested, MB_OK | MB_ICONINFORMATION);
+        return kConfigInvalid;
+    }
     if (!ValidateControls()) return kConfigInvalid;
     // Only an edited Wi-Fi profile is tried out on the printer.
     const bool write = m_modified && !BluetoothSelected();

@@ -60,6 +60,8 @@ protected:
 
 private:
     bool BluetoothSelected() const;
+    // The factory profile (id 0) is selected: only its names can change.
+    bool FactorySelected() const;
     // The Bluetooth entry is selected and the printer refused its settings.
     bool BluetoothUnread() const;
     void FillChannelList();

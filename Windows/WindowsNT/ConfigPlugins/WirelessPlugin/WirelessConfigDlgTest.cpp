@@ -36,6 +36,7 @@ constexpr int kTrustedCheck = 12047;
 
 // Entries of the list on the rig's dock: the factory profile, Office,
 // Home, then Bluetooth.
+constexpr int kFactoryEntry = 0;
 constexpr int kOfficeEntry = 1;
 constexpr int kHomeEntry = 2;
 constexpr int kBluetoothEntry = 3;
@@ -56,6 +57,9 @@ const std::u16string kOtherNetwork =
     u"Some other settings in this network configuration may be specific to a different network (SSID).  Please "
     u"review the other screens in order to ensure that the configuration is correct.";
 const std::u16string kNotFound = u"The printer could not be located on the network.";
+const std::u16string kFactoryNotTested =
+    u"The factory profile cannot be tested. Please choose one of your own profiles in the list and test that "
+    u"one.";
 
 // A profile secured in a way the pane cannot edit.
 Dock::Profile WpaProfile(int id, const std::string& name) {
@@ -366,6 +370,25 @@ TEST_F(WirelessConfigTest, ApplySendsTheSettingsThenTheOneEditedProfile) {
         plugin.Unload();
         rig.dock->PutProfile(WizardTest::DockProfile(2, "Home"));
     }
+}
+
+TEST_F(WirelessConfigTest, TheFactoryEntryTakesANewDeviceNameAndNothingElse) {
+    CBaseConfigDlg& dialog = OpenAndRead();
+    Pane().SelectCombo(kProfileList, kFactoryEntry);
+    ASSERT_FALSE(Pane().Enabled(kSsidEdit));
+    Dock::Profile expected = *rig.dock->FindProfile(0);
+    expected.friendlyName = "Porch dock";
+    Pane().Type(kNameEdit, u"Porch dock");
+    ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    EXPECT_TRUE(Boxes().empty()) << "nothing disabled is judged, nothing else is asked";
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"setPrinterSettings", "setProfileData"}));
+    EXPECT_EQ(*rig.dock->FindProfile(0), expected);
+
+    // There is no network of the user's to try.
+    rig.dock->ClearHistory();
+    rig.driver.ExpectMessageBox(kFactoryNotTested, IDOK);
+    EXPECT_EQ(dialog.TestConnection(), kConfigInvalid);
+    EXPECT_TRUE(rig.dock->Requests().empty());
 }
 
 TEST_F(WirelessConfigTest, AnApplyThatWritesNoProfileAsksNothingOfItsHost) {

@@ -27,6 +27,7 @@ STRING 10040 "You have selected a secure network. You must enter the security in
 STRING 10041 "Unable to communicate with the printer. Please check your cable connections and try again."
 STRING 10042 "Bluetooth"
 STRING 10043 "Changing the device name or PIN number will require you to re-pair all of your Bluetooth devices. Are you sure you want to do this?"
+STRING 10050 "The factory profile cannot be tested. Please choose one of your own profiles in the list and test that one."
 STRING 10077 "Some other settings in this network configuration may be specific to a different network (SSID).  Please review the other screens in order to ensure that the configuration is correct."
 STRING 10078 "&Wireless Settings :"
 STRING 10079 "Rena&me"
