@@ -491,6 +491,9 @@ void CWirelessConfigDlg::SelectEntry(int index) {
     } else {
         m_bluetooth = m_record->bluetooth;
     }
+    // The PIN is edited on the Bluetooth entry but sent with every apply: a
+    // PIN left behind unapplied must not ride along with another entry's.
+    m_settings = m_record->settings;
     // A rename that was not applied goes with its edits.
     if (previous >= 0 && previous < static_cast<int>(m_record->profiles.size()) && previous != index) {
         ResetEntryText(previous, Wide(m_record->profiles[static_cast<std::size_t>(previous)].GetProfileName()));

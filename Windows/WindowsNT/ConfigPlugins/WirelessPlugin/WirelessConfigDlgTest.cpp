@@ -391,6 +391,27 @@ TEST_F(WirelessConfigTest, TheFactoryEntryTakesANewDeviceNameAndNothingElse) {
     EXPECT_TRUE(rig.dock->Requests().empty());
 }
 
+TEST_F(WirelessConfigTest, APinDroppedWithNoIsNeitherShownNorSentLater) {
+    CBaseConfigDlg& dialog = OpenAndRead();
+    Pane().SelectCombo(kProfileList, kBluetoothEntry);
+    Pane().Type(kPinEdit, u"9876");
+    rig.dock->SetFault("setPrinterSettings", DockPrinter::Fault{.times = 1, .result = 5});
+    rig.driver.ExpectMessageBox(kRepairQuestion, IDOK);
+    rig.driver.ExpectMessageBox(kUnknownError, IDOK);
+    EXPECT_EQ(dialog.ApplySettings(), kConfigUnreachable);
+    rig.driver.ExpectMessageBox(kApplyQuestion, IDNO);
+    Pane().SelectCombo(kProfileList, kOfficeEntry);
+    Pane().SelectCombo(kProfileList, kBluetoothEntry);
+    EXPECT_EQ(Pane().Text(kPinEdit), u"1234");
+
+    Pane().SelectCombo(kProfileList, kOfficeEntry);
+    Pane().Type(kNameEdit, u"Hall dock");
+    rig.driver.AnswerNextMessageBox(IDNO);
+    ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    EXPECT_EQ(rig.dock->FindProfile(1)->friendlyName, "Hall dock");
+    EXPECT_EQ(rig.dock->Pin(), "1234");
+}
+
 TEST_F(WirelessConfigTest, AnApplyThatWritesNoProfileAsksNothingOfItsHost) {
     CBaseConfigDlg& dialog = OpenAndRead();
     ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
