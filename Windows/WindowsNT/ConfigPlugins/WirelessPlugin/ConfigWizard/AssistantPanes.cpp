@@ -16,6 +16,7 @@ namespace {
 // Screen 1.
 constexpr int kProfileCombo = 13000;
 constexpr int kRenameButton = 12009;
+constexpr int kProfileNote = 13003;
 // Screen 2.
 constexpr int kDeviceNameEdit = 13002;
 // Screen 9.
@@ -64,9 +65,9 @@ CString WizardString(UINT englishId) {
     return Mfc::LoadLocalizedString(englishId, WizardLanguageOffset());
 }
 
-void WizardFailureMessage(UINT messageId, const std::string& detail) {
+void WizardFailureMessage(UINT messageId, UINT causeId) {
     CString text = WizardString(messageId);
-    if (!detail.empty()) text += CString(u"\n\n") + CString(detail.c_str());
+    if (causeId != 0) text += CString(u"\n\n") + WizardString(causeId);
     AfxMessageBox(text, MB_OK | MB_ICONERROR);
 }
 
@@ -170,13 +171,20 @@ void CProfileSelectionPane::Initialize() {
         combo.SetItemData(item, static_cast<DWORD_PTR>(profile.GetId()));
     }
     combo.SetCurSel(m_lastSelected == -1 ? combo.GetCount() - 1 : m_lastSelected);
+    // Nothing to choose: the screen says why, and the wizard goes no further.
+    const bool none = combo.GetCount() == 0;
+    if (HasItem(kProfileNote)) SetDlgItemText(kProfileNote, none ? WizardString(kNoEditableProfile) : CString());
+    combo.EnableWindow(!none);
+    if (HasItem(kRenameButton)) Item<CWnd>(kRenameButton).EnableWindow(!none);
+    if (none) Wizard().DisableButton(NextButton);
 }
 
 bool CProfileSelectionPane::Commit() {
     if (!HasItem(kProfileCombo)) return true;
     auto& combo = Item<CComboBox>(kProfileCombo);
     const int selected = combo.GetCurSel();
-    if (selected == CB_ERR) return true;
+    // Only the way back is open without a profile.
+    if (selected == CB_ERR) return Wizard().GetTransitionButton() == BackButton;
     m_lastSelected = selected;
     Wizard().SelectProfile(static_cast<int>(combo.GetItemData(selected)));
     return true;

@@ -52,6 +52,8 @@ STRING 10075 "The device name contains invalid characters."
 STRING 10120 "The SSID contains invalid characters."
 STRING 10121 "The settings could not be stored on the printer. Check that the printer is connected and switched on, then try again."
 STRING 10122 "The printer's previous settings could not be restored. Check that the printer is connected and switched on."
+STRING 10131 "This step of the wizard could not be shown."
+STRING 10132 "This printer has no network profile that the wizard can set up."
 
 # Wizard: the frame, and one pane per screen inside it
 DIALOG 10012 327 188 "Velmo Wireless Printer Configuration Wizard"
@@ -73,6 +75,7 @@ DIALOG 10001 327 156 "" CHILD
     LTEXT -1 "Select a profile from the list below. You can rename the profile anything you want." 20 20 250 16
     COMBOBOX 13000 "" 20 48 160 12
     PUSHBUTTON 12009 "&Rename..." 188 47 60 14
+    LTEXT 13003 "" 20 72 250 24
     PICTURE 13132 "" 280 112 40 40
 END
 

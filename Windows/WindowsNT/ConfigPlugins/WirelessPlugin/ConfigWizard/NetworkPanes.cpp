@@ -273,10 +273,8 @@ bool CSearchingPane::Hide(bool commit) {
     // The printer gets back what it held, found or not.
     try {
         wizard.UncommitProfile();
-    } catch (const Tessary::TSException& e) {
-        if (m_transmitted) WizardFailureMessage(kRestoreFailed, e.what());
-    } catch (const std::exception& e) {
-        if (m_transmitted) WizardFailureMessage(kRestoreFailed, e.what());
+    } catch (...) {
+        if (m_transmitted) WizardFailureMessage(kRestoreFailed);
     }
     m_transmitted = false;
     if (m_animation.m_hWnd != nullptr) m_animation.Stop();
