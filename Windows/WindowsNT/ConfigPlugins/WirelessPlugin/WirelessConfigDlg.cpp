@@ -8,6 +8,7 @@
 #include "AssistantDialog.h"
 #include "HostId.h"
 #include "RenameProfileDialog.h"
+#include "WizardValidators.h"
 
 #include "Windows/WindowsNT/ConfigPlugins/PluginSupport.h"
 
@@ -91,12 +92,8 @@ Tessary::I8NString I8N(const CString& text) {
     return Tessary::I8NString(text.GetString(), static_cast<std::size_t>(text.GetLength()));
 }
 
-bool Supported(const WiFiSettings& wifi) {
-    const DataMode data = wifi.GetDataMode();
-    const NetworkMode network = wifi.GetNetworkMode();
-    return (data == DATA_MODE_NONE || data == DATA_MODE_WEP_64BIT || data == DATA_MODE_WEP_128BIT) &&
-           (network == NETWORK_MODE_OPEN || network == NETWORK_MODE_SHARED);
-}
+// The wizard's rule: the security the pane can edit.
+constexpr auto& Supported = IsSupportedSecurity;
 
 std::string FirstKey(const WiFiSettings& wifi) {
     try {

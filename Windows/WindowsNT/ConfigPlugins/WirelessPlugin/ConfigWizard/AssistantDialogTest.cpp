@@ -363,7 +363,7 @@ TEST_F(Wizard, SecurityKeysAreCheckedOnlyOnTheWayForward) {
     EXPECT_EQ(wizard->GetProfile().GetWiFiSettings().GetDataMode(), DATA_MODE_NONE);
 }
 
-TEST_F(Wizard, AWpaProfileShowsEmptyKeysAndBackKeepsIt) {
+TEST_F(Wizard, AWpaProfileKeepsItsSecurityAndTheScreenSaysSo) {
     auto profile = DockProfile(1, "Office");
     profile.wifi.network = Dock::NetworkMode::WpaPsk;
     profile.wifi.data = Dock::DataMode::Tkip;
@@ -373,10 +373,45 @@ TEST_F(Wizard, AWpaProfileShowsEmptyKeysAndBackKeepsIt) {
     auto& s = ToNetworks();
     s.Click(kNext);
     ASSERT_EQ(ScreenOf(s), SecurityScreen);
-    EXPECT_EQ(s.Text(kSecurity), u"WEP");
-    EXPECT_EQ(s.Text(kKey), u"");
-    s.Click(kBack);
-    EXPECT_EQ(wizard->GetProfile().GetWiFiSettings().GetSecurity().GetKey(0), "passphrase");
+    EXPECT_EQ(s.Text(13004),
+              u"The security of this network cannot be changed here. The profile keeps its security settings.");
+    EXPECT_FALSE(s.Enabled(kSecurity));
+    EXPECT_FALSE(s.Enabled(kKey));
+    EXPECT_FALSE(s.Enabled(kConfirm));
+    s.Click(kNext);
+    ASSERT_EQ(ScreenOf(s), IPAddressingScreen);
+    EXPECT_TRUE(rig.driver.MessageBoxes().empty());
+    const WiFiSettings& wifi = wizard->GetProfile().GetWiFiSettings();
+    EXPECT_EQ(wifi.GetNetworkMode(), NETWORK_MODE_WPA_PSK);
+    EXPECT_EQ(wifi.GetDataMode(), DATA_MODE_TKIP);
+    EXPECT_EQ(wifi.GetSecurity().GetKey(0), "passphrase");
+}
+
+TEST_F(Wizard, AScannedWpaNetworkIsRefusedAndTheProfileStaysAsItWas) {
+    Platform::AccessPoint lab;
+    lab.ssid = "Lab";
+    lab.authentication = Platform::WifiAuthentication::WpaPsk;
+    lab.encryption = Platform::WifiEncryption::Tkip;
+    lab.wpaKey = "a long pass phrase";
+    Platform::GetMachine().Wireless().SetAccessPoints({Office(), Cafe(), lab});
+    auto& s = ToNetworks();
+    const Profile before = wizard->GetProfile();
+    ScanAndWait(s);
+    const auto rows = s.Rows(kNetworkList);
+    int labRow = -1;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i][1] == CString(u"Lab")) labRow = static_cast<int>(i);
+    }
+    ASSERT_GE(labRow, 0) << s.Render();
+    rig.driver.ExpectMessageBox(WizardString(10034).str(), IDOK);
+    s.ClickRow(kNetworkList, labRow);
+    EXPECT_EQ(rig.driver.MessageBoxes().size(), 1u);
+    EXPECT_EQ(s.Text(kSsid), u"OfficeNet");
+    EXPECT_EQ(s.SelectedRow(kNetworkList), -1) << "the profile's network is not in range";
+    EXPECT_EQ(Rig::Write(wizard->GetProfile()), Rig::Write(before));
+    s.Click(kNext);
+    ASSERT_EQ(ScreenOf(s), SecurityScreen);
+    EXPECT_EQ(s.Text(kSecurity), u"None");
 }
 
 TEST_F(Wizard, AddressRadiosEnableTheAddresses) {

@@ -170,6 +170,9 @@ private:
     CString m_savedKey;
     CString m_savedConfirm;
     bool m_showingWep = false;
+    // The profile's security is of a kind this screen cannot edit: it is
+    // left as it is.
+    bool m_keepsSecurity = false;
     // Keys typed before Back that were not valid: shown again for the same
     // network, never stored in the profile.
     struct KeptKeys {
