@@ -8,6 +8,7 @@
 #include "AssistantDialog.h"
 #include "HostId.h"
 #include "RenameProfileDialog.h"
+#include "WizardValidators.h"
 
 #include "Windows/WindowsNT/ConfigPlugins/PluginSupport.h"
 
@@ -79,6 +80,7 @@ constexpr UINT kBluetoothEntry = 10042;
 constexpr UINT kRepairQuestion = 10043;
 constexpr UINT kFactoryNotTested = 10050;
 constexpr UINT kOtherNetworkWarning = 10077;
+constexpr UINT kNoWizardProfile = 10116;
 
 using PluginSupport::Narrow;
 using PluginSupport::Utf8;
@@ -92,12 +94,8 @@ Tessary::I8NString I8N(const CString& text) {
     return Tessary::I8NString(text.GetString(), static_cast<std::size_t>(text.GetLength()));
 }
 
-bool Supported(const WiFiSettings& wifi) {
-    const DataMode data = wifi.GetDataMode();
-    const NetworkMode network = wifi.GetNetworkMode();
-    return (data == DATA_MODE_NONE || data == DATA_MODE_WEP_64BIT || data == DATA_MODE_WEP_128BIT) &&
-           (network == NETWORK_MODE_OPEN || network == NETWORK_MODE_SHARED);
-}
+// The wizard's rule: the security the pane can edit.
+constexpr auto& Supported = IsSupportedSecurity;
 
 std::string FirstKey(const WiFiSettings& wifi) {
     try {
@@ -850,25 +848,35 @@ void CWirelessConfigDlg::OnRename() {
 int CWirelessConfigDlg::RunWizard() {
     AFX_MANAGE_STATE(DessmarModuleState());
     if (!m_record || m_record->readFailed || m_record->selected < 0) return kConfigInvalid;
-    std::vector<Profile> profiles = m_record->profiles;
     int selected = m_record->selected;
-    // From the Bluetooth entry the wizard edits the first profile, and the
-    // pane moves there with its result: the Bluetooth edits are settled
-    // first, as for a change of entry.
-    const bool fromBluetooth = BluetoothSelected();
-    if (fromBluetooth) {
-        if (profiles.empty()) return kConfigInvalid;
-        selected = 0;
-        if (!Supported(profiles[0].GetWiFiSettings())) {
-            Message(kUnsupportedProfile, MB_OK | MB_ICONEXCLAMATION);
+    // The printer's own profile (id 0) is not the wizard's to change. From
+    // it, as from the Bluetooth entry, the wizard sets up another profile
+    // (the first unused one the pane can edit, else the first it can edit)
+    // and the pane moves there with its result: the edits of the entry left
+    // are settled first, as for a change of entry.
+    const bool elsewhere = BluetoothSelected() || m_record->profiles[static_cast<std::size_t>(selected)].GetId() == 0;
+    if (elsewhere) {
+        selected = -1;
+        for (bool unused : {true, false}) {
+            for (std::size_t i = 0; i < m_record->profiles.size() && selected < 0; ++i) {
+                const Profile& profile = m_record->profiles[i];
+                if (profile.GetId() != 0 && Supported(profile.GetWiFiSettings()) &&
+                    (!unused || profile.GetWiFiSettings().GetSSID().empty())) {
+                    selected = static_cast<int>(i);
+                }
+            }
+        }
+        if (selected < 0) {
+            Message(kNoWizardProfile, MB_OK | MB_ICONEXCLAMATION);
             return kConfigInvalid;
         }
         if (!MayLeaveEntry()) return kConfigInvalid;
     } else {
         if (!ValidateControls()) return kConfigInvalid;
         StoreControls();
-        profiles[static_cast<std::size_t>(selected)] = m_profile;
     }
+    std::vector<Profile> profiles = m_record->profiles;
+    if (!elsewhere) profiles[static_cast<std::size_t>(selected)] = m_profile;
     std::unique_ptr<CAssistantDialog> wizard;
     try {
         wizard.reset(CAssistantDialog::CreateAssistantDialog(
@@ -881,7 +889,7 @@ int CWirelessConfigDlg::RunWizard() {
     }
     if (!wizard) return kConfigInvalid;
     if (wizard->DoModal() == IDOK) {
-        if (fromBluetooth) {
+        if (elsewhere) {
             m_profileList.SetCurSel(selected);
             SelectEntry(selected);
         }

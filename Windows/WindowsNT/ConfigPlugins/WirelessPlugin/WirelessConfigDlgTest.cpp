@@ -561,22 +561,53 @@ TEST_F(WirelessConfigTest, TheWizardFromTheBluetoothEntryLeavesItsWorkInTheProfi
     Pane().SelectCombo(kProfileList, kBluetoothEntry);
     rig.driver.OnNextModal([&](Mfc::ModalSession& w) {
         w.Click(WizardTest::kNext);
-        EXPECT_EQ(w.Text(13002), u"Glimmer Dock") << "the first profile's name";
+        EXPECT_EQ(w.Text(13002), u"Office dock") << "the first profile the wizard may change";
         w.Type(13002, u"Porch dock");
         w.Click(WizardTest::kNext);
         ChooseCafeAndFinish(w);
     });
     ASSERT_EQ(dialog.RunWizard(), kConfigSuccess);
-    EXPECT_EQ(Pane().ComboIndex(kProfileList), 0);
+    EXPECT_EQ(Pane().ComboIndex(kProfileList), kOfficeEntry);
     EXPECT_EQ(Pane().Text(kNameEdit), u"Porch dock");
     EXPECT_EQ(Pane().Text(kSsidEdit), u"Cafe");
+    EXPECT_TRUE(Pane().Enabled(kSsidEdit));
     EXPECT_FALSE(dialog.AreSettingsSaved());
 
     rig.driver.AnswerNextMessageBox(IDNO);
     ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
-    EXPECT_EQ(rig.dock->FindProfile(0)->friendlyName, "Porch dock");
-    EXPECT_EQ(rig.dock->FindProfile(0)->wifi.ssid, "Cafe");
+    EXPECT_EQ(rig.dock->FindProfile(1)->friendlyName, "Porch dock");
+    EXPECT_EQ(rig.dock->FindProfile(1)->wifi.ssid, "Cafe");
+    EXPECT_EQ(rig.dock->FindProfile(0)->friendlyName, "Glimmer Dock");
+    EXPECT_EQ(rig.dock->FindProfile(0)->wifi.ssid, "");
     EXPECT_EQ(rig.dock->Bluetooth().friendlyName, "Glimmer Dock");
+}
+
+TEST_F(WirelessConfigTest, TheWizardFromTheFactoryEntrySetsUpAnUnusedProfile) {
+    Dock::Profile unused = WizardTest::DockProfile(3, "Profile 3");
+    unused.wifi.ssid.clear();
+    rig.dock->PutProfile(unused);
+    const Dock::Profile factory = *rig.dock->FindProfile(0);
+    CBaseConfigDlg& dialog = OpenAndRead();
+    Pane().SelectCombo(kProfileList, 0);
+    ASSERT_FALSE(Pane().Enabled(kSsidEdit));
+    rig.driver.OnNextModal([&](Mfc::ModalSession& w) {
+        w.Click(WizardTest::kNext);
+        EXPECT_EQ(w.Text(13002), u"Profile 3 dock");
+        w.Type(13002, u"Porch dock");
+        w.Click(WizardTest::kNext);
+        ChooseCafeAndFinish(w);
+    });
+    ASSERT_EQ(dialog.RunWizard(), kConfigSuccess);
+    EXPECT_EQ(Pane().ComboIndex(kProfileList), 3);
+    EXPECT_EQ(Pane().Text(kSsidEdit), u"Cafe");
+    EXPECT_TRUE(Pane().Enabled(kSsidEdit));
+
+    rig.driver.AnswerNextMessageBox(IDNO);
+    ASSERT_EQ(dialog.ApplySettings(), kConfigSuccess);
+    EXPECT_EQ(rig.dock->FindProfile(3)->friendlyName, "Porch dock");
+    EXPECT_EQ(rig.dock->FindProfile(3)->wifi.ssid, "Cafe");
+    EXPECT_EQ(rig.dock->FindProfile(0)->friendlyName, factory.friendlyName);
+    EXPECT_EQ(rig.dock->FindProfile(0)->wifi.ssid, factory.wifi.ssid);
 }
 
 TEST_F(WirelessConfigTest, TestConnectionWritesOnlyAnEditAndPutsBackWhatThePrinterHeld) {

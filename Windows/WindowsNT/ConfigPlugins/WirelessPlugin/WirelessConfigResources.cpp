@@ -41,6 +41,7 @@ STRING 10086 "Ad&vanced Network Settings..."
 STRING 10087 "Enable &Bluetooth printing"
 STRING 10088 "&PIN :"
 STRING 10089 "Allow onl&y trusted devices to print"
+STRING 10116 "This printer has no network profile that the wizard can set up."
 
 STRING 15042 "Bluetooth"
 STRING 15078 "&Drahtlos-Einstellungen :"

@@ -180,19 +180,30 @@ BOOL CAssistantDialog::OnInitDialog() {
 
 namespace {
 
-// Runs a step of an event and passes on what it throws, keeping the text of
-// the event's first failure for the user.
-template <class Step>
-void Noting(std::optional<std::string>& failure, Step step) {
+// Runs a step of an event and passes on what it throws, keeping the event's
+// first failure for the user: the step's `message`, and the cause where the
+// wizard can put it in plain words.
+template <class Failure, class Step>
+void Noting(std::optional<Failure>& failure, UINT message, Step step) {
     try {
         step();
-    } catch (const Tessary::TSException& e) {
-        if (!failure) failure = e.what();
+    } catch (const WizardUserError& e) {
+        if (!failure) failure = Failure{message, e.CauseId()};
         throw;
-    } catch (const std::exception& e) {
-        if (!failure) failure = e.what();
+    } catch (...) {
+        if (!failure) failure = Failure{message, 0};
         throw;
     }
+}
+
+// The profile at `index`; a wizard without one to work on says so.
+template <class Profiles>
+auto& ProfileAt(Profiles& profiles, int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= profiles.size()) {
+        throw WizardUserError(kNoEditableProfile, "No profile selected in CAssistantDialog::GetProfile", __FILE__,
+                              __LINE__);
+    }
+    return profiles[static_cast<std::size_t>(index)];
 }
 
 }  // namespace
@@ -200,7 +211,7 @@ void Noting(std::optional<std::string>& failure, Step step) {
 void CAssistantDialog::DisplayScreen(StateMachineScreenID screen) {
     m_CurrentPane = g_screens.at(static_cast<std::size_t>(screen)).get();
     EnableAllButtons();
-    Noting(m_Failure, [this] { m_CurrentPane->Show(); });
+    Noting(m_Failure, kScreenFailed, [this] { m_CurrentPane->Show(); });
     m_CurrentPane->SetFocus();
 }
 
@@ -225,18 +236,18 @@ void CAssistantDialog::CloseWizard() {
 }
 
 const Profile& CAssistantDialog::GetProfile() const {
-    return m_WorkingProfiles.at(static_cast<std::size_t>(m_SelectedIndex));
+    return ProfileAt(m_WorkingProfiles, m_SelectedIndex);
 }
 
 Profile& CAssistantDialog::GetProfile() {
-    return m_WorkingProfiles.at(static_cast<std::size_t>(m_SelectedIndex));
+    return ProfileAt(m_WorkingProfiles, m_SelectedIndex);
 }
 
 void CAssistantDialog::CommitProfile() {
-    Noting(m_Failure, [this] { TransmitProfileToPrinter(GetProfile(), true); });
+    Noting(m_Failure, kCommitFailed, [this] { TransmitProfileToPrinter(GetProfile(), true); });
     // What the printer holds now: a later test restores this, not what the
     // printer held before the wizard.
-    m_ReceivedProfiles.at(static_cast<std::size_t>(m_SelectedIndex)) = GetProfile();
+    ProfileAt(m_ReceivedProfiles, m_SelectedIndex) = GetProfile();
 }
 
 // ----- Accessors
@@ -347,7 +358,7 @@ void CAssistantDialog::TransmitProfileToPrinter(Profile& profile, bool updateHos
 }
 
 void CAssistantDialog::UncommitProfile() {
-    TransmitProfileToPrinter(m_ReceivedProfiles.at(static_cast<std::size_t>(m_SelectedIndex)), false);
+    TransmitProfileToPrinter(ProfileAt(m_ReceivedProfiles, m_SelectedIndex), false);
 }
 
 void CAssistantDialog::UpdateProfileHostID(Profile& profile) {
@@ -395,8 +406,8 @@ void CAssistantDialog::Fire(ButtonID button, void (IAssistantStateMachine::*even
     }
     // The machine is back on a screen that works: now tell why.
     if (m_Failure) {
-        const std::string detail = *std::exchange(m_Failure, std::nullopt);
-        WizardFailureMessage(kCommitFailed, detail);
+        const Failure failure = *std::exchange(m_Failure, std::nullopt);
+        WizardFailureMessage(failure.message, failure.cause);
     }
 }
 

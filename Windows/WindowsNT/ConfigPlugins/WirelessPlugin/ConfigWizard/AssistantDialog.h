@@ -147,6 +147,11 @@ private:
     // Where the search posts its result (read on the DNS-SD pump thread).
     std::atomic<HWND> m_SearchTarget{nullptr};
     // The first failure of an event (a commit to the printer, a screen that
-    // could not open), told once the wizard has a screen again.
-    std::optional<std::string> m_Failure;
+    // could not open), told once the wizard has a screen again: the message
+    // of the step that failed and, when known, its cause (string ids).
+    struct Failure {
+        UINT message = 0;
+        UINT cause = 0;
+    };
+    std::optional<Failure> m_Failure;
 };

@@ -121,6 +121,29 @@ TEST_F(Wizard, ProfileScreenOffersEditableProfilesKeepsTheChoiceAndRenames) {
     EXPECT_EQ(s.ComboIndex(kProfileCombo), 0) << "the choice made before";
 }
 
+TEST_F(Wizard, ADockWithOnlyItsOwnProfileSaysSoOnTheProfileScreenAndGoesNoFurther) {
+    std::vector<Profile> factory;
+    for (const Profile& p : rig.ReadProfiles()) {
+        if (p.GetId() == 0) factory.push_back(p);
+    }
+    ASSERT_EQ(factory.size(), 1u);
+    // As the setup assistant starts it: no profile chosen yet.
+    wizard = rig.MakeWizard(true, factory, -1, {}, false);
+    auto& s = session.emplace(rig.driver.BeginModal(*wizard));
+    s.Click(kNext);
+    ASSERT_EQ(ScreenOf(s), ProfileSelectionScreen);
+    EXPECT_TRUE(s.ComboItems(kProfileCombo).empty());
+    EXPECT_EQ(s.Text(13003), u"This printer has no network profile that the wizard can set up.");
+    EXPECT_EQ(LiveButtons(s), "Cancel Back");
+    EXPECT_FALSE(s.Enabled(kRename));
+    s.PressEnter();
+    EXPECT_EQ(ScreenOf(s), ProfileSelectionScreen);
+    EXPECT_TRUE(rig.driver.MessageBoxes().empty());
+    s.Click(kBack);
+    EXPECT_EQ(ScreenOf(s), WelcomeScreen);
+    EXPECT_TRUE(rig.ProfileWrites().empty());
+}
+
 TEST_F(Wizard, DeviceNameIsCheckedOnTheWayForward) {
     auto& s = Open();
     s.Click(kNext);
@@ -340,7 +363,7 @@ TEST_F(Wizard, SecurityKeysAreCheckedOnlyOnTheWayForward) {
     EXPECT_EQ(wizard->GetProfile().GetWiFiSettings().GetDataMode(), DATA_MODE_NONE);
 }
 
-TEST_F(Wizard, AWpaProfileShowsEmptyKeysAndBackKeepsIt) {
+TEST_F(Wizard, AWpaProfileKeepsItsSecurityAndTheScreenSaysSo) {
     auto profile = DockProfile(1, "Office");
     profile.wifi.network = Dock::NetworkMode::WpaPsk;
     profile.wifi.data = Dock::DataMode::Tkip;
@@ -350,10 +373,45 @@ TEST_F(Wizard, AWpaProfileShowsEmptyKeysAndBackKeepsIt) {
     auto& s = ToNetworks();
     s.Click(kNext);
     ASSERT_EQ(ScreenOf(s), SecurityScreen);
-    EXPECT_EQ(s.Text(kSecurity), u"WEP");
-    EXPECT_EQ(s.Text(kKey), u"");
-    s.Click(kBack);
-    EXPECT_EQ(wizard->GetProfile().GetWiFiSettings().GetSecurity().GetKey(0), "passphrase");
+    EXPECT_EQ(s.Text(13004),
+              u"The security of this network cannot be changed here. The profile keeps its security settings.");
+    EXPECT_FALSE(s.Enabled(kSecurity));
+    EXPECT_FALSE(s.Enabled(kKey));
+    EXPECT_FALSE(s.Enabled(kConfirm));
+    s.Click(kNext);
+    ASSERT_EQ(ScreenOf(s), IPAddressingScreen);
+    EXPECT_TRUE(rig.driver.MessageBoxes().empty());
+    const WiFiSettings& wifi = wizard->GetProfile().GetWiFiSettings();
+    EXPECT_EQ(wifi.GetNetworkMode(), NETWORK_MODE_WPA_PSK);
+    EXPECT_EQ(wifi.GetDataMode(), DATA_MODE_TKIP);
+    EXPECT_EQ(wifi.GetSecurity().GetKey(0), "passphrase");
+}
+
+TEST_F(Wizard, AScannedWpaNetworkIsRefusedAndTheProfileStaysAsItWas) {
+    Platform::AccessPoint lab;
+    lab.ssid = "Lab";
+    lab.authentication = Platform::WifiAuthentication::WpaPsk;
+    lab.encryption = Platform::WifiEncryption::Tkip;
+    lab.wpaKey = "a long pass phrase";
+    Platform::GetMachine().Wireless().SetAccessPoints({Office(), Cafe(), lab});
+    auto& s = ToNetworks();
+    const Profile before = wizard->GetProfile();
+    ScanAndWait(s);
+    const auto rows = s.Rows(kNetworkList);
+    int labRow = -1;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i][1] == CString(u"Lab")) labRow = static_cast<int>(i);
+    }
+    ASSERT_GE(labRow, 0) << s.Render();
+    rig.driver.ExpectMessageBox(WizardString(10034).str(), IDOK);
+    s.ClickRow(kNetworkList, labRow);
+    EXPECT_EQ(rig.driver.MessageBoxes().size(), 1u);
+    EXPECT_EQ(s.Text(kSsid), u"OfficeNet");
+    EXPECT_EQ(s.SelectedRow(kNetworkList), -1) << "the profile's network is not in range";
+    EXPECT_EQ(Rig::Write(wizard->GetProfile()), Rig::Write(before));
+    s.Click(kNext);
+    ASSERT_EQ(ScreenOf(s), SecurityScreen);
+    EXPECT_EQ(s.Text(kSecurity), u"None");
 }
 
 TEST_F(Wizard, AddressRadiosEnableTheAddresses) {
@@ -526,11 +584,10 @@ TEST_F(Wizard, AFailedCommitIsToldAndTheWizardStaysUsable) {
     s.ClickRow(kNetworkList, 0);
     rig.dock->SetFault("setProfileData", {.times = 1, .result = 9});
     rig.driver.AnswerNextMessageBox(IDNO);  // the host id
-    rig.driver.OnNextMessageBox([](const Mfc::MessageBoxRequest& box) {
-        EXPECT_EQ(box.text.rfind(u"The settings could not be stored on the printer.", 0), 0u) << Mfc::Utf8(box.text);
-        EXPECT_NE(box.text.find(u"Error code returned for 'set profile data'"), std::u16string::npos);
-        return IDOK;
-    });
+    rig.driver.ExpectMessageBox(
+        u"The settings could not be stored on the printer. Check that the printer is connected and switched on, then "
+        u"try again.",
+        IDOK);
     s.Click(kFinish);
     EXPECT_EQ(ScreenOf(s), NetworkSelectionScreen);
     EXPECT_EQ(LiveButtons(s), "Cancel Finish Test Back Next");
@@ -548,10 +605,10 @@ TEST_F(Wizard, AFailedCommitIsToldAndTheWizardStaysUsable) {
 TEST_F(Wizard, AScreenThatCannotFillItselfIsToldAndOpensOnceTheCauseIsGone) {
     // A selected index past the profiles: the name screen has no profile.
     auto& s = Open(false, {}, false, 5);
-    rig.driver.OnNextMessageBox([](const Mfc::MessageBoxRequest& box) {
-        EXPECT_EQ(box.text.rfind(u"The settings could not be stored on the printer.", 0), 0u) << Mfc::Utf8(box.text);
-        return IDOK;
-    });
+    rig.driver.ExpectMessageBox(
+        u"This step of the wizard could not be shown.\n\nThis printer has no network profile that the wizard can set "
+        u"up.",
+        IDOK);
     s.Click(kNext);
     EXPECT_EQ(rig.driver.MessageBoxes().size(), 1u);
     EXPECT_EQ(ScreenOf(s), WelcomeScreen);

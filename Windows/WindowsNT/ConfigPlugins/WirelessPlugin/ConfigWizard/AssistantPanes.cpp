@@ -16,6 +16,7 @@ namespace {
 // Screen 1.
 constexpr int kProfileCombo = 13000;
 constexpr int kRenameButton = 12009;
+constexpr int kProfileNote = 13003;
 // Screen 2.
 constexpr int kDeviceNameEdit = 13002;
 // Screen 9.
@@ -24,6 +25,7 @@ constexpr int kKeyLabel = 11041;
 constexpr int kConfirmLabel = 11042;
 constexpr int kKeyEdit = 12029;
 constexpr int kConfirmEdit = 13125;
+constexpr int kSecurityNote = 13004;
 // Screen 10.
 constexpr int kAutomaticRadio = 12013;
 constexpr int kStaticRadio = 12014;
@@ -37,6 +39,7 @@ constexpr UINT kKeyMismatch = 10012;
 constexpr UINT kKeyInvalid = 10014;
 constexpr UINT kWepText = 10021;
 constexpr UINT kNoneText = 10038;
+constexpr UINT kSecurityKept = 10133;
 
 constexpr int kSecurityNone = 0;
 constexpr int kSecurityWep = 1;
@@ -64,9 +67,9 @@ CString WizardString(UINT englishId) {
     return Mfc::LoadLocalizedString(englishId, WizardLanguageOffset());
 }
 
-void WizardFailureMessage(UINT messageId, const std::string& detail) {
+void WizardFailureMessage(UINT messageId, UINT causeId) {
     CString text = WizardString(messageId);
-    if (!detail.empty()) text += CString(u"\n\n") + CString(detail.c_str());
+    if (causeId != 0) text += CString(u"\n\n") + WizardString(causeId);
     AfxMessageBox(text, MB_OK | MB_ICONERROR);
 }
 
@@ -170,13 +173,20 @@ void CProfileSelectionPane::Initialize() {
         combo.SetItemData(item, static_cast<DWORD_PTR>(profile.GetId()));
     }
     combo.SetCurSel(m_lastSelected == -1 ? combo.GetCount() - 1 : m_lastSelected);
+    // Nothing to choose: the screen says why, and the wizard goes no further.
+    const bool none = combo.GetCount() == 0;
+    if (HasItem(kProfileNote)) SetDlgItemText(kProfileNote, none ? WizardString(kNoEditableProfile) : CString());
+    combo.EnableWindow(!none);
+    if (HasItem(kRenameButton)) Item<CWnd>(kRenameButton).EnableWindow(!none);
+    if (none) Wizard().DisableButton(NextButton);
 }
 
 bool CProfileSelectionPane::Commit() {
     if (!HasItem(kProfileCombo)) return true;
     auto& combo = Item<CComboBox>(kProfileCombo);
     const int selected = combo.GetCurSel();
-    if (selected == CB_ERR) return true;
+    // Only the way back is open without a profile.
+    if (selected == CB_ERR) return Wizard().GetTransitionButton() == BackButton;
     m_lastSelected = selected;
     Wizard().SelectProfile(static_cast<int>(combo.GetItemData(selected)));
     return true;
@@ -252,6 +262,19 @@ void CSecurityPane::Initialize() {
     m_securityCombo.AddString(WizardString(kWepText));
 
     const WiFiSettings& wifi = Wizard().GetProfile().GetWiFiSettings();
+    // WPA and the like: shown as kept, never turned into WEP.
+    m_keepsSecurity = !IsSupportedSecurity(wifi);
+    if (HasItem(kSecurityNote))
+        SetDlgItemText(kSecurityNote, m_keepsSecurity ? WizardString(kSecurityKept) : CString());
+    if (m_keepsSecurity) {
+        m_kept.reset();
+        m_securityCombo.SetCurSel(-1);
+        Item<CEdit>(kKeyEdit).SetWindowText(u"");
+        Item<CEdit>(kConfirmEdit).SetWindowText(u"");
+        m_showingWep = false;
+        UpdateControls();
+        return;
+    }
     CString key, confirm;
     bool wep = wifi.GetDataMode() != DATA_MODE_NONE;
     if (m_kept && m_kept->network.GetSSID() == wifi.GetSSID() && m_kept->network.GetMode() == wifi.GetMode() &&
@@ -262,8 +285,7 @@ void CSecurityPane::Initialize() {
         confirm = m_kept->confirm;
         wep = true;
     } else if (wep) {
-        // A network taken from a scan, or protected by WPA, has no key 1:
-        // the fields start empty.
+        // A network taken from a scan has no key 1: the fields start empty.
         key = confirm = Wide(WepKeyOne(wifi.GetSecurity()).value_or(std::string()));
     }
     m_kept.reset();
@@ -278,6 +300,7 @@ void CSecurityPane::Initialize() {
 
 void CSecurityPane::UpdateControls() {
     if (!HasItem(kSecurityCombo)) return;
+    m_securityCombo.EnableWindow(!m_keepsSecurity);
     const bool wep = WepChosen();
     auto& key = Item<CEdit>(kKeyEdit);
     auto& confirm = Item<CEdit>(kConfirmEdit);
@@ -295,7 +318,7 @@ void CSecurityPane::UpdateControls() {
 }
 
 bool CSecurityPane::Commit() {
-    if (!HasItem(kSecurityCombo)) return true;
+    if (!HasItem(kSecurityCombo) || m_keepsSecurity) return true;
     CAssistantDialog& wizard = Wizard();
     WiFiSettings wifi = wizard.GetProfile().GetWiFiSettings();
     if (!WepChosen()) {

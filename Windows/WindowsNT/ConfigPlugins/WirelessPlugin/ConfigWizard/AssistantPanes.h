@@ -15,6 +15,7 @@
 #include "Common/NetConfig/Settings.h"
 #include "Mfc/AfxCmn.h"
 #include "Mfc/AfxWin.h"
+#include "Tessary/TSException.h"
 
 #include <optional>
 #include <string>
@@ -26,11 +27,26 @@ class CAssistantDialog;
 int WizardLanguageOffset();
 // The library's string `englishId` in the user's language, or in English.
 CString WizardString(UINT englishId);
-// Tells the user that talking to the printer failed: the library's string
-// `messageId`, then what went wrong.
-void WizardFailureMessage(UINT messageId, const std::string& detail);
+// Tells the user that a step failed: the library's string `messageId`,
+// then, when known, the cause in the library's words (string `causeId`).
+// The text of an exception is never shown: it is written for developers.
+void WizardFailureMessage(UINT messageId, UINT causeId = 0);
 constexpr UINT kCommitFailed = 10121;
 constexpr UINT kRestoreFailed = 10122;
+constexpr UINT kScreenFailed = 10131;
+constexpr UINT kNoEditableProfile = 10132;
+
+// A failure whose cause the user can be told: the library's string
+// `CauseId()` says it in plain words.
+class WizardUserError : public Tessary::TSRuntimeError {
+public:
+    WizardUserError(UINT causeId, const std::string& message, const std::string& file, int line)
+        : TSRuntimeError(message, file, line), causeId_(causeId) {}
+    UINT CauseId() const noexcept { return causeId_; }
+
+private:
+    UINT causeId_;
+};
 // Key 1 of WEP keys; other kinds of security (none, a scanned network's,
 // WPA) carry no key 1.
 std::optional<std::string> WepKeyOne(const Security& security);
@@ -154,6 +170,9 @@ private:
     CString m_savedKey;
     CString m_savedConfirm;
     bool m_showingWep = false;
+    // The profile's security is of a kind this screen cannot edit: it is
+    // left as it is.
+    bool m_keepsSecurity = false;
     // Keys typed before Back that were not valid: shown again for the same
     // network, never stored in the profile.
     struct KeptKeys {

@@ -48,10 +48,14 @@ STRING 10014 "The network key must be 5 characters or 10 hexadecimal digits in o
 STRING 10017 "Should the default host for transfers be updated? \n\nWhen the printer is using this profile, and the 'transfer' button is pressed, the pictures will not be sent to this computer.  Do you want to change the profile so that transfers will come to this computer?"
 STRING 10021 "WEP"
 STRING 10030 "Performing a search for open networks that your printer can join will cause the printer to stop accepting new images to be printed from any other computers while the search is in progress. \n\nIf you do not wish to interrupt service at this time, you should cancel this operation now."
+STRING 10034 "The profile contains selections that are not supported by this version of the software. Please install the version of the software that came with your printer and try again."
 STRING 10075 "The device name contains invalid characters."
 STRING 10120 "The SSID contains invalid characters."
 STRING 10121 "The settings could not be stored on the printer. Check that the printer is connected and switched on, then try again."
 STRING 10122 "The printer's previous settings could not be restored. Check that the printer is connected and switched on."
+STRING 10131 "This step of the wizard could not be shown."
+STRING 10132 "This printer has no network profile that the wizard can set up."
+STRING 10133 "The security of this network cannot be changed here. The profile keeps its security settings."
 
 # Wizard: the frame, and one pane per screen inside it
 DIALOG 10012 327 188 "Velmo Wireless Printer Configuration Wizard"
@@ -73,6 +77,7 @@ DIALOG 10001 327 156 "" CHILD
     LTEXT -1 "Select a profile from the list below. You can rename the profile anything you want." 20 20 250 16
     COMBOBOX 13000 "" 20 48 160 12
     PUSHBUTTON 12009 "&Rename..." 188 47 60 14
+    LTEXT 13003 "" 20 72 250 24
     PICTURE 13132 "" 280 112 40 40
 END
 
@@ -129,6 +134,7 @@ DIALOG 10008 327 156 "" CHILD
     EDITTEXT 12029 "" 116 62 156 12 PASSWORD
     LTEXT 11042 "Confirm Password Key :" 20 82 92 8
     EDITTEXT 13125 "" 116 80 156 12 PASSWORD
+    LTEXT 13004 "" 20 100 250 16
     PICTURE 13132 "" 280 112 40 40
 END
 

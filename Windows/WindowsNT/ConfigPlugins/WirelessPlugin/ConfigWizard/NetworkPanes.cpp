@@ -34,6 +34,7 @@ constexpr UINT kNoSsid = 10007;
 constexpr UINT kSsidTooLong = 10008;
 constexpr UINT kScanWarning = 10030;
 constexpr UINT kSsidInvalid = 10120;
+constexpr UINT kUnsupportedNetwork = 10034;
 
 CString ChannelText(unsigned channel) {
     CString text;
@@ -176,6 +177,14 @@ LRESULT CFindNetworksPane::OnNetworkSelected(WPARAM how, LPARAM) {
     const WiFiSettings& chosen = m_networkList.GetNetwork(index);
     Profile& profile = Wizard().GetProfile();
     const WiFiSettings& current = profile.GetWiFiSettings();
+    // The security screen knows only WEP: it would make a WEP profile of a
+    // WPA network, which could never join it.
+    if (!IsSupportedSecurity(chosen)) {
+        Message(kUnsupportedNetwork, MB_OK | MB_ICONEXCLAMATION);
+        m_networkList.ShowSelection(ReadControls());
+        UpdateControls();
+        return 0;
+    }
     WiFiSettings taken = chosen;
     if (chosen.GetDataMode() != DATA_MODE_NONE && !WepKeyOne(chosen.GetSecurity()) &&
         chosen.GetNetworkMode() == current.GetNetworkMode() && chosen.GetDataMode() == current.GetDataMode()) {
@@ -273,10 +282,8 @@ bool CSearchingPane::Hide(bool commit) {
     // The printer gets back what it held, found or not.
     try {
         wizard.UncommitProfile();
-    } catch (const Tessary::TSException& e) {
-        if (m_transmitted) WizardFailureMessage(kRestoreFailed, e.what());
-    } catch (const std::exception& e) {
-        if (m_transmitted) WizardFailureMessage(kRestoreFailed, e.what());
+    } catch (...) {
+        if (m_transmitted) WizardFailureMessage(kRestoreFailed);
     }
     m_transmitted = false;
     if (m_animation.m_hWnd != nullptr) m_animation.Stop();

@@ -182,16 +182,33 @@ void CNetworksListCtrl::RefreshList(const std::vector<unsigned>& channels, bool 
         SetItemData(row, index);
 
         if (!selected && !requestedSelection_.GetSSID().empty() && IsSameNetwork(network, requestedSelection_)) {
-            selectingWhileFilling_ = true;
+            listSelecting_ = true;
             selected = SetItemState(row, LVIS_SELECTED, LVIS_SELECTED) != FALSE;
-            selectingWhileFilling_ = false;
+            listSelecting_ = false;
         }
     }
     if (!selected && selectFirst && GetItemCount() > 0) {
-        selectingWhileFilling_ = true;
+        listSelecting_ = true;
         SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
-        selectingWhileFilling_ = false;
+        listSelecting_ = false;
     }
+}
+
+void CNetworksListCtrl::ShowSelection(const WiFiSettings& settings) {
+    int wanted = -1;
+    for (int row = 0; row < GetItemCount() && wanted < 0; ++row) {
+        const auto index = static_cast<std::size_t>(GetItemData(row));
+        if (index < networks_.size() && IsSameNetwork(networks_[index], settings)) wanted = row;
+    }
+    listSelecting_ = true;
+    if (wanted >= 0) {
+        SetItemState(wanted, LVIS_SELECTED, LVIS_SELECTED);
+    } else {
+        for (int row = GetNextItem(-1, LVNI_SELECTED); row >= 0; row = GetNextItem(-1, LVNI_SELECTED)) {
+            if (!SetItemState(row, 0, LVIS_SELECTED)) break;
+        }
+    }
+    listSelecting_ = false;
 }
 
 void CNetworksListCtrl::FillIfEmpty() {
@@ -235,13 +252,14 @@ void CNetworksListCtrl::OnItemChanging(NMHDR* header, LRESULT* result) {
     const bool was = (change.uOldState & LVIS_SELECTED) != 0;
     const bool will = (change.uNewState & LVIS_SELECTED) != 0;
     if (was && !will) {
-        // Clicking empty space never leaves the list without a selection.
+        // Clicking empty space never leaves the list without a selection;
+        // the list itself may.
         POINT point = GetCurrentMessage()->pt;
         ScreenToClient(&point);
-        if (HitTest(point) < 0) *result = TRUE;
+        if (!listSelecting_ && HitTest(point) < 0) *result = TRUE;
     } else if (!was && will) {
         if (CWnd* parent = GetParent()) {
-            parent->PostMessage(kNetworkSelectedMessage, selectingWhileFilling_ ? kSelectedByList : kSelectedByUser,
+            parent->PostMessage(kNetworkSelectedMessage, listSelecting_ ? kSelectedByList : kSelectedByUser,
                                 reinterpret_cast<LPARAM>(m_hWnd));
         }
     }

@@ -11,9 +11,10 @@
 //
 // When a row becomes selected the parent gets WM_USER+37 (1061) with lParam
 // the list's window; wParam is kSelectedByUser for a click or a program's
-// SetItemState, kSelectedByList when the list selected a row itself while
-// filling (the requested network, or the first row). A row keeps its
-// selection unless the point of the current message hits another row.
+// SetItemState, kSelectedByList when the list selected a row itself (while
+// filling: the requested network, or the first row; or ShowSelection). A
+// row keeps its selection unless the point of the current message hits
+// another row or the list itself changes it.
 #pragma once
 
 #include "Common/NetConfig/API/ConfigAPI.h"
@@ -58,6 +59,9 @@ public:
     // Adds a row for each network on one of `channels` and selects the
     // requested network's row, else (selectFirst) the first row.
     void RefreshList(const std::vector<unsigned>& channels, bool selectFirst);
+    // Selects the row of the same network as `settings` as the list's own
+    // choice (kSelectedByList), or leaves no row selected when none is.
+    void ShowSelection(const WiFiSettings& settings);
     // After waiting for a scan and filling an empty list: the network index
     // of the selected row, or -1.
     int GetSelectedIndex();
@@ -91,5 +95,5 @@ private:
     WiFiSettings requestedSelection_;
     ConfigAPI* api_ = nullptr;
     std::vector<unsigned> channels_;
-    bool selectingWhileFilling_ = false;
+    bool listSelecting_ = false;
 };

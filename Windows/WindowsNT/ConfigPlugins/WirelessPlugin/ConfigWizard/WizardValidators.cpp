@@ -76,3 +76,10 @@ DataMode ValidateWepKey(std::u16string_view key) {
     if (*characters == 26 && AllHexDigits(key)) return DATA_MODE_WEP_128BIT;
     return DATA_MODE_NONE;
 }
+
+bool IsSupportedSecurity(const WiFiSettings& wifi) {
+    const DataMode data = wifi.GetDataMode();
+    const NetworkMode network = wifi.GetNetworkMode();
+    return (data == DATA_MODE_NONE || data == DATA_MODE_WEP_64BIT || data == DATA_MODE_WEP_128BIT) &&
+           (network == NETWORK_MODE_OPEN || network == NETWORK_MODE_SHARED);
+}

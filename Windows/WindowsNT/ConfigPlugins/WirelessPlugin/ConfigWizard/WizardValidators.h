@@ -26,3 +26,7 @@ SsidCheck ValidateSsid(std::u16string_view ssid);
 // 10 hexadecimal digits, DATA_MODE_WEP_128BIT for 13 characters or 26
 // hexadecimal digits; DATA_MODE_NONE for any other key.
 DataMode ValidateWepKey(std::u16string_view key);
+
+// Whether these programs can edit the security of a network: none or WEP,
+// open or shared. WPA, TKIP and AES are the printer's to keep as they are.
+bool IsSupportedSecurity(const WiFiSettings& wifi);
