@@ -52,6 +52,8 @@ STRING 10075 "The device name contains invalid characters."
 STRING 10120 "The SSID contains invalid characters."
 STRING 10121 "The settings could not be stored on the printer. Check that the printer is connected and switched on, then try again."
 STRING 10122 "The printer's previous settings could not be restored. Check that the printer is connected and switched on."
+STRING 10131 "Please enter the IP address the printer is to use."
+STRING 10132 "The subnet mask is not valid. Please enter a mask such as 255.255.255.0."
 
 # Wizard: the frame, and one pane per screen inside it
 DIALOG 10012 327 188 "Velmo Wireless Printer Configuration Wizard"

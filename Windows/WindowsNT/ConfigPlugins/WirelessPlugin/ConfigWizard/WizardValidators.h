@@ -26,3 +26,11 @@ SsidCheck ValidateSsid(std::u16string_view ssid);
 // 10 hexadecimal digits, DATA_MODE_WEP_128BIT for 13 characters or 26
 // hexadecimal digits; DATA_MODE_NONE for any other key.
 DataMode ValidateWepKey(std::u16string_view key);
+
+enum StaticAddressCheck : int {
+    StaticAddressValid = 0,
+    StaticAddressMissing = 1,  // empty, 0.0.0.0, or no dotted address
+    StaticMaskInvalid = 2,     // not a run of ones followed by zeros (none at all included)
+};
+// A static IP setting as the address controls show it (dotted text).
+StaticAddressCheck ValidateStaticAddress(std::u16string_view address, std::u16string_view mask);
