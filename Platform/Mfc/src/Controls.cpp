@@ -194,8 +194,8 @@ bool ParseAddress(std::u16string_view text, std::array<int, 4>& fields) {
         }
         if (c < u'0' || c > u'9' || ++digits > 3) return false;
         parsed[field] = std::max(parsed[field], 0) * 10 + (c - u'0');
+        if (parsed[field] > 255) return false;
     }
-    for (auto& v : parsed) v = std::min(v, 255);
     fields = parsed;
     return true;
 }
@@ -205,10 +205,25 @@ void AddressChanged(Window& w) {
     NotifyParent(w, EN_CHANGE);
 }
 
+int DigitsOf(int value) {
+    return value < 0 ? 0 : value >= 100 ? 3 : value >= 10 ? 2 : 1;
+}
+
 void EnterField(Window& w, int field, bool advanced) {
     w.field = field;
+    w.fieldDigits = DigitsOf(w.fields[static_cast<std::size_t>(field)]);
     w.fieldReplace = true;
     w.fieldAdvanced = advanced;
+    w.fieldClosed = false;
+}
+
+// As the system's address control does: the user is told, and the field
+// takes the highest value it allows.
+void RefuseFieldValue(Window& w, int typed) {
+    const std::string text =
+        std::to_string(typed) + " is not a valid entry. Please specify a value between 0 and 255.";
+    const HWND owner = TopLevel(w.handle);
+    MessageBoxW(owner, FromUtf8(text).c_str(), u"Error", MB_OK | MB_ICONEXCLAMATION);
 }
 
 }  // namespace
@@ -763,25 +778,50 @@ LRESULT IPAddressProc(Window& w, UINT message, WPARAM wParam, LPARAM lParam, boo
             return 0;
         case WM_CHAR: {
             const auto unit = static_cast<char16_t>(wParam);
-            auto& value = w.fields[static_cast<std::size_t>(w.field)];
+            const auto field = static_cast<std::size_t>(w.field);
             if (unit >= u'0' && unit <= u'9') {
-                if (w.fieldReplace) value = -1;
-                const int next = std::max(value, 0) * 10 + (unit - u'0');
-                value = std::min(next, 255);
+                if (w.fieldReplace) {
+                    w.fields[field] = -1;
+                    w.fieldDigits = 0;
+                }
+                // Three digits fill a field; only the last field can be
+                // full here, as the others move on.
+                if (w.fieldClosed || w.fieldDigits >= 3) {
+                    MessageBeep(0);
+                    return 0;
+                }
+                const int value = std::max(w.fields[field], 0) * 10 + (unit - u'0');
+                w.fields[field] = value;
+                ++w.fieldDigits;
                 w.fieldReplace = false;
                 w.fieldAdvanced = false;
-                // A full field moves on by itself.
-                if (next > 25 && w.field < 3) EnterField(w, w.field + 1, true);
                 AddressChanged(w);
+                if (w.fieldDigits < 3) return 0;
+                if (value > 255) {
+                    RefuseFieldValue(w, value);
+                    w.fields[field] = 255;
+                    AddressChanged(w);
+                }
+                // A full field moves on by itself.
+                if (w.field < 3) EnterField(w, w.field + 1, true);
             } else if (unit == u'.' || unit == u' ') {
                 if (w.fieldAdvanced) {
                     w.fieldAdvanced = false;
                 } else if (w.field < 3) {
                     EnterField(w, w.field + 1, false);
+                } else {
+                    // There is no fifth field: what follows is not taken
+                    // into the fourth.
+                    w.fieldClosed = true;
+                    MessageBeep(0);
                 }
             } else if (unit == VK_BACK) {
-                value = value >= 10 ? value / 10 : -1;
+                auto& value = w.fields[field];
+                if (w.fieldReplace) w.fieldDigits = DigitsOf(value);
+                value = w.fieldDigits > 1 ? value / 10 : -1;
+                w.fieldDigits = std::max(w.fieldDigits - 1, 0);
                 w.fieldReplace = false;
+                w.fieldClosed = false;
                 AddressChanged(w);
             } else if (unit >= 0x20) {
                 MessageBeep(0);

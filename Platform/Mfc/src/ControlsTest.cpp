@@ -325,10 +325,40 @@ TEST_F(IPAddresses, DottedTextAndFieldsAgree) {
     ip->SetWindowText(u"not an address");
     EXPECT_EQ(s.Text(60), u"172.31.5.7");
     ip->SetWindowText(u"300.1.2.3");
-    EXPECT_EQ(s.Text(60), u"255.1.2.3");
+    EXPECT_EQ(s.Text(60), u"172.31.5.7") << "a field above 255 is no address";
     ip->ClearAddress();
     EXPECT_EQ(ip->GetAddress(address), 0);
     s.Click(IDCANCEL);
+}
+
+TEST_F(IPAddresses, TypedFieldsAreTakenAsTypedOrRefusedAloud) {
+    struct Beeps : Mfc::WindowObserver {
+        int count = 0;
+        void OnBeep(UINT) override { ++count; }
+    } beeps;
+    Mfc::AddWindowObserver(&beeps);
+    TestDialog dialog(102);
+    auto s = driver.BeginModal(dialog);
+    const std::u16string range = u" is not a valid entry. Please specify a value between 0 and 255.";
+    // A third digit fills a field; one above 255 is told and set to 255.
+    driver.ExpectMessageBox(u"300" + range, IDOK);
+    s.Type(60, u"300.1.1.1");
+    EXPECT_EQ(s.Text(60), u"255.1.1.1");
+    driver.ExpectMessageBox(u"256" + range, IDOK);
+    s.Type(60, u"10.0.0.256");
+    EXPECT_EQ(s.Text(60), u"10.0.0.255");
+    EXPECT_EQ(beeps.count, 0);
+    // There is no fifth field: its dot and digits are refused.
+    s.Type(60, u"1.2.3.4.5");
+    EXPECT_EQ(s.Text(60), u"1.2.3.4");
+    EXPECT_EQ(beeps.count, 2);
+    s.Type(60, u"1.2.3.123");
+    EXPECT_EQ(s.Text(60), u"1.2.3.123");
+    s.Type(60, u"9");
+    EXPECT_EQ(s.Text(60), u"9.2.3.123") << "tabbing in starts again at the first field";
+    EXPECT_EQ(driver.MessageBoxes().size(), 2u);
+    s.Click(IDCANCEL);
+    Mfc::RemoveWindowObserver(&beeps);
 }
 
 }  // namespace

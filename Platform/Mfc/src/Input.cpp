@@ -83,6 +83,54 @@ bool IsWindowReachable(HWND window) {
     return false;
 }
 
+namespace detail {
+
+std::string WhyUnreachable(HWND window) {
+    for (HWND h = window; h != nullptr;) {
+        auto w = OwnWindow(h);
+        if (!w) return "is gone";
+        const char* where = h == window ? "is " : "is inside a ";
+        if ((w->style & WS_VISIBLE) == 0) return std::string(where) + (h == window ? "hidden" : "hidden window");
+        if ((w->style & WS_DISABLED) != 0)
+            return std::string(where) + (h == window ? "disabled" : "disabled window");
+        if ((w->style & WS_CHILD) == 0) return {};
+        h = w->parent;
+    }
+    return "is gone";
+}
+
+bool IsRadio(const Window& w) {
+    const DWORD type = w.style & BS_TYPEMASK;
+    return w.kind == Kind::Button && (type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON);
+}
+
+bool IsCheckable(const Window& w) {
+    const DWORD type = w.style & BS_TYPEMASK;
+    return IsRadio(w) || (w.kind == Kind::Button && (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX));
+}
+
+std::string WhyUnfit(const Window& w, UserAction action) {
+    switch (action) {
+        case UserAction::Press:
+            if (w.kind != Kind::Button || (w.style & BS_TYPEMASK) == BS_GROUPBOX) return "is no button";
+            return {};
+        case UserAction::Type:
+            if (w.kind == Kind::IPAddress) return {};
+            if (w.kind != Kind::Edit) return "takes no typing";
+            if ((w.style & ES_READONLY) != 0) return "is read-only";
+            return {};
+        case UserAction::Pick:
+            if (w.kind != Kind::ComboBox && w.kind != Kind::ListView) return "is no combo box or list";
+            return {};
+        case UserAction::Check:
+            if (!IsCheckable(w)) return "is no check box or radio button";
+            return {};
+    }
+    return {};
+}
+
+}  // namespace detail
+
 namespace Input {
 
 bool ClickAt(HWND window, POINT client) {

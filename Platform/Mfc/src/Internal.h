@@ -127,8 +127,10 @@ struct Window {
     // IP address controls; -1 is a blank field.
     std::array<int, 4> fields{-1, -1, -1, -1};
     int field = 0;
+    int fieldDigits = 0;         // digits typed into the field
     bool fieldReplace = true;    // the next digit replaces the field
     bool fieldAdvanced = false;  // the last digit moved on to this field
+    bool fieldClosed = false;    // a dot after the last field: it takes no more digits
 };
 
 using WindowPtr = std::shared_ptr<Window>;
@@ -234,6 +236,16 @@ std::u16string FromUtf8(std::string_view text);
 
 // The window's owner chain up to and including its top-level window.
 HWND TopLevel(HWND window);
+
+// Why the user cannot reach the window ("is hidden", "is inside a disabled
+// window" ...), empty when they can.
+std::string WhyUnreachable(HWND window);
+// What a person does to a control; WhyUnfit tells why the control's kind
+// does not take it, empty when it does.
+enum class UserAction { Press, Type, Pick, Check };
+std::string WhyUnfit(const Window& w, UserAction action);
+bool IsCheckable(const Window& w);
+bool IsRadio(const Window& w);
 // Temporary wrapper objects.
 CWnd* TemporaryObject(Window& window);
 

@@ -352,7 +352,7 @@ std::string DescribeWindow(HWND window) {
     auto w = OwnWindow(window);
     if (!w) return IsWindow(window) ? "a window of another thread" : "a destroyed window";
     std::ostringstream out;
-    out << KindName(*w) << ' ' << w->id << ' ' << Quoted(w->text);
+    out << KindName(*w) << ' ' << w->id << ' ' << Quoted(ShownText(*w));
     return out.str();
 }
 

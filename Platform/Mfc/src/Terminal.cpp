@@ -27,7 +27,8 @@ constexpr const char* kHelp =
     "commands:\n"
     "  press <id|caption>        click a button\n"
     "  type <id> <text>          replace a control's text (\"\" clears it)\n"
-    "  pick <id> <index|text>    choose a combo item or click a list row\n"
+    "  pick <id> <index|text>    choose a combo item or click a list row (any of\n"
+    "                            its cells names it)\n"
     "  check <id> [on|off]       set a check box or radio button\n"
     "  answer <button|id>        answer the open message box (in a script, the\n"
     "                            box to come, at most 30 seconds)\n"
@@ -103,6 +104,10 @@ void Collect(HWND parent, std::vector<WindowPtr>& found) {
     }
 }
 
+bool HasCell(const ListRow& row, std::u16string_view text) {
+    return std::find(row.cells.begin(), row.cells.end(), text) != row.cells.end();
+}
+
 // A command that cannot be carried out.
 class CommandError : public std::runtime_error {
 public:
@@ -133,6 +138,7 @@ public:
     void OnWindowDestroyed(HWND) override { dirty_ = true; }
     void OnWindowChanged(HWND, WindowChange) override { dirty_ = true; }
     void OnModalLoop(HWND, bool) override { dirty_ = true; }
+    void OnBeep(UINT) override { ++beeps_; }
 
     // ----- ModalLoopHook
     bool OnModalIdle(HWND window, int) override {
@@ -215,10 +221,15 @@ private:
         for (HWND window : ModalWindows()) AbortModalLoop(window, IDCANCEL);
     }
 
-    HWND Find(HWND dialog, std::string_view which, bool byCaption) {
+    // The control a command names: by id, or for press also by caption.
+    // Of several with that id, one that takes the command and that the user
+    // can reach comes first; a command the control cannot take is refused
+    // with the reason, as a person would see it.
+    HWND Find(HWND dialog, std::string_view which, std::optional<UserAction> action) {
         std::vector<WindowPtr> found;
         Collect(dialog, found);
         const auto id = Number(which);
+        const bool byCaption = action == UserAction::Press;
         std::vector<WindowPtr> matches;
         for (const auto& w : found) {
             if (id ? w->id == static_cast<UINT>(static_cast<WORD>(*id))
@@ -229,10 +240,19 @@ private:
         if (matches.empty())
             throw CommandError("the dialog has no control " +
                                (id ? std::to_string(*id) : "\"" + Unquote(which) + "\""));
-        auto visible =
-            std::find_if(matches.begin(), matches.end(), [](const auto& w) { return IsWindowVisible(w->handle); });
-        const HWND control = visible != matches.end() ? (*visible)->handle : matches.front()->handle;
-        if (!IsWindowReachable(control)) throw CommandError(DescribeWindow(control) + " is hidden or disabled");
+        auto rank = [&](const WindowPtr& w) {
+            const bool fits = !action || WhyUnfit(*w, *action).empty();
+            return (fits ? 4 : 0) + (IsWindowReachable(w->handle) ? 2 : 0) + (IsWindowVisible(w->handle) ? 1 : 0);
+        };
+        const auto best = std::max_element(matches.begin(), matches.end(),
+                                           [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
+        const HWND control = (*best)->handle;
+        if (action) {
+            if (const auto why = WhyUnfit(**best, *action); !why.empty())
+                throw CommandError(DescribeWindow(control) + " " + why);
+        }
+        if (const auto why = WhyUnreachable(control); !why.empty())
+            throw CommandError(DescribeWindow(control) + " " + why);
         return control;
     }
 
@@ -244,7 +264,7 @@ private:
         for (const auto& w : found) {
             if (w->id != static_cast<UINT>(static_cast<WORD>(wait_->id))) continue;
             bool shows = w->text == wait_->text;
-            for (const auto& row : w->rows) shows = shows || (!row.cells.empty() && row.cells[0] == wait_->text);
+            for (const auto& row : w->rows) shows = shows || HasCell(row, wait_->text);
             if (shows) {
                 wait_.reset();
                 return true;
@@ -284,20 +304,25 @@ private:
             CancelAll();
         } else if (EqualsNoCaseAscii(command, "press")) {
             if (rest.empty()) throw CommandError("press what? press <id|caption>");
-            Input::Click(Find(dialog, rest, true));
+            Input::Click(Find(dialog, rest, UserAction::Press));
         } else if (EqualsNoCaseAscii(command, "type")) {
             const auto [which, text] = Word(rest);
             if (!Number(which)) throw CommandError("type <id> <text>: the id is a number");
-            const HWND control = Find(dialog, which, false);
+            const HWND control = Find(dialog, which, UserAction::Type);
             Input::Focus(control);
             const auto typed = FromUtf8(Unquote(text));
+            const int beepsBefore = beeps_;
             // Typing nothing over the selected text is clearing it.
             if (!Input::Type(typed.empty() ? std::u16string_view(u"\b") : std::u16string_view(typed)))
                 throw CommandError("the focus left " + DescribeWindow(control) + " while typing");
+            if (const int refused = beeps_ - beepsBefore; refused > 0)
+                throw CommandError(DescribeWindow(control) + " refused " + std::to_string(refused) +
+                                   (refused == 1 ? " key" : " keys") + " of \"" + Unquote(text) + "\"");
         } else if (EqualsNoCaseAscii(command, "pick")) {
             const auto [which, item] = Word(rest);
-            if (!Number(which) || item.empty()) throw CommandError("pick <id> <index|text>: the id is a number");
-            Pick(Find(dialog, which, false), Unquote(item));
+            if (!Number(which)) throw CommandError("pick <id> <index|text>: the id is a number");
+            if (item.empty()) throw CommandError("pick <id> <index|text>: which item?");
+            Pick(Find(dialog, which, UserAction::Pick), Unquote(item));
         } else if (EqualsNoCaseAscii(command, "check")) {
             const auto [which, state] = Word(rest);
             if (!Number(which)) throw CommandError("check <id> [on|off]: the id is a number");
@@ -306,13 +331,20 @@ private:
                 on = false;
             else if (!state.empty() && !EqualsNoCaseAscii(state, "on"))
                 throw CommandError("check <id> [on|off]: \"" + std::string(state) + "\" is neither");
-            const HWND control = Find(dialog, which, false);
-            if ((SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED) != on) Input::Click(control);
+            const HWND control = Find(dialog, which, UserAction::Check);
+            const bool checked = SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+            if (checked == on) return;
+            if (!on && IsRadio(*OwnWindow(control)))
+                throw CommandError(DescribeWindow(control) + " is a radio button: check another of its group");
+            Input::Click(control);
+            if (IsWindow(control) && (SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED) != on)
+                throw CommandError(DescribeWindow(control) + " stayed " + (on ? "unchecked" : "checked"));
         } else if (EqualsNoCaseAscii(command, "wait")) {
             const auto [which, text] = Word(rest);
             const auto id = Number(which);
-            if (!id || text.empty()) throw CommandError("wait <id> <text>: the id is a number");
-            Find(dialog, which, false);
+            if (!id) throw CommandError("wait <id> <text>: the id is a number");
+            if (text.empty()) throw CommandError("wait <id> <text>: which text?");
+            Find(dialog, which, std::nullopt);
             wait_ = Wait{*id, FromUtf8(Unquote(text)), std::chrono::steady_clock::now() + std::chrono::seconds(30)};
         } else if (EqualsNoCaseAscii(command, "answer")) {
             // A script cannot see the box coming, as a person would: it holds
@@ -328,29 +360,39 @@ private:
         auto record = OwnWindow(control);
         const auto index = Number(item);
         if (record->kind == Kind::ComboBox) {
+            const int count = static_cast<int>(SendMessageW(control, CB_GETCOUNT, 0, 0));
             int chosen = index.value_or(-1);
             if (!index) {
                 const auto text = FromUtf8(item);
                 chosen = static_cast<int>(SendMessageW(control, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                                        reinterpret_cast<LPARAM>(text.c_str())));
+                if (chosen < 0) throw CommandError(DescribeWindow(control) + " has no item \"" + item + "\"");
             }
-            if (chosen < 0 || !Input::ChooseComboItem(control, chosen))
-                throw CommandError(DescribeWindow(control) + " has no item \"" + item + "\"");
+            if (chosen < 0 || chosen >= count) throw CommandError(DescribeWindow(control) + " has no item " + item + Counted(count, "item"));
+            if (!Input::ChooseComboItem(control, chosen))
+                throw CommandError(DescribeWindow(control) + " did not take item " + item);
             return;
         }
-        if (record->kind != Kind::ListView) throw CommandError(DescribeWindow(control) + " is no combo box or list");
         const auto count = static_cast<int>(SendMessageW(control, LVM_GETITEMCOUNT, 0, 0));
         int row = index.value_or(-1);
         if (!index) {
-            for (int i = 0; i < count && static_cast<std::size_t>(i) < record->rows.size(); ++i)
-                if (!record->rows[i].cells.empty() && record->rows[i].cells[0] == FromUtf8(item)) row = i;
+            // A row is named by any of its cells, as a person reads it.
+            const auto text = FromUtf8(item);
+            for (int i = 0; i < count && static_cast<std::size_t>(i) < record->rows.size() && row < 0; ++i)
+                if (HasCell(record->rows[static_cast<std::size_t>(i)], text)) row = i;
+            if (row < 0) throw CommandError(DescribeWindow(control) + " has no row showing \"" + item + "\"");
         }
-        if (row < 0 || row >= count) throw CommandError(DescribeWindow(control) + " has no row \"" + item + "\"");
+        if (row < 0 || row >= count) throw CommandError(DescribeWindow(control) + " has no row " + item + Counted(count, "row"));
         // Scrolled into view first, as the user would.
         SendMessageW(control, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
         RECT r{};
         SendMessageW(control, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
         Input::ClickAt(control, POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+    }
+
+    static std::string Counted(int count, const std::string& what) {
+        if (count == 0) return " (it has none)";
+        return " (it has " + std::to_string(count) + " " + what + (count == 1 ? "" : "s") + ", counted from 0)";
     }
 
     int Answer(const MessageBoxRequest& request) {
@@ -421,6 +463,7 @@ private:
     bool ended_ = false;
     bool failed_ = false;
     int lineNumber_ = 0;
+    int beeps_ = 0;  // keys the controls refused
 };
 
 TerminalFrontEnd::TerminalFrontEnd(std::istream& input, std::ostream& output, bool interactive)

@@ -33,8 +33,11 @@ protected:
             combo.AddString(u"Green");
             list.SubclassDlgItem(50, &dialog);
             list.InsertColumn(0, u"Device", LVCFMT_LEFT, 120);
+            list.InsertColumn(1, u"Owner", LVCFMT_LEFT, 60);
             list.InsertItem(0, u"Phone");
+            list.SetItemText(0, 1, u"Ann");
             list.InsertItem(1, u"Tablet");
+            list.SetItemText(1, 1, u"Ben");
             // A row that another thread reports a moment later.
             if (lateRow) {
                 late = std::thread([window = dialog.m_hWnd] {
@@ -45,6 +48,7 @@ protected:
         };
         dialog.MapMessage(WM_APP, [&](WPARAM, LPARAM) -> LRESULT {
             list.InsertItem(2, u"Laptop");
+        list.SetItemText(2, 1, u"Cleo");
             if (lateBox) answer = AfxMessageBox(u"Found it", MB_OKCANCEL);
             return 0;
         });
@@ -150,9 +154,9 @@ TEST_F(Terminal, AScriptThatGoesWrongCancelsAndSaysWhere) {
         {"check 30\nfrobnicate\n", "script line 2: unknown command \"frobnicate\""},
         {"press 999\n", "script line 1: the dialog has no control 999"},
         {"press Nowhere\n", "the dialog has no control \"Nowhere\""},
-        {"press 70\n", "is hidden or disabled"},
+        {"press 70\n", "is disabled"},
         {"pick 40 Blue\n", "has no item \"Blue\""},
-        {"pick 50 7\n", "has no row \"7\""},
+        {"pick 50 7\n", "has no row 7"},
         {"pick 30 1\n", "is no combo box or list"},
         {"type x 1\n", "the id is a number"},
         {"check 30 maybe\n", "\"maybe\" is neither"},
@@ -168,6 +172,41 @@ TEST_F(Terminal, AScriptThatGoesWrongCancelsAndSaysWhere) {
     output.str("");
     EXPECT_EQ(Run("press OK\nanswer Maybe\n"), IDCANCEL);
     EXPECT_THAT(output.str(), HasSubstr("the message box has no button \"Maybe\""));
+}
+
+TEST_F(Terminal, ACommandTheControlCannotTakeIsRefusedWithTheReason) {
+    struct Case {
+        std::string commands;
+        std::string message;
+        int comboIndex = -1;  // what OK finds after the refusal
+    };
+    const Case cases[] = {
+        {"check 40", "combo 40 \"\" is no check box or radio button"},
+        {"check 1", "button 1 \"OK\" is no check box or radio button"},
+        {"check 32\ncheck 32 off", "radio 32 \"B\" is a radio button: check another of its group"},
+        {"type 36 x", "static 36 \"Note\" takes no typing"},
+        {"type 62 12a", "edit 62 \"12\" refused 1 key of \"12a\""},
+        {"press 36", "static 36 \"Note\" is no button"},
+        {"press 70", "button 70 \"Disabled\" is disabled"},
+        {"press Hidden", "button 71 \"Hidden\" is hidden"},
+        {"pick 40 Green\npick 40 9", "combo 40 \"Green\" has no item 9 (it has 2 items, counted from 0)", 1},
+        {"pick 40", "pick <id> <index|text>: which item?"},
+        {"pick 50 Nobody", "list 50 \"\" has no row showing \"Nobody\""},
+    };
+    for (const auto& c : cases) {
+        output.str("");
+        EXPECT_EQ(Run(c.commands + "\npress OK\n", true), IDOK) << c.commands;
+        EXPECT_THAT(output.str(), HasSubstr("error: " + c.message + "\n")) << c.commands;
+        EXPECT_FALSE(checked) << c.commands;
+        EXPECT_EQ(comboIndex, c.comboIndex) << c.commands;
+    }
+
+    // A row is named by any of its cells, for a wait as for a pick.
+    lateRow = true;
+    output.str("");
+    EXPECT_EQ(Run("wait 50 Cleo\npick 50 Ben\npress OK\n"), IDOK);
+    EXPECT_FALSE(failed) << output.str();
+    EXPECT_EQ(row, 1);
 }
 
 TEST_F(Terminal, APersonIsToldOfAMistakeAndAskedAgain) {

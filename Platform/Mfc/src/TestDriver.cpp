@@ -108,10 +108,13 @@ void ModalSession::Click(int id) {
 void ModalSession::Check(int id, bool checked) {
     HWND control = Need(id, "Check");
     if (control == nullptr) return;
+    if (const auto why = WhyUnfit(*OwnWindow(control), UserAction::Check); !why.empty()) {
+        driver_->Fail("Check: " + DescribeWindow(control) + " " + why);
+        return;
+    }
     const bool now = ::SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
     if (now == checked) return;
-    const DWORD type = static_cast<DWORD>(::GetWindowLongW(control, GWL_STYLE)) & BS_TYPEMASK;
-    if (!checked && (type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON)) {
+    if (!checked && IsRadio(*OwnWindow(control))) {
         driver_->Fail("Check: a radio button cannot be cleared by clicking it: " + DescribeWindow(control));
         return;
     }
@@ -122,6 +125,10 @@ void ModalSession::Check(int id, bool checked) {
 void ModalSession::Type(int id, std::u16string_view text) {
     HWND control = Need(id, "Type");
     if (control == nullptr) return;
+    if (const auto why = WhyUnfit(*OwnWindow(control), UserAction::Type); !why.empty()) {
+        driver_->Fail("Type: " + DescribeWindow(control) + " " + why);
+        return;
+    }
     Input::Focus(control);
     // Typing nothing over the selected text is clearing it.
     if (!Input::Type(text.empty() ? std::u16string_view(u"\b") : text))

@@ -4,6 +4,7 @@
 #include "Tessary/TSException.h"
 #include "Tessary/i8n/I8NString.h"
 #include "Windows/Common/HelpLauncher.h"
+#include "WizardValidators.h"
 
 #include <optional>
 #include <string>
@@ -29,6 +30,8 @@ constexpr UINT kKeyMismatch = 10012;
 constexpr UINT kKeyInvalid = 10014;
 constexpr UINT kWepText = 10021;
 constexpr UINT kNoneText = 10038;
+constexpr UINT kNoStaticAddress = 10131;
+constexpr UINT kMaskInvalid = 10132;
 
 const char16_t* const kEmptyAddress = u"0.0.0.0";
 const char16_t* const kHelpFile = u"VelmoWirelessPrinter.chm";
@@ -171,8 +174,22 @@ void CAdvancedDialog::OnOK() {
         dataMode = *mode;
     }
 
+    const bool automatic = m_automatic.GetCheck() == BST_CHECKED;
+    if (!automatic) {
+        CString address;
+        CString mask;
+        m_address.GetWindowText(address);
+        m_mask.GetWindowText(mask);
+        if (const auto check = ValidateStaticAddress(address.str(), mask.str()); check != StaticAddressValid) {
+            MessageBox(String(check == StaticAddressMissing ? kNoStaticAddress : kMaskInvalid), nullptr,
+                       MB_OK | MB_ICONEXCLAMATION);
+            GotoDlgCtrl(check == StaticAddressMissing ? &m_address : &m_mask);
+            return;
+        }
+    }
+
     IPSettings& ip = m_profile.GetIPSettings();
-    if (m_automatic.GetCheck() == BST_CHECKED) {
+    if (automatic) {
         ip.SetAutomatic(true);
     } else {
         ip.SetAutomatic(false);

@@ -136,6 +136,7 @@ TEST_F(AdvancedDialogTest, OkKeepsTheNetworkModeOfAProfileThatStaysOnWep) {
         auto s = driver.BeginModal(dialog);
         s.Check(kManual);
         s.Type(kAddress, u"192.168.1.20");
+        s.Type(kMask, u"255.255.255.0");
         s.Click(IDOK);
         EXPECT_EQ(s.Result(), IDOK);
     }
@@ -193,6 +194,31 @@ TEST_F(AdvancedDialogTest, AdHocForcesAutomaticAndTheRadiosRuleTheAddresses) {
     EXPECT_EQ(ip.GetIPAddress(), "10.0.0.7");
     EXPECT_EQ(ip.GetSubnetMask(), "255.255.255.0");
     EXPECT_EQ(ip.GetGateway(), "10.0.0.1");
+}
+
+TEST_F(AdvancedDialogTest, AStaticSettingNeedsAnAddressAndAMaskOfOnesThenZeros) {
+    Profile profile = MakeProfile(NETWORK_MODE_OPEN, DATA_MODE_NONE, "");
+    CAdvancedDialog dialog(profile, false, 0, nullptr);
+    auto s = driver.BeginModal(dialog);
+    s.Check(kManual);
+    driver.ExpectMessageBox(u"Please enter the IP address the printer is to use.", IDOK);
+    s.Click(IDOK);
+    EXPECT_TRUE(s.IsOpen());
+    EXPECT_TRUE(s.Focused(kAddress));
+    s.Type(kAddress, u"192.168.1.20");
+    for (const char16_t* mask : {u"0.0.0.0", u"255.0.255.0", u"255.255.255.1"}) {
+        s.Type(kMask, mask);
+        driver.ExpectMessageBox(u"The subnet mask is not valid. Please enter a mask such as 255.255.255.0.", IDOK);
+        s.Click(IDOK);
+        EXPECT_TRUE(s.IsOpen()) << Mfc::Utf8(mask);
+        EXPECT_TRUE(s.Focused(kMask));
+    }
+    EXPECT_TRUE(profile.GetIPSettings().GetAutomatic()) << "nothing is stored while refused";
+    s.Type(kMask, u"255.255.254.0");
+    s.Click(IDOK);
+    EXPECT_EQ(s.Result(), IDOK);
+    EXPECT_FALSE(profile.GetIPSettings().GetAutomatic());
+    EXPECT_EQ(profile.GetIPSettings().GetSubnetMask(), "255.255.254.0");
 }
 
 TEST_F(AdvancedDialogTest, CancelLeavesTheProfileAlone) {

@@ -27,6 +27,8 @@ STRING 10106 "&Confirm Password Key :"
 STRING 10107 "&Help"
 STRING 10108 "Network"
 STRING 10109 "Searching the network..."
+STRING 10131 "Please enter the IP address the printer is to use."
+STRING 10132 "The subnet mask is not valid. Please enter a mask such as 255.255.255.0."
 
 DIALOG 12120 260 206 "Advanced Network Settings"
     GROUPBOX 12121 "Network" 7 7 246 92

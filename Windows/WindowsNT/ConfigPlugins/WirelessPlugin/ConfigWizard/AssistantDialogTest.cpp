@@ -444,6 +444,27 @@ TEST_F(Wizard, AddressRadiosEnableTheAddresses) {
     EXPECT_EQ(wizard->GetProfile().GetIPSettings().GetIPAddress(), "");
 }
 
+TEST_F(Wizard, AStaticSettingWithoutAddressOrWithAGappedMaskIsRefused) {
+    auto& s = ToNetworks();
+    s.Click(kNext);
+    s.SelectComboText(kSecurity, u"None");
+    s.Click(kNext);
+    ASSERT_EQ(ScreenOf(s), IPAddressingScreen);
+    s.Check(kManual);
+    rig.driver.ExpectMessageBox(u"Please enter the IP address the printer is to use.", IDOK);
+    s.Click(kNext);
+    EXPECT_EQ(ScreenOf(s), IPAddressingScreen);
+    s.Type(kAddress, u"192.168.1.20");
+    s.Type(12019, u"255.255.0.255");
+    rig.driver.ExpectMessageBox(u"The subnet mask is not valid. Please enter a mask such as 255.255.255.0.", IDOK);
+    s.Click(kBack);
+    EXPECT_EQ(ScreenOf(s), IPAddressingScreen);
+    EXPECT_TRUE(wizard->GetProfile().GetIPSettings().GetAutomatic()) << "nothing is stored while refused";
+    s.Type(12019, u"255.255.0.0");
+    s.Click(kBack);
+    EXPECT_EQ(wizard->GetProfile().GetIPSettings().GetSubnetMask(), "255.255.0.0");
+}
+
 TEST_F(Wizard, EnterIsNextWhenNextIsLiveAndEscapeCancels) {
     auto& s = ToNetworks();
     s.Type(kSsid, u"Garden");

@@ -40,6 +40,8 @@ constexpr UINT kKeyInvalid = 10014;
 constexpr UINT kWepText = 10021;
 constexpr UINT kNoneText = 10038;
 constexpr UINT kSecurityKept = 10133;
+constexpr UINT kNoStaticAddress = 10134;
+constexpr UINT kMaskInvalid = 10135;
 
 constexpr int kSecurityNone = 0;
 constexpr int kSecurityWep = 1;
@@ -390,6 +392,12 @@ bool CIPAddressingPane::Commit() {
     }
     CString texts[3];
     for (int i = 0; i < 3; ++i) Item<CWnd>(kAddressControls[i]).GetWindowText(texts[i]);
+    // Refused on the way back too: the typed setting stays on screen.
+    if (const auto check = ValidateStaticAddress(texts[0].str(), texts[1].str()); check != StaticAddressValid) {
+        Message(check == StaticAddressMissing ? kNoStaticAddress : kMaskInvalid);
+        Item<CWnd>(kAddressControls[check == StaticAddressMissing ? 0 : 1]).SetFocus();
+        return false;
+    }
     ip.SetAutomatic(false);
     ip.SetIPAddress(Narrow(texts[0]));
     ip.SetSubnetMask(Narrow(texts[1]));

@@ -56,6 +56,8 @@ STRING 10122 "The printer's previous settings could not be restored. Check that 
 STRING 10131 "This step of the wizard could not be shown."
 STRING 10132 "This printer has no network profile that the wizard can set up."
 STRING 10133 "The security of this network cannot be changed here. The profile keeps its security settings."
+STRING 10134 "Please enter the IP address the printer is to use."
+STRING 10135 "The subnet mask is not valid. Please enter a mask such as 255.255.255.0."
 
 # Wizard: the frame, and one pane per screen inside it
 DIALOG 10012 327 188 "Velmo Wireless Printer Configuration Wizard"

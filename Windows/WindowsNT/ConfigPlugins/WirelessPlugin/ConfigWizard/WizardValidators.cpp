@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <optional>
 
 namespace {
@@ -48,6 +49,29 @@ bool AllHexDigits(std::u16string_view text) {
     });
 }
 
+// Four decimal fields of one to three digits, each at most 255.
+std::optional<std::uint32_t> DottedAddress(std::u16string_view text) {
+    std::uint32_t address = 0;
+    int fields = 0;
+    while (fields < 4) {
+        int value = 0;
+        int digits = 0;
+        while (!text.empty() && text.front() >= u'0' && text.front() <= u'9' && digits < 3) {
+            value = value * 10 + (text.front() - u'0');
+            ++digits;
+            text.remove_prefix(1);
+        }
+        if (digits == 0 || value > 255) return std::nullopt;
+        address = (address << 8) | static_cast<std::uint32_t>(value);
+        if (++fields < 4) {
+            if (text.empty() || text.front() != u'.') return std::nullopt;
+            text.remove_prefix(1);
+        }
+    }
+    if (!text.empty()) return std::nullopt;
+    return address;
+}
+
 }  // namespace
 
 DeviceNameCheck ValidateDeviceName(std::u16string_view name) {
@@ -82,4 +106,13 @@ bool IsSupportedSecurity(const WiFiSettings& wifi) {
     const NetworkMode network = wifi.GetNetworkMode();
     return (data == DATA_MODE_NONE || data == DATA_MODE_WEP_64BIT || data == DATA_MODE_WEP_128BIT) &&
            (network == NETWORK_MODE_OPEN || network == NETWORK_MODE_SHARED);
+}
+
+StaticAddressCheck ValidateStaticAddress(std::u16string_view address, std::u16string_view mask) {
+    const auto host = DottedAddress(address);
+    if (!host || *host == 0) return StaticAddressMissing;
+    const auto bits = DottedAddress(mask);
+    // Ones then zeros: the inverted mask plus one is a power of two.
+    if (!bits || *bits == 0 || ((~*bits + 1) & ~*bits) != 0) return StaticMaskInvalid;
+    return StaticAddressValid;
 }

@@ -30,3 +30,11 @@ DataMode ValidateWepKey(std::u16string_view key);
 // Whether these programs can edit the security of a network: none or WEP,
 // open or shared. WPA, TKIP and AES are the printer's to keep as they are.
 bool IsSupportedSecurity(const WiFiSettings& wifi);
+
+enum StaticAddressCheck : int {
+    StaticAddressValid = 0,
+    StaticAddressMissing = 1,  // empty, 0.0.0.0, or no dotted address
+    StaticMaskInvalid = 2,     // not a run of ones followed by zeros (none at all included)
+};
+// A static IP setting as the address controls show it (dotted text).
+StaticAddressCheck ValidateStaticAddress(std::u16string_view address, std::u16string_view mask);
