@@ -250,17 +250,20 @@ void CConfigUtilityDlg::LoadPluginForSelection() {
 
 bool CConfigUtilityDlg::Identify(PrinterEntry& entry) {
     if (!entry.visited) {
-        std::string id;
         try {
+            std::string id;
             PrinterDevice device(entry.printer.driverKeyName, static_cast<int>(entry.printer.maxOutPacketSize),
                                  static_cast<int>(entry.printer.maxInPacketSize));
             device.GetDeviceID(id);
+            // A device id it cannot make sense of (a version that is no
+            // number) makes the printer as unreadable as one that answers
+            // nothing.
+            entry.unsupported = !IdentifyPrinterFromDeviceID(id.c_str());
         } catch (const std::exception&) {
             // Not visited: its next selection reads it again.
             ShowMessage(IDS_OPERATION_FAILED, MB_OK);
             return false;
         }
-        entry.unsupported = !IdentifyPrinterFromDeviceID(id.c_str());
         entry.visited = true;
     }
     if (entry.unsupported) {

@@ -186,6 +186,34 @@ TEST_F(ConfigUtilityTest, ARejectedPrinterStaysRejectedAndAnUnreadableOneIsIdent
     EXPECT_EQ(driver_.MessageBoxes().size(), 5u);
 }
 
+TEST_F(ConfigUtilityTest, ADockWhoseVersionIsNoNumberIsAnUnreadableOne) {
+    dock_->SetDeviceIdBase("MFG:Velmo;MDL:Glimmer Dock;VER:3.01b;");
+    const std::u16string failed = u"The operation failed.";
+    driver_.ExpectMessageBox(failed, IDOK);
+    auto s = Start();
+    ASSERT_TRUE(s.IsOpen());
+    EXPECT_EQ(s.ComboIndex(IDC_PRINTER_LIST), 0);
+    EXPECT_EQ(s.Text(IDC_SERIAL), CString(u"GD0001"));
+    EXPECT_EQ(dialog_.PluginDialog(), nullptr);
+
+    s.SelectCombo(IDC_PRINTER_LIST, 1);
+    ASSERT_NE(dialog_.PluginDialog(), nullptr);
+    // Identified again on its next selection; the list, the serial and the
+    // plug-in stay with the one printer.
+    driver_.ExpectMessageBox(failed, IDOK);
+    s.SelectCombo(IDC_PRINTER_LIST, 0);
+    EXPECT_EQ(s.ComboIndex(IDC_PRINTER_LIST), 0);
+    EXPECT_EQ(s.Text(IDC_SERIAL), CString(u"GD0001"));
+    EXPECT_EQ(dialog_.PluginDialog(), nullptr);
+    EXPECT_EQ(driver_.MessageBoxes().size(), 2u);
+
+    // And a Refresh goes on as well.
+    driver_.ExpectMessageBox(failed, IDOK);
+    s.Click(IDC_REFRESH);
+    EXPECT_TRUE(s.IsOpen());
+    EXPECT_EQ(s.ComboItems(IDC_PRINTER_LIST).size(), 2u);
+}
+
 TEST_F(ConfigUtilityTest, LeaveCheckNoDropsTheEditsAndCancelKeepsThePrinter) {
     auto s = Start();
     s.Type(kValueEdit, u"edited");
