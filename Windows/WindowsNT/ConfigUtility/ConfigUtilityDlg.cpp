@@ -36,7 +36,9 @@ CConfigUtilityDlg::CConfigUtilityDlg() : CDialog(IDD_CONFIG_UTILITY) {
     MapCommand(IDC_HELP_BUTTON, &CConfigUtilityDlg::OnHelpButton);
     MapCommand(IDC_TEST, &CConfigUtilityDlg::OnTest);
     MapCommand(IDC_REFRESH, &CConfigUtilityDlg::OnRefresh);
-    MapCommand(ID_HELP, [this] { OpenHelp(m_hWnd, u"VelmoWirelessPrinter.chm"); });
+    MapCommand(ID_HELP, [this] {
+        if (!OpenHelp(m_hWnd, u"VelmoWirelessPrinter.chm")) ShowMessage(IDS_HELP_UNAVAILABLE, MB_OK);
+    });
 }
 
 CConfigUtilityDlg::~CConfigUtilityDlg() {

@@ -417,18 +417,31 @@ TEST_F(ConfigUtilityTest, TheWindowCarriesTheUtilitysIcon) {
     EXPECT_EQ(dialog_.GetIcon(FALSE), icon);
 }
 
-TEST_F(ConfigUtilityTest, HelpOpensTheHelpFilesContents) {
+TEST_F(ConfigUtilityTest, F1OpensTheHelpFilesContentsOrSaysHelpIsUnavailable) {
     std::vector<std::pair<std::u16string, UINT>> opened;
+    HWND viewer = reinterpret_cast<HWND>(std::uintptr_t{0x7E000000});
     Platform::ScopedHtmlHelpHandler help([&](HWND, LPCWSTR file, UINT command, DWORD_PTR) {
         opened.emplace_back(file, command);
-        return HWND{};
+        return viewer;
     });
     auto s = Start();
-    ::SendMessageW(s.Window(), WM_COMMAND, MAKEWPARAM(57670, BN_CLICKED), 0);
+    // The plug-in offers no Help button: F1 is the way to help.
+    ASSERT_FALSE(s.Visible(IDC_HELP_BUTTON));
+    ASSERT_TRUE(Mfc::Input::Key(VK_F1));
+    s.PumpUntilIdle();
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0].first, u"VelmoWirelessPrinter.chm");
     EXPECT_EQ(opened[0].second, HH_DISPLAY_TOC);
-    EXPECT_TRUE(driver_.MessageBoxes().empty()) << "help that cannot be shown says nothing";
+    EXPECT_TRUE(driver_.MessageBoxes().empty());
+
+    // No viewer: the user is told.
+    viewer = nullptr;
+    driver_.ExpectMessageBox(u"Help is not available: no viewer for the help file could be opened.", IDOK);
+    ASSERT_TRUE(Mfc::Input::Key(VK_F1));
+    s.PumpUntilIdle();
+    EXPECT_EQ(opened.size(), 2u);
+    EXPECT_EQ(driver_.MessageBoxes().size(), 1u);
+    EXPECT_TRUE(s.IsOpen());
 }
 
 TEST_F(ConfigUtilityTest, MissingDocumentsEndTheProgram) {
