@@ -1,5 +1,6 @@
 #include "Simulators/DockPrinter/DockState.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -38,6 +39,11 @@ std::optional<NetworkMode> NetworkModeFromText(std::string_view text) {
 }
 std::optional<DataMode> DataModeFromText(std::string_view text) {
     return FromText<DataMode>(kDataModes, text);
+}
+
+bool IsFirmwareText(std::string_view text) {
+    if (text.empty() || text.size() > 63) return false;
+    return std::all_of(text.begin(), text.end(), [](char c) { return c > ' ' && c < 0x7F && c != ';' && c != ':'; });
 }
 
 PrinterState FactoryState() {

@@ -83,6 +83,8 @@ struct PrinterState {
     std::string guid;
     std::string macAddress;  // empty: the printer reports it has none
     std::string pin;
+    // The firmware version its device id reports (VER); see IsFirmwareText.
+    std::string firmware = "3.01";
     std::map<int, Profile> profiles;  // by id; id 0 is the printer's own default profile
     BluetoothProfile bluetooth;
     unsigned bluetoothRestarts = 0;  // restartBluetooth requests carried out
@@ -90,6 +92,10 @@ struct PrinterState {
 
     bool operator==(const PrinterState&) const = default;
 };
+
+// A version text fit for a device id: 1 to 63 printable ASCII characters,
+// no blanks and none of them ';' or ':', which end or start a field there.
+bool IsFirmwareText(std::string_view text);
 
 // A dock as it comes out of the box: profile 0, Bluetooth on, PIN 1234.
 PrinterState FactoryState();

@@ -190,6 +190,11 @@ PrinterState ParseStateText(std::string_view text, const std::string& sourceName
             state.macAddress = s.Text();
         else if (k == "pin")
             state.pin = s.Text();
+        else if (k == "firmware") {
+            state.firmware = s.Text();
+            if (!IsFirmwareText(state.firmware))
+                s.Fail("firmware takes 1 to 63 letters, digits and marks, no ';' or ':'");
+        }
         else if (k == "bluetooth")
             state.bluetooth.enabled = s.Flag();
         else if (k == "bluetooth-name")
@@ -208,7 +213,8 @@ PrinterState ParseStateText(std::string_view text, const std::string& sourceName
 
 std::string FormatStateText(const PrinterState& state) {
     std::string out =
-        "guid = " + Quote(state.guid) + "\nmac = " + Quote(state.macAddress) + "\npin = " + Quote(state.pin) + "\n";
+        "guid = " + Quote(state.guid) + "\nmac = " + Quote(state.macAddress) + "\npin = " + Quote(state.pin) + "\n" +
+        "firmware = " + Quote(state.firmware) + "\n";
     const auto& bt = state.bluetooth;
     out += "bluetooth = " + std::string(OnOff(bt.enabled)) + "\nbluetooth-name = " + Quote(bt.friendlyName) +
            "\nbluetooth-pin-required = " + std::string(OnOff(bt.requirePin)) +

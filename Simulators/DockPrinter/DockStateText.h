@@ -2,6 +2,7 @@
 // what programs changed across its restarts and a person can look at it:
 //
 //   guid = "5D0C27A8-..."          mac = "00:1B:..."        pin = "1234"
+//   firmware = "3.01"              the version its device id reports
 //   bluetooth = on                 bluetooth-name = "Glimmer Dock"
 //   bluetooth-pin-required = off   linkwise = off
 //   paired = "Phone"               one line a paired device, in order

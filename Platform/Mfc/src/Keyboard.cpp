@@ -47,6 +47,10 @@ bool TranslateInput(MSG& msg) {
             h = w->parent;
         }
     }
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_F1) {
+        SendMessageW(msg.hwnd, WM_HELP, 0, 0);
+        return true;
+    }
     return HandleDialogKey(msg);
 }
 

@@ -306,6 +306,14 @@ LRESULT DefaultProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
         case kRemoteShowWindow:
             ShowWindow(handle, static_cast<int>(wParam));
             return 0;
+        case WM_HELP: {
+            if ((w.style & WS_CHILD) != 0 && w.parent != nullptr) return SendMessageW(w.parent, WM_HELP, wParam, lParam);
+            constexpr UINT kIdHelp = 57670;
+            const CWnd* main = AfxGetMainWnd();
+            const HWND target = main != nullptr && main->m_hWnd != nullptr ? main->m_hWnd : handle;
+            CallWindow(target, WM_COMMAND, MAKEWPARAM(kIdHelp, 0), 0);
+            return TRUE;
+        }
         case WM_CLOSE:
             if (w.kind == Kind::Dialog) {
                 HWND cancel = GetDlgItem(handle, IDCANCEL);

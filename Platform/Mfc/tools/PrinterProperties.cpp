@@ -160,6 +160,19 @@ int main(int argc, char** argv) {
     if (plugin != "Gorlith.dll" && !clsid) return Refuse("--plugin needs --class");
     try {
         Platform::LoadMachine();
+        // Nothing else is worth trying, nor telling, for a queue that is not there.
+        HANDLE printer = nullptr;
+        if (!OpenPrinterW(Widen(queue).c_str(), &printer, nullptr)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_INVALID_PRINTER_NAME) {
+                std::fprintf(stderr, "velmo-printer-properties: no print queue named \"%s\"\n", queue.c_str());
+            } else {
+                std::fprintf(stderr, "velmo-printer-properties: cannot open the queue \"%s\" (error %u)\n",
+                             queue.c_str(), static_cast<unsigned>(error));
+            }
+            return 1;
+        }
+        ClosePrinter(printer);
         std::unique_ptr<QueueMonitor> queueMonitor;
         if (monitor != "none") {
             try {

@@ -18,6 +18,7 @@
 #include "Platform/SetupApi.h"
 #include "Platform/Usb.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -90,6 +91,12 @@ public:
     // Pulls whatever is on the port (with everything below a hub); its
     // nodes stay as non-present nodes. An empty port is left alone.
     void Detach(DEVINST hub, unsigned port);
+
+    // Called as a walk of the USB tree begins (a list of the host
+    // controllers' interfaces is asked for), on the walking thread and
+    // before the list is made: a machine kept on disk plugs its docks in and
+    // out there. Reset removes it.
+    void SetHubWalkHook(std::function<void()> hook);
 
     // Fault knobs; each holds until ClearFaults (or until the node is
     // attached again).

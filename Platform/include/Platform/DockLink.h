@@ -1,7 +1,8 @@
 // Docks of a machine kept on disk. They live in the dock simulator program,
 // not in the programs that use them: the machine folder lists them in
-// docks.txt, LoadMachine plugs each into a port of its own host controller,
-// and every read, write and control on its printing interface goes over
+// docks.txt, LoadMachine plugs each into a port of its own host controller
+// (and each walk of the USB tree those attached or detached since), and
+// every read, write and control on its printing interface goes over
 // the Unix socket docks.sock in the machine folder to the simulator.
 //
 //   docks.txt (UTF-8, one statement a line, '#' comments)

@@ -108,7 +108,8 @@ std::string FormatMachineSettingsText(const MachineSettings& settings);
 
 // Programs call this once at start: the machine is read from the folder
 // (missing files are an empty registry and spooler and no docks) and stays
-// bound to it; the docks are plugged in once, here.
+// bound to it; the docks are plugged in here, and each walk of the USB tree
+// plugs in and pulls out those attached or detached since (docks.txt).
 // From then on every registry and spooler call reads a file again when
 // another program has changed it, and every change is written back at once
 // under the folder's lock, so programs never undo each other's changes.

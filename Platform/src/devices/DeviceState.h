@@ -8,6 +8,7 @@
 #include "Platform/SetupApi.h"
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -105,6 +106,7 @@ struct DeviceState {
     unsigned printerPorts = 0;
     USHORT nextAddress = 1;
     std::vector<CallFault> callFaults;
+    std::function<void()> hubWalkHook;
 
     // All with the mutex held.
     // Counts a call and returns the fault due on it, if any.

@@ -328,6 +328,7 @@ void DeviceManager::Reset() {
         s.nodes.clear();
         s.lists.clear();
         s.callFaults.clear();
+        s.hubWalkHook = nullptr;
         s.driverKeyCounters.clear();
         s.nextDevinst = 1;
         s.controllers = 0;
@@ -482,6 +483,11 @@ void DeviceManager::Detach(DEVINST hub, unsigned port) {
         slot = Port{};
     }
     for (auto& model : models) model->OnDetached();
+}
+
+void DeviceManager::SetHubWalkHook(std::function<void()> hook) {
+    std::lock_guard lock(state_->mutex);
+    state_->hubWalkHook = std::move(hook);
 }
 
 void DeviceManager::FailIoctl(DEVINST node, DWORD code, DWORD error, unsigned afterCalls) {

@@ -58,6 +58,15 @@ HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND, DW
     }
     const std::u16string filter = enumerator != nullptr ? std::u16string(enumerator) : std::u16string();
     auto& s = Devices();
+    if (!all && (flags & DIGCF_DEVICEINTERFACE) && *classGuid == GUID_DEVINTERFACE_USB_HOST_CONTROLLER) {
+        std::function<void()> hook;
+        {
+            std::lock_guard lock(s.mutex);
+            hook = s.hubWalkHook;
+        }
+        // Outside the lock: the hook plugs devices in and out.
+        if (hook) hook();
+    }
     std::lock_guard lock(s.mutex);
     if (const auto* fault = s.FaultOn(DeviceCall::SetupDiGetClassDevs)) {
         SetLastError(fault->error);

@@ -5,6 +5,8 @@
 #include "Platform/Kernel.h"
 #include "Platform/Machine.h"
 #include "Platform/MachineFile.h"
+#include "Platform/SetupApi.h"
+#include "Platform/Usb.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -205,6 +207,45 @@ TEST(LinkedDocks, AProgramOnADiskMachineFindsTheDockAndTalksThroughTheSocket) {
         EXPECT_THAT(server.serials, testing::Each(std::string("GD0009")));
     }
     CloseHandle(file);
+}
+
+TEST(LinkedDocks, EachWalkOfTheUsbTreeSeesTheDocksListedThen) {
+    TemporaryFolder folder;
+    Platform::ScopedFreshMachine machine;
+    const std::string docks = folder.Path() + "/docks.txt";
+    std::ofstream(docks) << "[dock \"GD0009\"]\nproduct = 0x410F\nname = \"Glimmer Dock\"\nport = 3\n";
+    Platform::LoadMachine(folder.Path());
+    auto& devices = Platform::GetMachine().Devices();
+    auto present = [&](std::u16string_view serial) {
+        for (DEVINST n = 1; n < 64; ++n)
+            if (devices.InstanceId(n).ends_with(serial)) return devices.IsPresent(n);
+        return false;
+    };
+    auto walk = [] {
+        HDEVINFO list = SetupDiGetClassDevsW(&GUID_DEVINTERFACE_USB_HOST_CONTROLLER, nullptr, nullptr,
+                                             DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        ASSERT_NE(list, INVALID_HANDLE_VALUE);
+        SetupDiDestroyDeviceInfoList(list);
+    };
+    ASSERT_TRUE(present(u"\\GD0009"));
+
+    // One dock plugged in and the first pulled out while the program runs.
+    std::filesystem::remove(docks);
+    std::ofstream(docks) << "[dock \"RA0002\"]\nproduct = 0x4104\nname = \"Glimmer Dock Wireless\"\nport = 9\n";
+    walk();
+    EXPECT_TRUE(present(u"\\RA0002"));
+    EXPECT_FALSE(present(u"\\GD0009"));
+
+    // A list broken by hand changes nothing; mended, it counts again.
+    std::filesystem::remove(docks);
+    std::ofstream(docks) << "[dock \"GD0009\"]\nport = 300\n";
+    walk();
+    EXPECT_TRUE(present(u"\\RA0002"));
+    std::filesystem::remove(docks);
+    std::ofstream(docks) << "[dock \"GD0009\"]\nproduct = 0x410F\nname = \"Glimmer Dock\"\nport = 3\n";
+    walk();
+    EXPECT_TRUE(present(u"\\GD0009"));
+    EXPECT_FALSE(present(u"\\RA0002"));
 }
 
 TEST(LinkedDocks, ABrokenDockListLoadsNothingOfTheMachine) {

@@ -199,6 +199,58 @@ std::optional<int> StartProgram(int argc, char** argv, const char* name, const c
     return std::nullopt;
 }
 
+namespace {
+
+constexpr unsigned kMaxDockPort = 127;
+
+// The docks of a machine kept on disk as the device tree holds them: each
+// walk of the USB tree first brings them in line with docks.txt, so a dock
+// attached or detached while a program runs is seen by its next walk.
+class LinkedDocks {
+public:
+    LinkedDocks(std::string folder, detail::BoundFile file, DEVINST rootHub)
+        : folder_(std::move(folder)), file_(std::move(file)), rootHub_(rootHub) {}
+
+    void PlugIn(const std::vector<DockEntry>& docks) {
+        std::lock_guard lock(mutex_);
+        Replace(docks);
+    }
+
+    void Refresh() {
+        std::lock_guard lock(mutex_);
+        if (!file_.Changed()) return;
+        try {
+            const auto contents = file_.Read();
+            const auto docks = contents.text ? ParseDocksText(*contents.text, file_.Path()) : std::vector<DockEntry>{};
+            file_.Accept(contents);
+            Replace(docks);
+        } catch (const std::exception& error) {
+            // A list broken by hand leaves the docks as they were, and is
+            // told each walk until it is mended.
+            detail::MachineFileFailure(error);
+        }
+    }
+
+private:
+    void Replace(const std::vector<DockEntry>& docks) {
+        auto& devices = GetMachine().Devices();
+        for (const auto& dock : plugged_)
+            if (std::find(docks.begin(), docks.end(), dock) == docks.end()) devices.Detach(rootHub_, dock.port);
+        for (const auto& dock : docks)
+            if (std::find(plugged_.begin(), plugged_.end(), dock) == plugged_.end())
+                devices.AttachDevice(rootHub_, dock.port, std::make_shared<LinkedDock>(dock, DockSocketPath(folder_)));
+        plugged_ = docks;
+    }
+
+    std::mutex mutex_;
+    const std::string folder_;
+    detail::BoundFile file_;
+    const DEVINST rootHub_;
+    std::vector<DockEntry> plugged_;
+};
+
+}  // namespace
+
 void LoadMachine(const std::string& folder) {
     detail::BoundFile settingsFile(folder + "/machine.txt");
     const auto contents = settingsFile.Read();
@@ -223,14 +275,14 @@ void LoadMachine(const std::string& folder) {
     machine.SetVersion(settings.version);
     machine.Wireless().SetAccessPoints(settings.networks);
 
-    // The docks the simulator serves, each on its port of one controller.
-    if (docks.empty()) return;
-    unsigned ports = 4;
-    for (const auto& dock : docks) ports = std::max(ports, dock.port);
-    const auto controller = machine.Devices().AddHostController(ports);
-    for (const auto& dock : docks)
-        machine.Devices().AttachDevice(controller.rootHub, dock.port,
-                                       std::make_shared<LinkedDock>(dock, DockSocketPath(folder)));
+    // The docks the simulator serves, each on its port of one controller,
+    // which has every port docks.txt may name, since docks come and go while
+    // the program runs.
+    docksFile.Accept(docksText);
+    auto linked = std::make_shared<LinkedDocks>(folder, std::move(docksFile),
+                                                machine.Devices().AddHostController(kMaxDockPort).rootHub);
+    linked->PlugIn(docks);
+    machine.Devices().SetHubWalkHook([linked] { linked->Refresh(); });
 }
 
 void SaveMachine(const std::string& folder) {

@@ -42,8 +42,8 @@ extern "C" void OnSignal(int) {
     g_stop = true;
 }
 
-std::string DeviceIdOf(const std::string& product) {
-    return "MFG:Velmo;MDL:" + product + ";CMD:VELMO;CLS:PRINTER;DES:Velmo " + product + ";VER:3.01;";
+std::string DeviceIdOf(const std::string& product, const std::string& firmware) {
+    return "MFG:Velmo;MDL:" + product + ";CMD:VELMO;CLS:PRINTER;DES:Velmo " + product + ";VER:" + firmware + ";";
 }
 
 class Docks {
@@ -88,7 +88,7 @@ public:
             const auto text = Tools::ReadTextFile(path);
             auto state = text ? Dock::ParseStateText(*text, path) : Dock::FactoryState(serial);
             auto dock = std::make_shared<DockPrinter>(identity, state);
-            dock->SetDeviceIdBase(DeviceIdOf(entry.product));
+            dock->SetDeviceIdBase(DeviceIdOf(entry.product, state.firmware));
             dock->SetAnnouncer(Dock::MakeAvahiAnnouncer());
             dock->Attach(controller_.rootHub, entry.port);
             docks_[serial] = Served{dock, state};

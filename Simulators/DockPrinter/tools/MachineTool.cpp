@@ -46,12 +46,14 @@ constexpr const char* kUsage =
     "  attach --product ID [--serial S] [--port N] [--pin PIN]\n"
     "         [--bluetooth-name NAME] [--bluetooth on|off] [--profile ID,SSID[,WPAKEY]]...\n"
     "         [--guid XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX] [--mac XX:XX:XX:XX:XX:XX]\n"
+    "         [--firmware VERSION]\n"
     "        plug a dock in: model by USB product id (0x410F Glimmer Dock,\n"
     "        0x4104 Glimmer Dock Wireless, 0x410A Glimmer Photo 4, 0x410B\n"
     "        Glimmer Photo 6 Studio); serial GD0001 and the first free port\n"
     "        unless given; its state starts from the factory's with the\n"
     "        settings given, and a GUID and MAC address that follow from\n"
-    "        its serial unless given\n"
+    "        its serial unless given; its device id reports firmware VERSION\n"
+    "        (default 3.01; letters, digits and marks, no ';' or ':')\n"
     "  install-driver     put the family's driver package into the driver store\n"
     "  usb-queue SERIAL [--name NAME] [--driver DRIVER]\n"
     "        add a print queue on the dock's USB port as plug and play does,\n"
@@ -189,6 +191,11 @@ public:
                 AddProfile(state, value);
             } else if (option == "--guid") {
                 guid = HexPattern(option, value, "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX");
+            } else if (option == "--firmware") {
+                if (!Dock::IsFirmwareText(value))
+                    throw UsageError("--firmware takes 1 to 63 letters, digits and marks, no ';' or ':', got '" +
+                                     value + "'");
+                state.firmware = value;
             } else if (option == "--mac") {
                 mac = HexPattern(option, value, "XX:XX:XX:XX:XX:XX");
             } else {

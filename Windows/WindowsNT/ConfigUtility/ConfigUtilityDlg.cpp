@@ -36,7 +36,9 @@ CConfigUtilityDlg::CConfigUtilityDlg() : CDialog(IDD_CONFIG_UTILITY) {
     MapCommand(IDC_HELP_BUTTON, &CConfigUtilityDlg::OnHelpButton);
     MapCommand(IDC_TEST, &CConfigUtilityDlg::OnTest);
     MapCommand(IDC_REFRESH, &CConfigUtilityDlg::OnRefresh);
-    MapCommand(ID_HELP, [this] { OpenHelp(m_hWnd, u"VelmoWirelessPrinter.chm"); });
+    MapCommand(ID_HELP, [this] {
+        if (!OpenHelp(m_hWnd, u"VelmoWirelessPrinter.chm")) ShowMessage(IDS_HELP_UNAVAILABLE, MB_OK);
+    });
 }
 
 CConfigUtilityDlg::~CConfigUtilityDlg() {
@@ -251,17 +253,20 @@ void CConfigUtilityDlg::LoadPluginForSelection(bool leaveChecked) {
 
 bool CConfigUtilityDlg::Identify(PrinterEntry& entry) {
     if (!entry.visited) {
-        std::string id;
         try {
+            std::string id;
             PrinterDevice device(entry.printer.driverKeyName, static_cast<int>(entry.printer.maxOutPacketSize),
                                  static_cast<int>(entry.printer.maxInPacketSize));
             device.GetDeviceID(id);
+            // A device id it cannot make sense of (a version that is no
+            // number) makes the printer as unreadable as one that answers
+            // nothing.
+            entry.unsupported = !IdentifyPrinterFromDeviceID(id.c_str());
         } catch (const std::exception&) {
             // Not visited: its next selection reads it again.
             ShowMessage(IDS_OPERATION_FAILED, MB_OK);
             return false;
         }
-        entry.unsupported = !IdentifyPrinterFromDeviceID(id.c_str());
         entry.visited = true;
     }
     if (entry.unsupported) {

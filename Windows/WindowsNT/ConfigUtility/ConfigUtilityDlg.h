@@ -66,6 +66,7 @@ enum : UINT {
     IDS_SAVE_CHANGES = 10002,
     IDS_APP_TITLE = 10110,
     IDS_NOT_SUPPORTED = 10111,
+    IDS_HELP_UNAVAILABLE = 10150,
 };
 
 class CConfigUtilityDlg : public CDialog {

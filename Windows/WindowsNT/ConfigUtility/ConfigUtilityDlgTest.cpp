@@ -186,6 +186,34 @@ TEST_F(ConfigUtilityTest, ARejectedPrinterStaysRejectedAndAnUnreadableOneIsIdent
     EXPECT_EQ(driver_.MessageBoxes().size(), 5u);
 }
 
+TEST_F(ConfigUtilityTest, ADockWhoseVersionIsNoNumberIsAnUnreadableOne) {
+    dock_->SetDeviceIdBase("MFG:Velmo;MDL:Glimmer Dock;VER:3.01b;");
+    const std::u16string failed = u"The operation failed.";
+    driver_.ExpectMessageBox(failed, IDOK);
+    auto s = Start();
+    ASSERT_TRUE(s.IsOpen());
+    EXPECT_EQ(s.ComboIndex(IDC_PRINTER_LIST), 0);
+    EXPECT_EQ(s.Text(IDC_SERIAL), CString(u"GD0001"));
+    EXPECT_EQ(dialog_.PluginDialog(), nullptr);
+
+    s.SelectCombo(IDC_PRINTER_LIST, 1);
+    ASSERT_NE(dialog_.PluginDialog(), nullptr);
+    // Identified again on its next selection; the list, the serial and the
+    // plug-in stay with the one printer.
+    driver_.ExpectMessageBox(failed, IDOK);
+    s.SelectCombo(IDC_PRINTER_LIST, 0);
+    EXPECT_EQ(s.ComboIndex(IDC_PRINTER_LIST), 0);
+    EXPECT_EQ(s.Text(IDC_SERIAL), CString(u"GD0001"));
+    EXPECT_EQ(dialog_.PluginDialog(), nullptr);
+    EXPECT_EQ(driver_.MessageBoxes().size(), 2u);
+
+    // And a Refresh goes on as well.
+    driver_.ExpectMessageBox(failed, IDOK);
+    s.Click(IDC_REFRESH);
+    EXPECT_TRUE(s.IsOpen());
+    EXPECT_EQ(s.ComboItems(IDC_PRINTER_LIST).size(), 2u);
+}
+
 TEST_F(ConfigUtilityTest, LeaveCheckNoDropsTheEditsAndCancelKeepsThePrinter) {
     auto s = Start();
     s.Type(kValueEdit, u"edited");
@@ -413,18 +441,31 @@ TEST_F(ConfigUtilityTest, TheWindowCarriesTheUtilitysIcon) {
     EXPECT_EQ(dialog_.GetIcon(FALSE), icon);
 }
 
-TEST_F(ConfigUtilityTest, HelpOpensTheHelpFilesContents) {
+TEST_F(ConfigUtilityTest, F1OpensTheHelpFilesContentsOrSaysHelpIsUnavailable) {
     std::vector<std::pair<std::u16string, UINT>> opened;
+    HWND viewer = reinterpret_cast<HWND>(std::uintptr_t{0x7E000000});
     Platform::ScopedHtmlHelpHandler help([&](HWND, LPCWSTR file, UINT command, DWORD_PTR) {
         opened.emplace_back(file, command);
-        return HWND{};
+        return viewer;
     });
     auto s = Start();
-    ::SendMessageW(s.Window(), WM_COMMAND, MAKEWPARAM(57670, BN_CLICKED), 0);
+    // The plug-in offers no Help button: F1 is the way to help.
+    ASSERT_FALSE(s.Visible(IDC_HELP_BUTTON));
+    ASSERT_TRUE(Mfc::Input::Key(VK_F1));
+    s.PumpUntilIdle();
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0].first, u"VelmoWirelessPrinter.chm");
     EXPECT_EQ(opened[0].second, HH_DISPLAY_TOC);
-    EXPECT_TRUE(driver_.MessageBoxes().empty()) << "help that cannot be shown says nothing";
+    EXPECT_TRUE(driver_.MessageBoxes().empty());
+
+    // No viewer: the user is told.
+    viewer = nullptr;
+    driver_.ExpectMessageBox(u"Help is not available: no viewer for the help file could be opened.", IDOK);
+    ASSERT_TRUE(Mfc::Input::Key(VK_F1));
+    s.PumpUntilIdle();
+    EXPECT_EQ(opened.size(), 2u);
+    EXPECT_EQ(driver_.MessageBoxes().size(), 1u);
+    EXPECT_TRUE(s.IsOpen());
 }
 
 TEST_F(ConfigUtilityTest, MissingDocumentsEndTheProgram) {

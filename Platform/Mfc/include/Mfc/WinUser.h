@@ -155,6 +155,10 @@ constexpr UINT WM_GETTEXT = 0x000D;
 constexpr UINT WM_GETTEXTLENGTH = 0x000E;
 constexpr UINT WM_PAINT = 0x000F;
 constexpr UINT WM_CLOSE = 0x0010;
+// F1 pressed: sent to the window with the focus (lParam 0 here). A child
+// passes it to its parent; a top-level window sends MFC's ID_HELP command
+// (57670) to the main window, or to itself when there is none.
+constexpr UINT WM_HELP = 0x0053;
 constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_SHOWWINDOW = 0x0018;
 constexpr UINT WM_NOTIFY = 0x004E;

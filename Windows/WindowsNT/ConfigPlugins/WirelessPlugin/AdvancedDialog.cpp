@@ -149,7 +149,8 @@ void CAdvancedDialog::OnOptionsChanged() {
 }
 
 void CAdvancedDialog::OnHelp() {
-    OpenHelp(m_hWnd, kHelpFile);
+    // The message is one of the main dialog's.
+    if (!OpenHelp(m_hWnd, kHelpFile)) MessageBox(String(10150), nullptr, MB_OK | MB_ICONINFORMATION);
 }
 
 void CAdvancedDialog::OnOK() {

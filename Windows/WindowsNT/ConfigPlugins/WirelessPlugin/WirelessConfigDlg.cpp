@@ -69,6 +69,7 @@ constexpr UINT kPinNotDigits = 10006;
 constexpr UINT kSsidEmpty = 10007;
 constexpr UINT kSsidTooLong = 10008;
 constexpr UINT kPrinterFound = 10009;
+constexpr UINT kHelpUnavailable = 10150;
 constexpr UINT kPrinterNotFound = 10010;
 constexpr UINT kWepKeyRule = 10014;
 constexpr UINT kHostIdQuestion = 10015;
@@ -312,7 +313,7 @@ CString CWirelessConfigDlg::GetPrinterGuid() {
 
 int CWirelessConfigDlg::ShowHelp() {
     AFX_MANAGE_STATE(DessmarModuleState());
-    OpenHelp(m_hWnd, kHelpFile);
+    if (!OpenHelp(m_hWnd, kHelpFile)) Message(kHelpUnavailable, MB_OK | MB_ICONINFORMATION);
     return kConfigSuccess;
 }
 

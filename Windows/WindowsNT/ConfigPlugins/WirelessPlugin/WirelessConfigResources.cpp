@@ -26,6 +26,7 @@ STRING 10034 "The profile contains selections that are not supported by this ver
 STRING 10040 "You have selected a secure network. You must enter the security information in the Advanced dialog in order to connect to this network."
 STRING 10041 "Unable to communicate with the printer. Please check your cable connections and try again."
 STRING 10042 "Bluetooth"
+STRING 10150 "Help is not available: no viewer for the help file could be opened."
 STRING 10043 "Changing the device name or PIN number will require you to re-pair all of your Bluetooth devices. Are you sure you want to do this?"
 STRING 10050 "The factory profile cannot be tested. Please choose one of your own profiles in the list and test that one."
 STRING 10077 "Some other settings in this network configuration may be specific to a different network (SSID).  Please review the other screens in order to ensure that the configuration is correct."

@@ -3,6 +3,7 @@
 #include "Common/Headers/PrinterDescription.h"
 #include "PortMonitorException.h"
 #include "PrinterInstallRules.h"
+#include "SetupAssistantResources.h"
 #include "Tessary/StrToL.h"
 #include "Tessary/TSException.h"
 #include "Tessary/i8n/I8NString.h"
@@ -287,7 +288,12 @@ LRESULT SelectWirelessPrinter::PrinterList::WindowProc(UINT message, WPARAM wPar
 SelectWirelessPrinter::SelectWirelessPrinter(CWizardEngine* engine)
     : WSAPageBase(IDD, engine), browser_(std::make_unique<InternalImplementation>()) {
     MapNotify(LVN_ITEMCHANGED, kPrinterList, [this](NMHDR*, LRESULT*) { UpdateWizardButtons(); });
-    MapCommand(kHelpButton, [this] { OpenHelp(m_hWnd, u"VelmoWirelessPrinter.chm"); });
+    MapCommand(kHelpButton, [this] {
+        if (OpenHelp(m_hWnd, u"VelmoWirelessPrinter.chm")) return;
+        const StResourceString text(SetupAssistant::IDS_HELP_UNAVAILABLE);
+        const StResourceString title(SetupAssistant::IDS_WSA_TITLE);
+        ::MessageBoxW(m_hWnd, text, title, MB_OK | MB_ICONINFORMATION);
+    });
     MapMessage(kPrinterReport, &SelectWirelessPrinter::OnPrinterReport);
 }
 

@@ -5,6 +5,7 @@
 #include "Common/ConfigSupport/ReaderTestSupport.h"
 #include "FakeDnsSd.h"
 #include "Mfc/GTestDriver.h"
+#include "Platform/HtmlHelp.h"
 #include "Platform/Machine.h"
 #include "Platform/Paths.h"
 #include "Platform/Registry.h"
@@ -368,6 +369,20 @@ TEST_F(ListPage, AMonitorFailureLandsOnPrinterNotAdded) {
     EXPECT_EQ(sheet_.GetActiveIndex(), 2) << "PrinterNotAdded";
     EXPECT_EQ(engine_.PageHistory(), std::vector<unsigned>{SelectWirelessPrinter::IDD});
     EXPECT_TRUE(Platform::GetMachine().Spooler().PrinterNames().empty());
+}
+
+TEST_F(ListPage, HelpThatCannotBeShownIsToldUnavailable) {
+    int asked = 0;
+    Platform::ScopedHtmlHelpHandler help([&](HWND, LPCWSTR, UINT, DWORD_PTR) {
+        ++asked;
+        return HWND{};
+    });
+    auto s = Open();
+    driver_.ExpectMessageBox(u"Help is not available: no viewer for the help file could be opened.", IDOK);
+    s.Click(SelectWirelessPrinter::kHelpButton);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(driver_.MessageBoxes().size(), 1u);
+    EXPECT_TRUE(s.IsOpen());
 }
 
 TEST_F(ListPage, ThePageNeedsThePrinterDescriptionAndTheListAListView) {

@@ -6,6 +6,7 @@ namespace SetupAssistant {
 
 // Strings and the icon.
 inline constexpr unsigned IDS_WSA_TITLE = 14102;  // the sheet's caption, also its single-instance key
+inline constexpr unsigned IDS_HELP_UNAVAILABLE = 10150;
 inline constexpr unsigned IDS_NO_MAC_ADDRESS = 10037;
 inline constexpr unsigned IDI_WSA_ICON = 14128;
 
