@@ -1,5 +1,6 @@
 #include "Mfc/AfxWin.h"
 #include "Mfc/Layer.h"
+#include "Platform/ScopedMachineFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,8 @@ TEST(TopLevelWindows, FoundByTitleAndBroughtBackFromMinimised) {
 }
 
 TEST(TopLevelWindows, ASecondProcessBringsTheFirstOnesWindowForward) {
+    // Named objects and windows reach other processes of the same machine.
+    Platform::Testing::ScopedMachineFolder machine;
     const std::string id = std::to_string(::getpid());
     const std::u16string eventName = u"velmo-test-forward-" + std::u16string(id.begin(), id.end());
     const std::u16string title = u"First instance " + std::u16string(id.begin(), id.end());

@@ -3,6 +3,8 @@
 
 #include "Platform/InstanceChannel.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -447,13 +449,6 @@ int GetDlgCtrlID(HWND handle) {
     return window ? static_cast<int>(window->id) : 0;
 }
 
-DWORD GetWindowThreadProcessId(HWND handle, LPDWORD processId) {
-    auto window = FindWindowRecord(handle);
-    if (!window) return 0;
-    if (processId != nullptr) *processId = 1;
-    return window->thread;
-}
-
 int GetClassNameW(HWND handle, LPWSTR buffer, int size) {
     auto window = FindWindowRecord(handle);
     if (!window) {
@@ -651,6 +646,7 @@ HWND LocalLastActivePopup(HWND handle) {
 struct RemoteWindow {
     std::string channel;
     std::uintptr_t handle = 0;
+    pid_t process = 0;
 };
 
 struct RemoteTable {
@@ -663,10 +659,10 @@ RemoteTable& Remotes() {
     return *table;
 }
 
-HWND AddRemote(std::string channel, std::uintptr_t handle) {
+HWND AddRemote(std::string channel, std::uintptr_t handle, pid_t process) {
     auto& table = Remotes();
     std::lock_guard lock(table.mutex);
-    table.windows.push_back(RemoteWindow{std::move(channel), handle});
+    table.windows.push_back(RemoteWindow{std::move(channel), handle, process});
     return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(table.windows.size()) << kIndexBits);
 }
 
@@ -693,8 +689,8 @@ HWND ParseHandle(const std::string& text) {
 }
 
 // "VERB\tfield\t...": FIND with the class and the title (each after a flag,
-// "1" present or "0" absent), or POPUP, ICONIC, SHOW (with the command) and
-// FOREGROUND with a window handle. Runs on the channel's thread.
+// "1" present or "0" absent), or POPUP, ICONIC, SHOW (with the command),
+// FOREGROUND and THREAD with a window handle. Runs on the channel's thread.
 std::string AnswerInstanceRequest(const std::string& request) {
     std::vector<std::string> fields;
     std::size_t start = 0;
@@ -723,6 +719,7 @@ std::string AnswerInstanceRequest(const std::string& request) {
     if (fields[0] == "POPUP") return handleText(LocalLastActivePopup(window));
     if (fields[0] == "ICONIC") return (record->style & WS_MINIMIZE) != 0 ? "1" : "0";
     if (fields[0] == "FOREGROUND") return "1";
+    if (fields[0] == "THREAD") return std::to_string(record->thread);
     if (fields[0] == "SHOW" && fields.size() == 3) {
         // The window's own thread changes it.
         return PostMessageW(window, kRemoteShowWindow, static_cast<WPARAM>(std::atoi(fields[2].c_str())), 0) ? "1" : "";
@@ -814,14 +811,16 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
     const auto answer = Platform::AskOtherInstances("FIND\t" + field(className) + "\t" + field(windowName));
     if (!answer) return nullptr;
     HWND remote = ParseHandle(answer->answer);
-    return remote != nullptr ? AddRemote(answer->channel, reinterpret_cast<std::uintptr_t>(remote)) : nullptr;
+    return remote != nullptr ? AddRemote(answer->channel, reinterpret_cast<std::uintptr_t>(remote), answer->process)
+                             : nullptr;
 }
 
 HWND GetLastActivePopup(HWND handle) {
     RemoteWindow remote;
     if (FindRemote(handle, remote)) {
         HWND popup = ParseHandle(AskRemote(remote, "POPUP"));
-        return popup != nullptr ? AddRemote(remote.channel, reinterpret_cast<std::uintptr_t>(popup)) : nullptr;
+        return popup != nullptr ? AddRemote(remote.channel, reinterpret_cast<std::uintptr_t>(popup), remote.process)
+                                : nullptr;
     }
     return LocalLastActivePopup(handle);
 }
@@ -831,6 +830,19 @@ BOOL IsIconic(HWND handle) {
     if (FindRemote(handle, remote)) return AskRemote(remote, "ICONIC") == "1";
     auto window = FindWindowRecord(handle);
     return window && (window->style & WS_MINIMIZE) != 0;
+}
+
+DWORD GetWindowThreadProcessId(HWND handle, LPDWORD processId) {
+    RemoteWindow remote;
+    if (FindRemote(handle, remote)) {
+        const auto thread = static_cast<DWORD>(std::strtoul(AskRemote(remote, "THREAD").c_str(), nullptr, 10));
+        if (thread != 0 && processId != nullptr) *processId = static_cast<DWORD>(remote.process);
+        return thread;
+    }
+    auto window = FindWindowRecord(handle);
+    if (!window) return 0;
+    if (processId != nullptr) *processId = static_cast<DWORD>(::getpid());
+    return window->thread;
 }
 
 BOOL GetClientRect(HWND handle, LPRECT rect) {

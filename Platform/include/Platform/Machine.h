@@ -59,10 +59,24 @@ public:
         return version_;
     }
 
+    // The folder the machine is kept in (LoadMachine; its full path), empty
+    // for a machine in memory. Named objects belong to it: the programs on
+    // one folder see each other's, while a machine in memory keeps them
+    // within its process, as it keeps its registry.
+    void SetFolder(std::string folder) {
+        std::lock_guard lock(versionMutex_);
+        folder_ = std::move(folder);
+    }
+    std::string Folder() const {
+        std::lock_guard lock(versionMutex_);
+        return folder_;
+    }
+
 private:
     std::atomic<bool> administrator_{true};
-    mutable std::mutex versionMutex_;
+    mutable std::mutex versionMutex_;  // also guards the folder
     OsVersion version_;
+    std::string folder_;
     std::unique_ptr<DeviceManager> devices_;
     std::unique_ptr<SystemRegistry> registry_;
     std::unique_ptr<PrintSpooler> spooler_;

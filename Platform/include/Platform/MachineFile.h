@@ -84,7 +84,9 @@ public:
 };
 
 // For messages that quote a damaged file: control characters and bytes that
-// are no UTF-8 become \xNN, so that none reaches a terminal raw.
+// are no UTF-8 become \xNN, so that none reaches a terminal raw. Backslashes
+// right before such an escape or an 'x' are doubled, so that the text \x1b
+// reads apart from an escaped ESC.
 std::string EscapeControlCharacters(std::string_view text);
 
 struct MachineSettings {

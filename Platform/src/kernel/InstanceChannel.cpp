@@ -17,11 +17,11 @@
 
 namespace Platform {
 
-std::string UserRuntimeFolder();  // Kernel.cpp
+std::string NamedObjectFolder();  // Kernel.cpp
 
 namespace {
 
-constexpr char kPrefix[] = "velmo-instance-";
+constexpr char kPrefix[] = "instance-";
 constexpr std::size_t kMaxLine = 4096;
 constexpr int kWaitMs = 2000;
 
@@ -84,19 +84,22 @@ bool WriteLine(int fd, const std::string& line) {
     return true;
 }
 
-// Empty when the user's folder cannot be trusted.
+// Empty for a machine in memory, or when the user's folder cannot be
+// trusted.
 std::string OwnChannel() {
-    const std::string folder = UserRuntimeFolder();
+    const std::string folder = NamedObjectFolder();
     if (folder.empty()) return {};
     return folder + "/" + kPrefix + std::to_string(::getpid()) + ".sock";
 }
 
 // Only the user's own processes talk over the channel, whoever can reach
-// the folder.
-bool PeerIsThisUser(int fd) {
+// the folder. `process` gets the peer's.
+bool PeerIsThisUser(int fd, pid_t* process = nullptr) {
     ucred peer{};
     socklen_t size = sizeof peer;
-    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::geteuid();
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid()) return false;
+    if (process != nullptr) *process = peer.pid;
+    return true;
 }
 
 // The channel this process bound, kept where a signal handler can reach it;
@@ -187,7 +190,9 @@ void RemoveInstanceChannel() {
     errno = saved;
 }
 
-std::string AskInstance(const std::string& channel, const std::string& request) {
+namespace {
+
+std::string Ask(const std::string& channel, const std::string& request, pid_t* process) {
     sockaddr_un address;
     if (!Address(channel, address)) return {};
     Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -197,16 +202,22 @@ std::string AskInstance(const std::string& channel, const std::string& request) 
         if (errno == ECONNREFUSED) ::unlink(channel.c_str());
         return {};
     }
-    if (!PeerIsThisUser(fd.get())) return {};
+    if (!PeerIsThisUser(fd.get(), process)) return {};
     std::string answer;
     if (!WriteLine(fd.get(), request) || !ReadLine(fd.get(), answer)) return {};
     return answer;
 }
 
+}  // namespace
+
+std::string AskInstance(const std::string& channel, const std::string& request) {
+    return Ask(channel, request, nullptr);
+}
+
 std::optional<InstanceAnswer> AskOtherInstances(const std::string& request) {
-    const std::string folder = UserRuntimeFolder();
+    const std::string folder = NamedObjectFolder();
     if (folder.empty()) return std::nullopt;
-    const std::string own = OwnChannel();
+    const std::string own = g_boundBy == ::getpid() ? g_boundChannel : "";
     std::vector<std::string> channels;
     if (DIR* dir = ::opendir(folder.c_str())) {
         while (const dirent* entry = ::readdir(dir)) {
@@ -219,8 +230,9 @@ std::optional<InstanceAnswer> AskOtherInstances(const std::string& request) {
     }
     for (const auto& channel : channels) {
         if (channel == own) continue;
-        auto answer = AskInstance(channel, request);
-        if (!answer.empty()) return InstanceAnswer{channel, std::move(answer)};
+        pid_t process = 0;
+        auto answer = Ask(channel, request, &process);
+        if (!answer.empty()) return InstanceAnswer{channel, std::move(answer), process};
     }
     return std::nullopt;
 }

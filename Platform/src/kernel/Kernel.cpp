@@ -2,6 +2,7 @@
 
 #include "Platform/Clock.h"
 #include "Platform/InstanceChannel.h"
+#include "Platform/Machine.h"
 
 #include "Utf.h"
 
@@ -96,28 +97,24 @@ std::mutex& NamedEventsLock() {
     static auto* m = new std::mutex;
     return *m;
 }
-}  // namespace
 
-// $XDG_RUNTIME_DIR, else a folder of the user's own under /tmp. Anyone may
-// have made that one first, so it is used only when it is a folder, not a
-// link, of this user and closed to everyone else; otherwise the answer is
-// empty and names count within the process.
-std::string UserRuntimeFolder() {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime == '/') return runtime;
-    std::string folder = "/tmp/velmo-" + std::to_string(::getuid());
+// Why `folder` (made here when missing) may not hold the user's names: it
+// must be a folder, not a link, of this user and closed to everyone else.
+// Null when it may.
+const char* PrivateFolderFault(const std::string& folder) {
     ::mkdir(folder.c_str(), 0700);
     struct stat status {};
-    const char* fault = nullptr;
-    if (::lstat(folder.c_str(), &status) != 0)
-        fault = "cannot be made";
-    else if (S_ISLNK(status.st_mode))
-        fault = "is a link";
-    else if (!S_ISDIR(status.st_mode))
-        fault = "is no folder";
-    else if (status.st_uid != ::geteuid())
-        fault = "belongs to another user";
-    else if ((status.st_mode & 077) != 0)
-        fault = "is open to other users";
+    if (::lstat(folder.c_str(), &status) != 0) return "cannot be made";
+    if (S_ISLNK(status.st_mode)) return "is a link";
+    if (!S_ISDIR(status.st_mode)) return "is no folder";
+    if (status.st_uid != ::geteuid()) return "belongs to another user";
+    if ((status.st_mode & 077) != 0) return "is open to other users";
+    return nullptr;
+}
+
+// `folder`, or empty when it may not hold the user's names (said once).
+std::string PrivateFolder(const std::string& folder) {
+    const char* fault = PrivateFolderFault(folder);
     if (fault == nullptr) return folder;
     static std::once_flag told;
     std::call_once(told, [&] {
@@ -127,16 +124,49 @@ std::string UserRuntimeFolder() {
     return {};
 }
 
+// 64-bit FNV-1a: short enough for a socket path below it.
+std::string HashName(std::string_view text) {
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const unsigned char c : text) {
+        hash ^= c;
+        hash *= 0x100000001b3ULL;
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return hex;
+}
+
+}  // namespace
+
+// $XDG_RUNTIME_DIR, else a folder of the user's own under /tmp. Anyone may
+// have made that one first, so it is used only when private; otherwise the
+// answer is empty.
+std::string UserRuntimeFolder() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime == '/') return runtime;
+    return PrivateFolder("/tmp/velmo-" + std::to_string(::getuid()));
+}
+
+// Named objects are the machine's: one folder a machine folder, inside the
+// user's. Empty for a machine in memory, or when the user's folder cannot
+// be trusted: names then count within the process.
+std::string NamedObjectFolder() {
+    const std::string machine = GetMachine().Folder();
+    if (machine.empty()) return {};
+    const std::string user = UserRuntimeFolder();
+    if (user.empty()) return {};
+    return PrivateFolder(user + "/velmo-" + HashName(machine));
+}
+
 namespace {
 
-// Takes the user's lock of an event name. Null with `taken` set when
+// Takes the machine's lock of an event name. Null with `taken` set when
 // another process holds it; null without when no lock file can be made
 // (the name then counts within this process only).
 std::unique_ptr<NameLock> LockEventName(std::u16string_view name, bool& taken) {
     taken = false;
-    const std::string folder = UserRuntimeFolder();
+    const std::string folder = NamedObjectFolder();
     if (folder.empty()) return nullptr;
-    std::string file = folder + "/velmo-event-";
+    std::string file = folder + "/event-";
     // The name may hold any character: the file name carries its UTF-8 bytes
     // in hex.
     const auto utf8 = Utf16ToUtf8(name);
@@ -153,7 +183,7 @@ std::unique_ptr<NameLock> LockEventName(std::u16string_view name, bool& taken) {
         ::close(fd);
         return nullptr;
     }
-    // The holder answers the user's other processes from now on.
+    // The holder answers the other processes of the machine from now on.
     ServeInstanceRequests();
     return std::make_unique<NameLock>(fd);
 }

@@ -1,4 +1,5 @@
 #include "Platform/InstanceChannel.h"
+#include "Platform/ScopedMachineFolder.h"
 #include "Platform/Win32.h"
 
 #include <gtest/gtest.h>
@@ -64,6 +65,7 @@ std::u16string Name(const char* what) {
 }
 
 TEST(NamedEvent, ANameHeldByAnotherProcessOfTheUserIsTaken) {
+    Platform::Testing::ScopedMachineFolder machine;
     const auto name = Name("taken");
     Child child([&](char) {
         HANDLE event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
@@ -77,6 +79,7 @@ TEST(NamedEvent, ANameHeldByAnotherProcessOfTheUserIsTaken) {
 }
 
 TEST(NamedEvent, TheNameIsFreeAgainOnceItsHolderHasGone) {
+    Platform::Testing::ScopedMachineFolder machine;
     const auto name = Name("freed");
     {
         // The holder closes it.
@@ -124,6 +127,7 @@ int RunAs(uid_t uid, Body body) {
 
 TEST(NamedEvent, OnlyAFolderAndPeersOfTheUsersOwnAreTrusted) {
     if (::geteuid() != 0) GTEST_SKIP() << "acting as other users takes root";
+    Platform::Testing::ScopedMachineFolder machine;
     namespace fs = std::filesystem;
     const uid_t user = 2'000'000'000u + static_cast<uid_t>(::getpid() % 1'000'000);
     const uid_t other = user + 1'000'000;

@@ -18,6 +18,7 @@ void Machine::Reset() {
     wireless_->Reset();
     administrator_ = true;
     SetVersion({});
+    SetFolder({});
 }
 
 Machine& GetMachine() {

@@ -199,6 +199,25 @@ INSTANTIATE_TEST_SUITE_P(
                   "/m/registry.txt:4: value \"X\" is given twice"}),
     CaseName);
 
+TEST(MachineText, QuotedTextTellsAnEscapedCharacterFromTheSameLettersTyped) {
+    const auto message = [](const std::string& trailing) {
+        try {
+            Platform::ParseRegistryText("[HKEY_CURRENT_USER]\n\"x\" = REG_SZ \"a\" " + trailing + "\n", "r");
+        } catch (const MachineFileError& error) {
+            return std::string(error.what());
+        }
+        return std::string("accepted");
+    };
+    EXPECT_EQ(message("\x1b[2J"), "r:2: unexpected text at the end of the line: '\\x1b[2J'");
+    EXPECT_EQ(message("\\x1b[2J"), "r:2: unexpected text at the end of the line: '\\\\x1b[2J'");
+    // Every backslash before an escape or an x is doubled; others stay.
+    EXPECT_EQ(Platform::EscapeControlCharacters("\\\x1b"), "\\\\\\x1b");
+    EXPECT_EQ(Platform::EscapeControlCharacters("\\\\x"), "\\\\\\\\x");
+    EXPECT_EQ(Platform::EscapeControlCharacters("\\\\server\\share\\"), "\\\\server\\share\\");
+    EXPECT_EQ(Platform::EscapeControlCharacters("HKEY_CURRENT_USER\\Software\\\xFF"),
+              "HKEY_CURRENT_USER\\Software\\\\\\xff");
+}
+
 TEST(MachineText, SpoolerRoundTripAndHandWritten) {
     Platform::SpoolerData data;
     Platform::PrinterQueue queue;

@@ -3,8 +3,6 @@
 #include "Platform/DockLink.h"
 #include "Platform/Machine.h"
 
-#include "Platform/Machine.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -184,6 +182,21 @@ DWORD MachineFileFailure(const std::exception& error) {
 }  // namespace Platform::detail
 
 namespace Platform {
+namespace {
+
+// Two names of one folder (relative, through links, with a trailing '/')
+// name one machine.
+std::string FullFolderName(const std::string& folder) {
+    std::error_code error;
+    auto full = std::filesystem::absolute(folder, error);
+    if (!error) full = std::filesystem::weakly_canonical(full, error);
+    if (error) return folder;
+    std::string name = full.string();
+    while (name.size() > 1 && name.back() == '/') name.pop_back();
+    return name;
+}
+
+}  // namespace
 
 std::optional<int> StartProgram(int argc, char** argv, const char* name, const char* usage) {
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
@@ -271,6 +284,7 @@ void LoadMachine(const std::string& folder) {
         machine.Spooler().BindFile("");
         throw;
     }
+    machine.SetFolder(FullFolderName(folder));
     machine.SetUserIsAdministrator(settings.administrator);
     machine.SetVersion(settings.version);
     machine.Wireless().SetAccessPoints(settings.networks);

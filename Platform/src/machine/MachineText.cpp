@@ -15,34 +15,61 @@
 
 namespace Platform {
 
+namespace {
+
+// The character that starts at `i` (a lone byte where no UTF-8 starts) and
+// whether a message shows it escaped: C0 and C1 controls, DEL, and bytes
+// that are no UTF-8.
+struct QuotedCharacter {
+    std::string_view text;
+    bool escaped;
+};
+
+QuotedCharacter CharacterAt(std::string_view text, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 1;  // by the lead byte; checked below
+    if ((lead & 0xE0) == 0xC0)
+        length = 2;
+    else if ((lead & 0xF0) == 0xE0)
+        length = 3;
+    else if ((lead & 0xF8) == 0xF0)
+        length = 4;
+    const std::string_view character = text.substr(i, length);
+    const auto decoded = Utf8ToUtf16(character);
+    if (!decoded) return {text.substr(i, 1), true};
+    const char16_t first = decoded->front();
+    return {character, first < 0x20 || (first >= 0x7F && first <= 0x9F)};
+}
+
+}  // namespace
+
 std::string EscapeControlCharacters(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     std::size_t i = 0;
     while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = 1;  // by the lead byte; checked below
-        if ((lead & 0xE0) == 0xC0)
-            length = 2;
-        else if ((lead & 0xF0) == 0xE0)
-            length = 3;
-        else if ((lead & 0xF8) == 0xF0)
-            length = 4;
-        std::string_view character = text.substr(i, length);
-        const auto decoded = Utf8ToUtf16(character);
-        if (!decoded) character = text.substr(i, 1);
-        const char16_t first = decoded ? decoded->front() : u'\0';
-        // C0 and C1 controls, DEL, and bytes that are no UTF-8.
-        if (!decoded || first < 0x20 || (first >= 0x7F && first <= 0x9F)) {
-            for (const unsigned char c : character) {
+        if (text[i] == '\\') {
+            // Backslashes right before an escape or an 'x' are doubled, so
+            // that a file holding the text \x1b never reads as one holding
+            // ESC; elsewhere (key paths, \\server\share) they stay as typed.
+            std::size_t end = text.find_first_not_of('\\', i);
+            if (end == std::string_view::npos) end = text.size();
+            const bool doubled = end < text.size() && (text[end] == 'x' || CharacterAt(text, end).escaped);
+            out.append((end - i) * (doubled ? 2 : 1), '\\');
+            i = end;
+            continue;
+        }
+        const QuotedCharacter character = CharacterAt(text, i);
+        if (character.escaped) {
+            for (const unsigned char c : character.text) {
                 char hex[5];
                 std::snprintf(hex, sizeof hex, "\\x%02x", c);
                 out += hex;
             }
         } else {
-            out += character;
+            out += character.text;
         }
-        i += character.size();
+        i += character.text.size();
     }
     return out;
 }

@@ -2,6 +2,7 @@
 
 #include "ConfigUtilityDlg.h"
 
+#include "Windows/Common/FirstInstance.h"
 #include "Windows/Common/ResourceDLL.h"
 
 #include <clocale>
@@ -13,14 +14,11 @@ CConfigUtilityApp::~CConfigUtilityApp() {
 }
 
 BOOL CConfigUtilityApp::InitInstance() {
+    refusal_.clear();
     instanceEvent_ = CreateEventW(nullptr, TRUE, FALSE, u"CConfigUtilityApp!InitInstance");
     if (instanceEvent_ == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
         StResourceString title(IDS_APP_TITLE);
-        if (HWND first = FindWindowW(nullptr, title)) {
-            HWND popup = GetLastActivePopup(first);
-            if (IsIconic(first)) ShowWindow(first, SW_RESTORE);
-            SetForegroundWindow(popup);
-        }
+        refusal_ = BringFirstInstanceForward(title, "the configuration utility");
         return FALSE;
     }
     // The machine's own code page for narrow text.

@@ -1,8 +1,10 @@
-// The configuration utility's application object: one instance per user; a
-// second start brings the first one's window forward and ends.
+// The configuration utility's application object: one instance per
+// machine; a second start brings the first one's window forward and ends.
 #pragma once
 
 #include "Mfc/AfxWin.h"
+
+#include <string>
 
 class CConfigUtilityApp : public CWinApp {
 public:
@@ -10,6 +12,11 @@ public:
     ~CConfigUtilityApp() override;
     BOOL InitInstance() override;
 
+    // Why no dialog opened: the first instance was brought forward instead.
+    // Empty when the dialog ran.
+    const std::string& Refusal() const { return refusal_; }
+
 private:
     HANDLE instanceEvent_ = nullptr;  // held while the program runs
+    std::string refusal_;
 };

@@ -4,6 +4,7 @@
 
 #include "Platform/MachineFile.h"
 
+#include <cstdio>
 
 namespace {
 CConfigUtilityApp theApp;
@@ -15,10 +16,13 @@ constexpr const char* kUsage =
     "identifies the one chosen and shows its settings for editing.\n"
     "On a terminal you work its dialog with the terminal's commands (help\n"
     "lists them); with VELMO_UI_SCRIPT set it runs a script of the same\n"
-    "commands (\"-\": read from standard input).\n";
+    "commands (\"-\": read from standard input). When it is open already on\n"
+    "the machine, the program brings it forward and says so on standard error.\n";
 }  // namespace
 
 int main(int argc, char** argv) {
     if (const auto status = Platform::StartProgram(argc, argv, "Fandrel", kUsage)) return *status;
-    return AfxWinMain(argc, argv);
+    const int status = AfxWinMain(argc, argv);
+    if (!theApp.Refusal().empty()) std::fprintf(stderr, "Fandrel: %s\n", theApp.Refusal().c_str());
+    return status;
 }

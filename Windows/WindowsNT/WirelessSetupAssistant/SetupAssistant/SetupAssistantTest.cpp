@@ -103,7 +103,6 @@ protected:
 
     static constexpr const char16_t* kDockQueue = u"Velmo Glimmer Dock";
 
-    TestSupport::ScratchFolderVariable runtime_{"XDG_RUNTIME_DIR", "velmo-wsa-run"};
     Platform::ResourceRegistration resources_ = Platform::RegisterResourceModule(u"ORVRES.DLL", Resources());
     WizardTest::Rig rig_;
     // Sheets the tests open themselves find their pages where the program does.

@@ -5,6 +5,7 @@
 #include "PrinterInstallSteps.h"
 #include "SetupAssistantResources.h"
 #include "Tessary/i8n/I8NString.h"
+#include "Windows/Common/FirstInstance.h"
 #include "Windows/Common/ResourceDLL.h"
 
 #include <clocale>
@@ -15,14 +16,6 @@ using namespace SetupAssistant;
 namespace {
 
 constexpr const char16_t* kInstanceName = u"CWirelessSetupAssistantApp!InitInstance";
-
-void BringFirstInstanceForward(const WCHAR* title) {
-    if (HWND first = FindWindowW(nullptr, title)) {
-        HWND popup = GetLastActivePopup(first);
-        if (IsIconic(first)) ShowWindow(first, SW_RESTORE);
-        SetForegroundWindow(popup);
-    }
-}
 
 }  // namespace
 
@@ -50,7 +43,7 @@ BOOL CWirelessSetupAssistantApp::InitInstance() {
         const StResourceString title(IDS_WSA_TITLE);
         instanceEvent_ = CreateEventW(nullptr, TRUE, FALSE, kInstanceName);
         if (instanceEvent_ == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
-            BringFirstInstanceForward(title);
+            refusal_ = BringFirstInstanceForward(title, "the setup assistant");
             return FALSE;
         }
         // The machine's own code page for narrow text.

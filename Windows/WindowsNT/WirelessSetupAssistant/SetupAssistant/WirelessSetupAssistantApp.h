@@ -1,6 +1,6 @@
-// The setup assistant's application object: one instance per user; a second
-// start brings the first one's wizard forward and ends. Started with the
-// name of a print queue on USB, it configures and installs that printer.
+// The setup assistant's application object: one instance per machine; a
+// second start brings the first one's wizard forward and ends. Started with
+// the name of a print queue on USB, it configures and installs that printer.
 #pragma once
 
 #include "Mfc/AfxWin.h"
@@ -19,8 +19,8 @@ public:
 
     // The last wizard made, null when none was.
     WSAWizardSheet* Sheet() const { return sheet_.get(); }
-    // Why the start-up ended without a wizard; empty when one ran, or when
-    // the first instance was brought forward instead.
+    // Why the start-up ended without a wizard (the first instance brought
+    // forward instead, or a queue refused); empty when one ran.
     const std::string& Refusal() const { return refusal_; }
 
 private:
