@@ -54,6 +54,9 @@ public:
     virtual ~ServiceAnnouncer() = default;
     virtual void Announce(const ServiceAnnouncement& announcement) = 0;
     virtual void Withdraw(const ServiceAnnouncement& announcement) = 0;
+    // Why the announcement that stands now did not get through; empty when
+    // it did or when the announcer cannot tell. Called from any thread.
+    virtual std::string Failure() const { return {}; }
 };
 
 }  // namespace Simulators::Dock

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace Simulators::Dock {
 
@@ -88,6 +89,17 @@ PrinterState FactoryState(std::string_view serial) {
                   static_cast<unsigned>((nic >> 48) & 0xFF), static_cast<unsigned>((nic >> 40) & 0xFF));
     state.macAddress = text;
     return state;
+}
+
+void AddBlankProfiles(PrinterState& state) {
+    for (int id = 1; id <= kBlankProfiles; ++id) {
+        Profile& blank = state.profiles[id];
+        blank = Profile{};
+        blank.id = id;
+        blank.country = "US";
+        blank.domain = "FCC";
+        blank.profileName = "Profile " + std::to_string(id);
+    }
 }
 
 }  // namespace Simulators::Dock

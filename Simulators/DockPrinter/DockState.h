@@ -104,4 +104,10 @@ PrinterState FactoryState();
 // network are told apart and a dock keeps them wherever it is attached.
 PrinterState FactoryState(std::string_view serial);
 
+// What a Wi-Fi dock holds besides "Default" when it leaves the factory: the
+// profiles a person fills in, ids 1 to kBlankProfiles, named "Profile 1" and
+// on, with no network yet.
+constexpr int kBlankProfiles = 3;
+void AddBlankProfiles(PrinterState& state);
+
 }  // namespace Simulators::Dock

@@ -3,14 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace PtpIpSim {
 namespace {
@@ -79,21 +77,26 @@ AvahiPublisher::Process AvahiPublisher::Spawn(const std::vector<std::string>& ar
     std::vector<std::string> copies = args;
     for (auto& a : copies) argv.push_back(a.data());
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
-    if (posix_spawnp(&process.pid, args[0].c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-        process.pid = -1;
-        process.text = args[0] + " could not be started";
+    const std::string failed = args[0] + " could not be started\n";
+    const pid_t parent = ::getpid();
+    process.pid = ::fork();
+    if (process.pid == 0) {
+        // A publisher ends with the program that started it, however that
+        // ends, so no announcement outlives its dock.
+        if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent) ::_exit(1);
+        const int null = ::open("/dev/null", O_RDONLY);
+        if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(pipeFds[1], 1) < 0 || ::dup2(pipeFds[1], 2) < 0) ::_exit(127);
+        ::execvp(argv[0], argv.data());
+        const ssize_t told = ::write(2, failed.data(), failed.size());
+        ::_exit(told < 0 ? 126 : 127);
     }
-    posix_spawn_file_actions_destroy(&actions);
     ::close(pipeFds[1]);
     if (process.pid > 0) {
         process.output = pipeFds[0];
         ::fcntl(process.output, F_SETFL, O_NONBLOCK);
     } else {
+        process.pid = -1;
+        process.text = failed;
         ::close(pipeFds[0]);
     }
     return process;
@@ -125,6 +128,22 @@ bool AvahiPublisher::WaitEstablished(std::chrono::milliseconds timeout) {
         Pump(service_, 20);
     }
     return false;
+}
+
+std::string AvahiPublisher::Failure() const {
+    bool pending = false;
+    for (const Process* process : {&address_, &service_}) {
+        if (Established(process->text)) continue;
+        // The last line a publisher wrote says why it failed; one that
+        // wrote nothing was still waiting for the daemon.
+        std::string text = process->text;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+        const auto line = text.rfind('\n');
+        text = line == std::string::npos ? text : text.substr(line + 1);
+        if (!text.empty()) return text;
+        pending = true;
+    }
+    return pending ? "avahi-daemon did not establish it in time" : std::string();
 }
 
 std::string AvahiPublisher::Output() const {

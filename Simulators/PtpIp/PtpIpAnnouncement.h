@@ -37,7 +37,8 @@ std::string TxtRecord(const Announcement& announcement);
 
 // Publishes an announcement through avahi-daemon with avahi-publish: one
 // process for the host's address record, one for the service. Both are
-// stopped, by process id, on destruction.
+// stopped, by process id, on destruction, and end when the thread that
+// started them ends (the parent-death signal), so they never outlive it.
 class AvahiPublisher {
 public:
     explicit AvahiPublisher(Announcement announcement);
@@ -49,6 +50,8 @@ public:
     // or when a publisher ended, with the reason in Output().
     bool WaitEstablished(std::chrono::milliseconds timeout = std::chrono::seconds(15));
     std::string Output() const;
+    // Why the records are not both established, in a line; empty when they are.
+    std::string Failure() const;
     // Withdraws the service (and the address); the daemon reports it removed.
     void Stop();
 

@@ -19,6 +19,9 @@
 //     kControl  code, out length (4+4), input   -> the output
 //     kPing                                     -> nothing
 //     kQuit                                     -> nothing; the simulator stops
+//     kNetwork                                  -> why the dock is not announced
+//                                                  on the network it joined (text;
+//                                                  empty when nothing is wrong)
 //   answer   Win32 error (4 bytes), then the result
 #pragma once
 
@@ -51,7 +54,7 @@ std::string DockSocketPath(const std::string& machineFolder);
 
 namespace DockWire {
 
-enum Op : BYTE { kWrite = 1, kRead = 2, kControl = 3, kPing = 4, kQuit = 5 };
+enum Op : BYTE { kWrite = 1, kRead = 2, kControl = 3, kPing = 4, kQuit = 5, kNetwork = 6 };
 constexpr std::size_t kMaxMessage = 16u << 20;
 
 struct Request {
@@ -91,8 +94,9 @@ constexpr int kAnswerSeconds = 5;
 int Connect(const std::string& path);
 // One request and its answer on a fresh connection; nullopt when the
 // simulator cannot be reached. A simulator that does not answer in time
-// gets the answer ERROR_SEM_TIMEOUT, as a USB transfer that times out.
-std::optional<Answer> Call(const std::string& socketPath, const Request& request);
+// gets the answer ERROR_SEM_TIMEOUT, as a USB transfer that times out;
+// delivered (when given) tells whether the whole request went over first.
+std::optional<Answer> Call(const std::string& socketPath, const Request& request, bool* delivered = nullptr);
 
 }  // namespace DockWire
 

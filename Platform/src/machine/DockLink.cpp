@@ -131,7 +131,7 @@ Request DecodeRequest(const std::vector<BYTE>& body) {
     Reader in(body);
     Request request;
     const BYTE op = in.Byte();
-    if (op < kWrite || op > kQuit) throw std::invalid_argument("dock message: unknown operation " + std::to_string(op));
+    if (op < kWrite || op > kNetwork) throw std::invalid_argument("dock message: unknown operation " + std::to_string(op));
     request.op = static_cast<Op>(op);
     request.serial = in.Text(in.Byte());
     if (request.op == kRead) request.most = in.U32();
@@ -197,13 +197,15 @@ int Connect(const std::string& path) {
     return fd;
 }
 
-std::optional<Answer> Call(const std::string& socketPath, const Request& request) {
+std::optional<Answer> Call(const std::string& socketPath, const Request& request, bool* delivered) {
     const Answer timedOut{ERROR_SEM_TIMEOUT, {}};
+    if (delivered != nullptr) *delivered = false;
     const int fd = Connect(socketPath);
     if (fd < 0) return TimedOutNow() ? std::optional(timedOut) : std::nullopt;
     std::optional<Answer> answer;
     try {
         if (Send(fd, Encode(request))) {
+            if (delivered != nullptr) *delivered = true;
             if (auto body = Receive(fd)) answer = DecodeAnswer(*body);
         }
     } catch (const TimedOut&) {
@@ -242,8 +244,15 @@ DWORD LinkedDock::Write(const BYTE* data, DWORD length, DWORD& written) {
     request.op = DockWire::kWrite;
     request.serial = serial_;
     request.data.assign(data, data + length);
-    const auto answer = DockWire::Call(socketPath_, request);
+    bool delivered = false;
+    const auto answer = DockWire::Call(socketPath_, request, &delivered);
     if (!answer) return ERROR_DEVICE_NOT_CONNECTED;
+    // Bytes that went over are taken, as by a USB transfer whose
+    // completion is lost; a request cut short is never carried out.
+    if (answer->error == ERROR_SEM_TIMEOUT && answer->data.empty()) {
+        if (delivered) written = length;
+        return answer->error;
+    }
     if (answer->data.size() == 4)
         written = std::min<DWORD>(length, answer->data[0] | (answer->data[1] << 8) | (answer->data[2] << 16) |
                                               (static_cast<DWORD>(answer->data[3]) << 24));

@@ -248,6 +248,50 @@ TEST(LinkedDocks, EachWalkOfTheUsbTreeSeesTheDocksListedThen) {
     EXPECT_FALSE(present(u"\\RA0002"));
 }
 
+// A write whose answer does not come in time fails as a USB transfer that
+// times out, counting the bytes that went over.
+TEST(LinkedDocks, AWriteWhoseAnswerTimesOutCountsWhatWentOver) {
+    TemporaryFolder folder;
+    Platform::ScopedFreshMachine machine;
+    std::ofstream(folder.Path() + "/docks.txt")
+        << "[dock \"GD0009\"]\nvendor = 0x3B7D\nproduct = 0x410F\nname = \"Glimmer Dock\"\nport = 3\n";
+    Platform::LoadMachine(folder.Path());
+    const std::string socketPath = Platform::DockSocketPath(folder.Path());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, socketPath.c_str());
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    // Takes the request and says nothing until the program hangs up.
+    std::thread silent([listener] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        if (fd < 0) return;
+        const auto body = Wire::Receive(fd);
+        BYTE rest = 0;
+        while (body && ::recv(fd, &rest, 1, 0) > 0) {
+        }
+        ::close(fd);
+    });
+
+    auto& devices = Platform::GetMachine().Devices();
+    DEVINST node = 0;
+    for (DEVINST n = 1; n < 64 && node == 0; ++n)
+        if (devices.InstanceId(n).find(u"GD0009") != std::u16string::npos) node = n;
+    ASSERT_NE(node, 0u);
+    const auto path = devices.InterfacePath(devices.PrintingFunction(node), GUID_DEVINTERFACE_USBPRINT);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const BYTE hello[] = {'h', 'i', '!'};
+    DWORD done = 0;
+    EXPECT_FALSE(WriteFile(file, hello, 3, &done, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SEM_TIMEOUT));
+    EXPECT_EQ(done, 3u);
+    CloseHandle(file);
+    silent.join();
+    ::close(listener);
+}
+
 TEST(LinkedDocks, ABrokenDockListLoadsNothingOfTheMachine) {
     TemporaryFolder folder;
     Platform::ScopedFreshMachine machine;

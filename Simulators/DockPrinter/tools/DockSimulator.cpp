@@ -17,6 +17,7 @@
 #include "ToolFiles.h"
 
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -89,9 +90,10 @@ public:
             auto state = text ? Dock::ParseStateText(*text, path) : Dock::FactoryState(serial);
             auto dock = std::make_shared<DockPrinter>(identity, state);
             dock->SetDeviceIdBase(DeviceIdOf(entry.product, state.firmware));
-            dock->SetAnnouncer(Dock::MakeAvahiAnnouncer());
+            const auto announcer = Dock::MakeAvahiAnnouncer();
+            dock->SetAnnouncer(announcer);
             dock->Attach(controller_.rootHub, entry.port);
-            docks_[serial] = Served{dock, state};
+            docks_[serial] = Served{dock, state, announcer};
             return dock;
         }
         return nullptr;
@@ -109,10 +111,30 @@ public:
         for (auto& [serial, served] : docks_) SaveLocked(serial, served);
     }
 
+    // Why the dock is not announced on the network it joined; empty when
+    // it is, or when it joined none.
+    std::string NetworkTrouble(const std::string& serial) {
+        std::shared_ptr<DockPrinter> dock;
+        std::shared_ptr<Dock::ServiceAnnouncer> announcer;
+        {
+            std::lock_guard lock(mutex_);
+            const auto it = docks_.find(serial);
+            if (it == docks_.end()) return {};
+            dock = it->second.dock;
+            announcer = it->second.announcer;
+        }
+        const auto network = dock->JoinedNetwork();
+        if (network.empty()) return {};
+        const auto failure = announcer->Failure();
+        if (failure.empty()) return {};
+        return "on network \"" + network + "\", not announced: " + failure;
+    }
+
 private:
     struct Served {
         std::shared_ptr<DockPrinter> dock;
         Dock::PrinterState saved;
+        std::shared_ptr<Dock::ServiceAnnouncer> announcer;
     };
 
     void SaveLocked(const std::string& serial, Served& served) {
@@ -133,11 +155,88 @@ private:
     std::map<std::string, Served> docks_;
 };
 
+// The access points of machine.txt, followed while the simulator runs: the
+// folder is watched, and the list is read again whenever the file was
+// written or replaced, so docks join and leave as networks come and go.
+class Networks {
+public:
+    explicit Networks(const std::string& root)
+        : path_(root + "/machine.txt"), watch_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        if (watch_ < 0 || ::inotify_add_watch(watch_, root.c_str(),
+                                              IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE) < 0)
+            throw std::runtime_error("cannot watch " + root + ": " + std::strerror(errno));
+        Read();
+    }
+    ~Networks() { ::close(watch_); }
+    Networks(const Networks&) = delete;
+    Networks& operator=(const Networks&) = delete;
+
+    // Readable when something in the folder changed.
+    int Fd() const { return watch_; }
+
+    // Takes the folder's changes; reads the networks again when machine.txt
+    // was among them.
+    void Follow() {
+        alignas(inotify_event) char buffer[4096];
+        bool touched = false;
+        for (;;) {
+            const ssize_t n = ::read(watch_, buffer, sizeof buffer);
+            if (n <= 0) break;
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if (event->len > 0 && std::strcmp(event->name, "machine.txt") == 0) touched = true;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        if (touched) Read();
+    }
+
+private:
+    // A file broken by hand is reported and the networks stay as they were.
+    void Read() {
+        try {
+            const auto settings = Tools::ReadTextFile(path_);
+            auto networks = settings ? Platform::ParseMachineSettingsText(*settings, path_).networks
+                                     : std::vector<Platform::AccessPoint>{};
+            auto& air = Platform::GetMachine().Wireless();
+            if (air.AccessPoints() != networks) air.SetAccessPoints(std::move(networks));
+        } catch (const std::exception& error) {
+            std::cerr << "velmo-dock-simulator: " << error.what() << "\n";
+        }
+    }
+
+    std::string path_;
+    int watch_;
+};
+
+std::string_view OpName(Wire::Op op) {
+    switch (op) {
+        case Wire::kWrite:
+            return "write";
+        case Wire::kRead:
+            return "read";
+        case Wire::kControl:
+            return "control";
+        case Wire::kPing:
+            return "ping";
+        case Wire::kQuit:
+            return "quit";
+        case Wire::kNetwork:
+            return "network";
+    }
+    return "unknown";
+}
+
 Wire::Answer Serve(Docks& docks, const Wire::Request& request) {
     Wire::Answer answer;
     if (request.op == Wire::kPing) return answer;
     if (request.op == Wire::kQuit) {
         g_stop = true;
+        return answer;
+    }
+    if (request.op == Wire::kNetwork) {
+        const auto trouble = docks.NetworkTrouble(request.serial);
+        answer.data.assign(trouble.begin(), trouble.end());
         return answer;
     }
     const auto dock = docks.Find(request.serial);
@@ -169,22 +268,51 @@ Wire::Answer Serve(Docks& docks, const Wire::Request& request) {
     return answer;
 }
 
-void ServeConnection(Docks& docks, int fd) {
+// Whether the program hung up: it gave up on its call.
+bool ClientGone(int fd) {
+    pollfd hangUp{fd, POLLRDHUP, 0};
+    return ::poll(&hangUp, 1, 0) > 0 && (hangUp.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+// Serves one program's connection until it hangs up, stays silent longer
+// than a program waits for an answer (a stopped or stuck one), or the
+// simulator quits (quitting becomes readable).
+void ServeConnection(Docks& docks, Networks& networks, std::mutex& networksMutex, int fd, int quitting) {
+    const timeval limit{Wire::kAnswerSeconds, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     try {
-        while (auto body = Wire::Receive(fd)) {
-            Wire::Answer answer;
+        for (;;) {
+            pollfd ready[2] = {{fd, POLLIN, 0}, {quitting, POLLIN, 0}};
+            const int n = ::poll(ready, 2, Wire::kAnswerSeconds * 1000);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0 || ready[1].revents != 0) break;
+            const auto body = Wire::Receive(fd);
+            if (!body) break;
+            Wire::Request request;
             try {
-                answer = Serve(docks, Wire::DecodeRequest(*body));
+                request = Wire::DecodeRequest(*body);
             } catch (const std::invalid_argument& error) {
                 std::cerr << "velmo-dock-simulator: " << error.what() << "\n";
                 break;
             }
-            if (!Wire::Send(fd, Wire::Encode(answer))) break;
+            // A program that timed out has told its user the call failed.
+            if (ClientGone(fd)) {
+                std::cerr << "velmo-dock-simulator: dropped a " << OpName(request.op) << " request"
+                          << (request.serial.empty() ? "" : " for " + request.serial)
+                          << ": its program gave up waiting\n";
+                break;
+            }
+            {
+                // A network changed just now counts for this request.
+                std::lock_guard lock(networksMutex);
+                networks.Follow();
+            }
+            if (!Wire::Send(fd, Wire::Encode(Serve(docks, request)))) break;
         }
     } catch (const std::exception& error) {
         std::cerr << "velmo-dock-simulator: " << error.what() << "\n";
     }
-    ::close(fd);
 }
 
 int Listen(const std::string& path) {
@@ -242,44 +370,59 @@ int main(int argc, char** argv) {
             return 1;
         }
         // The access points around the machine, as machine.txt lists them.
-        const std::string settingsPath = root + "/machine.txt";
-        if (const auto settings = Tools::ReadTextFile(settingsPath))
-            Platform::GetMachine().Wireless().SetAccessPoints(
-                Platform::ParseMachineSettingsText(*settings, settingsPath).networks);
+        Networks networks(root);
+        std::mutex networksMutex;
         Docks docks(root);
         docks.PlugAll();
         const int listener = Listen(socketPath);
+        // Closing its write end tells every connection that the simulator quits.
+        int quitting[2];
+        if (::pipe2(quitting, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
         // Programs connect once a call, so finished connections are reaped
         // as new ones come.
         struct Connection {
             std::atomic<bool> done{false};
             std::thread thread;
+            int fd = -1;
         };
         std::list<Connection> connections;
-        while (!g_stop) {
+        const auto reap = [&connections](bool all) {
             for (auto it = connections.begin(); it != connections.end();) {
-                if (!it->done) {
+                if (!all && !it->done) {
                     ++it;
                     continue;
                 }
                 it->thread.join();
+                ::close(it->fd);
                 it = connections.erase(it);
             }
-            pollfd ready{listener, POLLIN, 0};
-            if (::poll(&ready, 1, 200) <= 0) continue;
+        };
+        while (!g_stop) {
+            reap(false);
+            pollfd ready[2] = {{listener, POLLIN, 0}, {networks.Fd(), POLLIN, 0}};
+            if (::poll(ready, 2, 200) <= 0) continue;
+            // Before the connection that may have come with the change.
+            if (ready[1].revents != 0) {
+                std::lock_guard lock(networksMutex);
+                networks.Follow();
+            }
+            if (ready[0].revents == 0) continue;
             const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0) continue;
             auto& connection = connections.emplace_back();
-            connection.thread = std::thread([&docks, &connection, fd] {
-                ServeConnection(docks, fd);
+            connection.fd = fd;
+            connection.thread = std::thread([&, fd, quit = quitting[0]] {
+                ServeConnection(docks, networks, networksMutex, fd, quit);
                 connection.done = true;
             });
         }
         ::close(listener);
         ::unlink(socketPath.c_str());
-        // Connections end when their programs close them or their dock's
-        // read times out.
-        for (auto& connection : connections) connection.thread.join();
+        // Programs still connected are not waited for: a call in hand ends,
+        // and the connection with it.
+        ::close(quitting[1]);
+        reap(true);
+        ::close(quitting[0]);
         docks.SaveAll();
     } catch (const std::exception& error) {
         std::cerr << "velmo-dock-simulator: " << error.what() << "\n";

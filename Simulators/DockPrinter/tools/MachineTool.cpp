@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -50,10 +52,15 @@ constexpr const char* kUsage =
     "        plug a dock in: model by USB product id (0x410F Glimmer Dock,\n"
     "        0x4104 Glimmer Dock Wireless, 0x410A Glimmer Photo 4, 0x410B\n"
     "        Glimmer Photo 6 Studio); serial GD0001 and the first free port\n"
-    "        unless given; its state starts from the factory's with the\n"
-    "        settings given, and a GUID and MAC address that follow from\n"
-    "        its serial unless given; its device id reports firmware VERSION\n"
-    "        (default 3.01; letters, digits and marks, no ';' or ':')\n"
+    "        unless given (serials differ in more than case); its state\n"
+    "        starts from the factory's with the settings given, and a GUID\n"
+    "        and MAC address that follow from its serial unless given (a\n"
+    "        station's: not multicast, broadcast or zero); a PIN is four\n"
+    "        digits; a Wi-Fi model (0x4104, 0x410B) given no --profile holds,\n"
+    "        besides \"Default\" (id 0), the empty profiles 1 to 3 (\"Profile 1\"\n"
+    "        to \"Profile 3\", no SSID) to fill in; each --profile sets one id;\n"
+    "        its device id reports firmware VERSION (default 3.01; letters,\n"
+    "        digits and marks, no ';' or ':')\n"
     "  install-driver     put the family's driver package into the driver store\n"
     "  usb-queue SERIAL [--name NAME] [--driver DRIVER]\n"
     "        add a print queue on the dock's USB port as plug and play does,\n"
@@ -67,9 +74,8 @@ constexpr const char* kUsage =
     "  network SSID [--channel N] [--wpa PASSPHRASE]\n"
     "        put an access point around the machine (open unless a WPA\n"
     "        passphrase is given; channel 6 unless given); docks whose\n"
-    "        profile fits join it when the simulator starts or as soon as\n"
-    "        a program changes their profiles, and announce themselves\n"
-    "        through the Avahi daemon\n"
+    "        profile fits join it, also while the simulator runs, and\n"
+    "        announce themselves through the Avahi daemon\n"
     "  printers           the machine's ports and print queues\n";
 
 class UsageError : public std::runtime_error {
@@ -80,11 +86,18 @@ public:
 struct Model {
     WORD productId;
     const char* name;
+    bool wifi;
 };
-constexpr Model kModels[] = {{0x410F, "Glimmer Dock"},
-                             {0x4104, "Glimmer Dock Wireless"},
-                             {0x410A, "Glimmer Photo 4"},
-                             {0x410B, "Glimmer Photo 6 Studio"}};
+constexpr Model kModels[] = {{0x410F, "Glimmer Dock", false},
+                             {0x4104, "Glimmer Dock Wireless", true},
+                             {0x410A, "Glimmer Photo 4", false},
+                             {0x410B, "Glimmer Photo 6 Studio", true}};
+
+bool SameSerial(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
+}
 
 unsigned ParseNumber(const std::string& text, unsigned max, const std::string& what) {
     unsigned value = 0;
@@ -167,6 +180,7 @@ public:
         auto state = Dock::FactoryState();
         std::optional<std::string> guid;
         std::optional<std::string> mac;
+        std::set<int> profiles;
         bool haveProduct = false;
         for (std::size_t i = 0; i < args.size(); ++i) {
             const std::string& option = args[i];
@@ -181,6 +195,11 @@ public:
                 port = ParseNumber(value, 127, "the port");
                 if (*port == 0) throw UsageError("ports count from 1");
             } else if (option == "--pin") {
+                // As the Bluetooth plug-in and the dock take a PIN.
+                if (value.size() != 4 || !std::all_of(value.begin(), value.end(), [](char c) {
+                        return c >= '0' && c <= '9';
+                    }))
+                    throw UsageError("--pin takes four digits (0-9), got '" + value + "'");
                 state.pin = value;
             } else if (option == "--bluetooth-name") {
                 state.bluetooth.friendlyName = value;
@@ -188,9 +207,13 @@ public:
                 if (value != "on" && value != "off") throw UsageError("--bluetooth is on or off, got '" + value + "'");
                 state.bluetooth.enabled = value == "on";
             } else if (option == "--profile") {
-                AddProfile(state, value);
+                const int id = AddProfile(state, value);
+                if (!profiles.insert(id).second)
+                    throw UsageError("--profile: profile " + std::to_string(id) + " is given twice");
             } else if (option == "--guid") {
                 guid = HexPattern(option, value, "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX");
+                if (guid->find_first_not_of("0-") == std::string::npos)
+                    throw UsageError("--guid: the all-zero GUID names no dock");
             } else if (option == "--firmware") {
                 if (!Dock::IsFirmwareText(value))
                     throw UsageError("--firmware takes 1 to 63 letters, digits and marks, no ';' or ':', got '" +
@@ -198,6 +221,13 @@ public:
                 state.firmware = value;
             } else if (option == "--mac") {
                 mac = HexPattern(option, value, "XX:XX:XX:XX:XX:XX");
+                // A dock's own address: a station's, never a group's.
+                if (mac->find_first_not_of("0:") == std::string::npos)
+                    throw UsageError("--mac: " + *mac + " is no station's address");
+                if (*mac == "FF:FF:FF:FF:FF:FF")
+                    throw UsageError("--mac: " + *mac + " is the broadcast address, not a dock's");
+                if (std::stoi(mac->substr(0, 2), nullptr, 16) & 1)
+                    throw UsageError("--mac: " + *mac + " is a multicast address (its first byte is odd), not a dock's");
             } else {
                 throw UsageError("attach: unknown option '" + option + "'");
             }
@@ -206,14 +236,19 @@ public:
         const auto own = Dock::FactoryState(entry.serial);
         state.guid = guid.value_or(own.guid);
         state.macAddress = mac.value_or(own.macAddress);
-        for (const auto& model : kModels)
-            if (model.productId == entry.productId) entry.product = model.name;
+        for (const auto& model : kModels) {
+            if (model.productId != entry.productId) continue;
+            entry.product = model.name;
+            if (model.wifi && profiles.empty()) Dock::AddBlankProfiles(state);
+        }
         if (entry.product.empty()) throw UsageError("attach: no model has the product id " + ToHex(entry.productId));
         auto docks = Docks();
         std::vector<bool> taken(128, false);
         for (const auto& dock : docks) {
-            if (dock.serial == entry.serial)
-                throw UsageError("a dock with serial " + entry.serial + " is attached already");
+            // Docks announce themselves by their serials in lower case.
+            if (SameSerial(dock.serial, entry.serial))
+                throw UsageError("a dock with serial " + dock.serial + " is attached already" +
+                                 (dock.serial == entry.serial ? "" : " (serials differ in more than case)"));
             taken[dock.port] = true;
         }
         if (port && taken[*port]) throw UsageError("port " + std::to_string(*port) + " is taken");
@@ -254,7 +289,7 @@ public:
         if (!Simulator()) ours = Spawn();
         // Starts that race each start a simulator; the one that holds the
         // lock serves, the others end.
-        const auto serving = AwaitAnswer();
+        const auto serving = AwaitAnswer(ours);
         if (!serving) {
             if (const auto silent = Simulator())
                 throw std::runtime_error("the dock simulator (process " + std::to_string(*silent) +
@@ -278,16 +313,18 @@ public:
             std::cout << "the dock simulator is not running\n";
             return 0;
         }
+        // Signals go to that process, never to another given its number later.
+        const Process process(*simulator);
         Wire::Request quit;
         quit.op = Wire::kQuit;
-        const auto answer = Wire::Call(Platform::DockSocketPath(root_), quit);
+        const auto answer = Wire::Call(SocketPath(), quit);
         if (!answer || answer->error != ERROR_SUCCESS) {
             std::cout << "the dock simulator does not answer; ending process " << *simulator << "\n";
-            End(*simulator);
-        } else if (!AwaitEnd()) {
+            End(process);
+        } else if (!AwaitEnd(*simulator)) {
             // Its docks withdraw their announcements first, within seconds.
             std::cout << "the dock simulator did not end; ending process " << *simulator << "\n";
-            End(*simulator);
+            End(process);
         }
         std::cout << "dock simulator stopped\n";
         return 0;
@@ -348,7 +385,8 @@ public:
 
     int List() {
         const auto docks = Docks();
-        std::cout << "dock simulator: " << SimulatorStatus() << "\n";
+        const auto status = SimulatorStatus();
+        std::cout << "dock simulator: " << status << "\n";
         if (docks.empty()) std::cout << "no docks attached\n";
         for (const auto& dock : docks) {
             std::cout << dock.serial << "  " << ToHex(dock.productId) << " " << dock.product << "  port " << dock.port
@@ -357,6 +395,14 @@ public:
             std::cout << "  pin \"" << state.pin << "\", bluetooth " << (state.bluetooth.enabled ? "on" : "off")
                       << " \"" << state.bluetooth.friendlyName << "\", " << state.bluetooth.pairedDevices.size()
                       << " paired, " << state.profiles.size() << " profiles\n";
+            if (status == "running") {
+                Wire::Request ask;
+                ask.op = Wire::kNetwork;
+                ask.serial = dock.serial;
+                const auto answer = Wire::Call(SocketPath(), ask);
+                if (answer && answer->error == ERROR_SUCCESS && !answer->data.empty())
+                    std::cout << "  " << std::string(answer->data.begin(), answer->data.end()) << "\n";
+            }
         }
         return 0;
     }
@@ -471,37 +517,80 @@ private:
     }
 
     // The simulator that holds the lock once it answers; nullopt when none
-    // does within a few seconds.
-    std::optional<pid_t> AwaitAnswer() const {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        do {
-            if (const auto simulator = Simulator(); simulator && SimulatorAnswers()) return simulator;
+    // does within a few seconds. One without its socket is starting or on
+    // its way out: it is given longer, and when it ends before this start
+    // spawned one (ours), one is spawned then.
+    std::optional<pid_t> AwaitAnswer(std::optional<pid_t>& ours) const {
+        using Clock = std::chrono::steady_clock;
+        auto until = Clock::now() + std::chrono::seconds(5);
+        std::optional<Clock::time_point> socketless;
+        bool told = false;
+        for (;;) {
+            const auto simulator = Simulator();
+            if (simulator && SimulatorAnswers()) return simulator;
+            if (!simulator && !ours) {
+                ours = Spawn();
+                until = Clock::now() + std::chrono::seconds(5);
+            } else if (simulator && !ours && !fs::exists(SocketPath())) {
+                if (!socketless) socketless = Clock::now();
+                if (!told && Clock::now() - *socketless >= std::chrono::seconds(1)) {
+                    std::cout << "waiting for the dock simulator (process " << *simulator << ") to end or answer"
+                              << std::endl;
+                    told = true;
+                    until = Clock::now() + std::chrono::seconds(30);
+                }
+            }
+            if (Clock::now() >= until) return std::nullopt;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        } while (std::chrono::steady_clock::now() < until);
-        return std::nullopt;
+        }
     }
 
-    // Whether the simulator let go of the lock, within the given seconds.
-    bool AwaitEnd(int seconds = 20) const {
+    std::string SocketPath() const { return Platform::DockSocketPath(root_); }
+
+    // Whether that simulator let go of the lock within the given seconds
+    // (another may hold it by then).
+    bool AwaitEnd(pid_t simulator, int seconds = 20) const {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (Simulator()) {
+        while (Simulator() == simulator) {
             if (std::chrono::steady_clock::now() >= until) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return true;
     }
 
+    // A process held by a pidfd, so a signal reaches it or nothing.
+    class Process {
+    public:
+        explicit Process(pid_t pid)
+            : pid_(pid), fd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))) {}
+        ~Process() {
+            if (fd_ >= 0) ::close(fd_);
+        }
+        Process(const Process&) = delete;
+        Process& operator=(const Process&) = delete;
+        pid_t Pid() const { return pid_; }
+        void Signal(int signal) const {
+            if (fd_ >= 0) ::syscall(SYS_pidfd_send_signal, fd_, signal, nullptr, 0);
+        }
+
+    private:
+        pid_t pid_;
+        int fd_;
+    };
+
     // Ends a simulator that does not answer or does not end: as a stop ends
-    // it when it still can, else at once.
-    void End(pid_t simulator) const {
-        if (Simulator() != simulator) return;
+    // it when it still can, else at once. Each signal goes only while the
+    // process still holds the lock.
+    void End(const Process& simulator) const {
+        if (Simulator() != simulator.Pid()) return;
         // A stopped process takes the signal once it is let run again.
-        ::kill(simulator, SIGTERM);
-        ::kill(simulator, SIGCONT);
-        if (AwaitEnd()) return;
-        ::kill(simulator, SIGKILL);
-        if (!AwaitEnd(5))
-            throw std::runtime_error("the dock simulator (process " + std::to_string(simulator) + ") did not end");
+        simulator.Signal(SIGTERM);
+        simulator.Signal(SIGCONT);
+        if (AwaitEnd(simulator.Pid())) return;
+        simulator.Signal(SIGKILL);
+        if (!AwaitEnd(simulator.Pid(), 5))
+            throw std::runtime_error("the dock simulator (process " + std::to_string(simulator.Pid()) +
+                                     ") did not end");
     }
 
     // Where the Avahi daemon listens while it runs; avahi-publish needs it.
@@ -564,7 +653,8 @@ private:
         return text;
     }
 
-    static void AddProfile(Dock::PrinterState& state, const std::string& value) {
+    // The id of the profile set.
+    static int AddProfile(Dock::PrinterState& state, const std::string& value) {
         std::vector<std::string> parts;
         std::size_t start = 0;
         while (true) {
@@ -590,6 +680,7 @@ private:
             profile.wifi.wpaKey = parts[2];
         }
         state.profiles[id] = profile;
+        return id;
     }
 
     std::string root_;
