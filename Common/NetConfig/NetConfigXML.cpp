@@ -104,6 +104,17 @@ std::string EscapeMarkup(const std::string& utf8) {
             case '>':
                 escaped += "&gt;";
                 break;
+            // A reader turns a carriage return in text into a line feed, and
+            // all three in an attribute into blanks.
+            case '\t':
+                escaped += "&#9;";
+                break;
+            case '\n':
+                escaped += "&#10;";
+                break;
+            case '\r':
+                escaped += "&#13;";
+                break;
             default:
                 escaped += c;
         }

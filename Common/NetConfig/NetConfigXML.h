@@ -91,8 +91,8 @@ extern const std::string kFalse;
 // "true" or "false".
 const std::string& BoolToString(bool value);
 
-// UTF-8 text with & ' " < > replaced by character references, for element
-// text and attribute values alike. Every value written into a request goes
+// UTF-8 text with & ' " < >, tab, line feed and carriage return replaced by
+// character references, for element text and attribute values alike. Every value written into a request goes
 // through one of these two exactly once.
 std::string EscapeMarkup(const std::string& utf8);
 // The escaped UTF-8 form of a wide text. Throws TSException when the text is

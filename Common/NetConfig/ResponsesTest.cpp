@@ -340,6 +340,29 @@ TEST(ResponseRoundTripTest, NamesAndKeysFullOfMarkupReadBackWhole) {
     ExpectSameProfile(read[0], written);
 }
 
+// A reader turns a written carriage return into a line feed, and a tab or
+// line break in an attribute into a blank, unless they are written as
+// character references.
+TEST(ResponseRoundTripTest, TabsAndLineBreaksReadBackAsWritten) {
+    Profile written;
+    written.SetId(1);
+    written.SetCountry("U\rS");
+    written.SetDomain("F\tC\nC");
+    written.SetProfileName(Wide("two\r\nlines\r"));
+    WiFiSettings wifi;
+    wifi.SetSSID(Wide("Home\rNet\t"));
+    WpaPskSecurity psk;
+    psk.SetKey(0, "key\r1");
+    wifi.SetSecurity(NETWORK_MODE_WPA_PSK, DATA_MODE_TKIP, psk);
+    written.SetWiFiSettings(wifi);
+    written.SetDefaultHostID("host\r");
+
+    std::vector<Profile> read;
+    ASSERT_TRUE(ParseGetAllProfilesResponse(ProfilesAnswer(Xml(written)), read));
+    ASSERT_EQ(read.size(), 1u);
+    ExpectSameProfile(read[0], written);
+}
+
 // A reader grammar that records every element with its attributes and text,
 // to check that what the writer produced reads back as the values it was given.
 struct Node {

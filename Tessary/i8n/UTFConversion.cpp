@@ -8,7 +8,6 @@ namespace Tessary {
 
 namespace {
 
-constexpr char32_t kByteOrderMark = 0xFEFF;
 constexpr char32_t kSwappedByteOrderMark = 0xFFFE;
 constexpr char32_t kNotACharacter = 0xFFFF;
 constexpr char32_t kLastCodePoint = 0x10FFFF;
@@ -26,9 +25,11 @@ bool IsContinuation(unsigned char b) {
     return (b & 0xC0) == 0x80;
 }
 
-// Bytes that encode `cp`; 0 for the byte-order marks, which are dropped.
+// Bytes that encode `cp`; 0 for U+FFFE, which is dropped. U+FEFF is text
+// like any other (decoding keeps it), so that names read from a peer go
+// back to it byte for byte.
 std::size_t EncodedLength(char32_t cp) {
-    if (cp == kByteOrderMark || cp == kSwappedByteOrderMark) return 0;
+    if (cp == kSwappedByteOrderMark) return 0;
     if (cp == kNotACharacter) TS_THROW(TSException, "Invalid Unicode character");
     if (cp < 0x80) return 1;
     if (cp < 0x800) return 2;

@@ -1,10 +1,10 @@
 // The UTF-8 <-> UTF-16 codec every deliverable uses.
 //
-// Rules beyond plain Unicode: U+FEFF and U+FFFE are dropped when encoding,
-// U+FFFF is refused; overlong forms, encoded surrogates, non-characters FFFE
-// and FFFF and anything above U+10FFFF are refused when decoding. A zero
-// unit or byte ends the input. Conversion into a buffer stops at the last
-// whole code point that fits.
+// Rules beyond plain Unicode: U+FFFE is dropped when encoding and U+FFFF
+// refused, while U+FEFF is kept both ways, wherever it stands; overlong
+// forms, encoded surrogates, non-characters FFFE and FFFF and anything above
+// U+10FFFF are refused when decoding. A zero unit or byte ends the input.
+// Conversion into a buffer stops at the last whole code point that fits.
 #pragma once
 
 #include <cstddef>

@@ -40,7 +40,10 @@ const EncodeCase kEncodeCases[] = {
     {"three-byte lowest", u"\u0800", "\xE0\xA0\x80", ""},
     {"cjk", u"\u4E2D", "\xE4\xB8\xAD", ""},
     {"replacement character", u"\uFFFD", "\xEF\xBF\xBD", ""},
-    {"byte-order mark dropped", u"\uFEFFA", "A", ""},
+    {"byte-order mark kept", u"\uFEFFA\uFEFF",
+     "\xEF\xBB\xBF"
+     "A\xEF\xBB\xBF",
+     ""},
     {"swapped byte-order mark dropped", u"A\uFFFE", "A", ""},
     {"emoji pair", u"\xD83D\xDE00", "\xF0\x9F\x98\x80", ""},
     {"last code point", u"\xDBFF\xDFFF", "\xF4\x8F\xBF\xBF", ""},
@@ -209,14 +212,14 @@ TEST(UTFConversion, ToWideVectorIsZeroTerminated) {
 
 namespace {
 
-// Valid scalars by encoded length, less the byte-order marks and U+FFFF,
-// which do not survive a round trip.
+// Valid scalars by encoded length, less U+FFFE and U+FFFF, which do not
+// survive a round trip.
 struct Range {
     char32_t first, last;
     std::size_t bytes;
 };
-constexpr Range kRanges[] = {{0x1, 0x7F, 1},      {0x80, 0x7FF, 2},    {0x800, 0xD7FF, 3},
-                             {0xE000, 0xFEFE, 3}, {0xFF00, 0xFFFD, 3}, {0x10000, 0x10FFFF, 4}};
+constexpr Range kRanges[] = {
+    {0x1, 0x7F, 1}, {0x80, 0x7FF, 2}, {0x800, 0xD7FF, 3}, {0xE000, 0xFFFD, 3}, {0x10000, 0x10FFFF, 4}};
 
 }  // namespace
 

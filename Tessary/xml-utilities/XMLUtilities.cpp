@@ -68,8 +68,11 @@ struct Substitution {
     std::u16string_view replacement;
 };
 
+// Tab, line feed and carriage return too: a reader turns a carriage return
+// in text into a line feed, and all three in an attribute into blanks.
 constexpr Substitution kSubstitutions[] = {
-    {u'&', u"&amp;"}, {u'\'', u"&#39;"}, {u'"', u"&quot;"}, {u'<', u"&lt;"}, {u'>', u"&gt;"},
+    {u'&', u"&amp;"}, {u'\'', u"&#39;"}, {u'"', u"&quot;"}, {u'<', u"&lt;"},
+    {u'>', u"&gt;"},  {u'\t', u"&#9;"},  {u'\n', u"&#10;"}, {u'\r', u"&#13;"},
 };
 
 const Substitution* FindSubstitution(char16_t c) {

@@ -85,8 +85,9 @@ protected:
     XMLPrintable& operator=(const XMLPrintable&) = default;
 };
 
-// Text with & ' " < > replaced by their character references. Characters
-// outside the BMP pass through; a lone surrogate unit throws TSLogicError.
+// Text with & ' " < >, tab, line feed and carriage return replaced by their
+// character references. Characters outside the BMP pass through; a lone
+// surrogate unit throws TSLogicError.
 I8NString SubstituteCharacters(const I8NString& text);
 
 // UTF-8 form of a wide text; TSException when it is not valid UTF-16.

@@ -1,9 +1,12 @@
 #include "FindNetworks.h"
 
+#include "Common/NetConfig/NetConfigXML.h"
 #include "Tessary/i8n/UTFConversion.h"
+#include "Tessary/xml-utilities/XMLUtilities.h"
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -68,6 +71,35 @@ TEST(FindNetworksTest, EmptyOrForeignAnswersReadAsNoNetworks) {
     EXPECT_TRUE(ParseFindNetworksResponse("<dockConfig><getAllProfilesResponse/></dockConfig>", networks))
         << "another response element is skipped";
     EXPECT_TRUE(networks.empty());
+}
+
+TEST(FindNetworksTest, ReportedNetworkNamesSurviveBeingWrittenAndReadAgain) {
+    // A profile made from a scanned network is sent back under that name, so
+    // every character the dock reports must come back unchanged.
+    const std::vector<std::string> names = {
+        "Home\xEF\xBB\xBFNet",  // U+FEFF inside the name
+        "\xEF\xBB\xBFNet",      // and at its start
+        "Caf\xC3\xA9 <5G> & \"Co\" \xF0\x9F\x98\x80",
+    };
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        std::vector<WiFiSettings> networks;
+        ASSERT_TRUE(
+            ParseFindNetworksResponse(Answer("<network><wifi mode=\"infrastructure\"><ssid>" + EscapeMarkup(name) +
+                                             "</ssid><channel>1</channel></wifi></network>"),
+                                      networks));
+        ASSERT_EQ(networks.size(), 1u);
+        const std::u16string reported(networks[0].GetSSID().c_str(), networks[0].GetSSID().length());
+
+        std::ostringstream written;
+        written << Tessary::XMLFormat(true);
+        networks[0].Print(written);
+        std::vector<WiFiSettings> again;
+        ASSERT_TRUE(ParseFindNetworksResponse(Answer("<network>" + written.str() + "</network>"), again));
+        ASSERT_EQ(again.size(), 1u);
+        EXPECT_EQ(std::u16string(again[0].GetSSID().c_str(), again[0].GetSSID().length()), reported);
+        EXPECT_EQ(Ssid(again[0]), name);
+    }
 }
 
 TEST(FindNetworksTest, MalformedAnswersAreRejectedAndChangeNothing) {
