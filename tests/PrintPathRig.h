@@ -19,11 +19,11 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace PrintPath {
@@ -56,8 +56,14 @@ public:
     // Offers taking nothing in a row before the spooler gives up (each is a
     // held second or more on the clock).
     static constexpr int kMaxIdleOffers = 2000;
+    // Real time the monitor's poller gets to read the printer's status
+    // after a held offer; only a poller that stopped takes that long.
+    static constexpr std::chrono::seconds kPollerSilence{60};
 
-    PortSpoolSink(const MONITOR& monitor, HANDLE port, DWORD job) : monitor_(monitor), port_(port), job_(job) {}
+    // whileHeld, when set, runs between held offers (a user at the printer).
+    PortSpoolSink(const MONITOR& monitor, HANDLE port, DWORD job, Simulators::DockPrinter& dock,
+                  std::function<void(DWORD job)> whileHeld = {})
+        : monitor_(monitor), port_(port), job_(job), dock_(dock), whileHeld_(std::move(whileHeld)) {}
 
     DWORD Write(const BYTE* data, DWORD size) override {
         DWORD taken = 0;
@@ -75,10 +81,13 @@ public:
             if (written == 0) {
                 if (ok) ++holds;
                 if (++idle > kMaxIdleOffers) break;
-                // On a manual clock the monitor's hold is over at once; the
-                // status poller still needs a moment of real time to see
-                // what the printer did meanwhile.
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                // On a manual clock the monitor's hold is over at once, so
+                // the data is offered again only once the poller has seen
+                // what the printer did meanwhile: the first status read
+                // after the hold shows it, and the poller has acted on it
+                // when it reads again.
+                if (!dock_.WaitForStatusReads(dock_.StatusReads() + 2, kPollerSilence)) break;
+                if (whileHeld_) whileHeld_(job_);
                 continue;
             }
             idle = 0;
@@ -96,6 +105,8 @@ private:
     const MONITOR& monitor_;
     HANDLE port_;
     DWORD job_;
+    Simulators::DockPrinter& dock_;
+    std::function<void(DWORD job)> whileHeld_;
 };
 
 struct JobOutcome {
@@ -202,7 +213,7 @@ public:
         DOC_INFO_1W info{nullptr, nullptr, nullptr};
         if (!Monitor().pfnStartDocPort(port_, printer.data(), outcome.job, 1, reinterpret_cast<LPBYTE>(&info)))
             throw std::runtime_error("the language monitor did not start the document");
-        PortSpoolSink sink(Monitor(), port_, outcome.job);
+        PortSpoolSink sink(Monitor(), port_, outcome.job, *dock, whileHeld);
         {
             Platform::DriverHost host(sink);
             if (host.Load(u"Hesbane.dll", kRenderClass) != S_OK) throw std::runtime_error("Hesbane.dll did not load");
@@ -232,6 +243,8 @@ public:
     }
 
     std::shared_ptr<Simulators::DockPrinter> dock;
+    // Runs between held offers of a job, on the printing thread.
+    std::function<void(DWORD job)> whileHeld;
 
 private:
     std::filesystem::path install_;

@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-using Platform::Milliseconds;
 using Platform::PageImage;
 using namespace PrintPath;
 
@@ -153,8 +152,14 @@ TEST_F(PrintPathTest, PagesAreCountedPerCopy) {
 }
 
 TEST_F(PrintPathTest, RecoverableErrorInAPlaneHoldsResendsAndCompletes) {
-    rig_->dock->Script({.plane = 1, .bytes = 100000, .attempt = 1},
-                       {.error = Simulators::Dock::kErrorPaperOut, .lastsFor = Milliseconds(3000)});
+    // The paper runs out mid-page and is put back once the job shows it.
+    rig_->dock->Script({.plane = 1, .bytes = 100000, .attempt = 1}, {.error = Simulators::Dock::kErrorPaperOut});
+    rig_->whileHeld = [this](DWORD held) {
+        const auto changes = Changes(held);
+        if (std::any_of(changes.begin(), changes.end(),
+                        [](const auto& c) { return c.level == 1 && (c.status & JOB_STATUS_ERROR) != 0; }))
+            rig_->dock->ClearPrinterError();
+    };
     const PageImage portrait = Photo(1200, 1800);
     const JobOutcome job = rig_->Print(portrait);
     EXPECT_TRUE(job.printed);

@@ -329,6 +329,8 @@ DWORD DockPrinter::Read(BYTE* buffer, DWORD length, DWORD& read) {
     // status read: it gets the status block as it stands now.
     if (toHost_.empty() && !state_.configMode) {
         const auto status = engine_.StatusBlock(clock.Now());
+        ++statusReads_;
+        changed_.notify_all();
         auto fault = TakeFault(kStatus);
         Answer(fault ? &*fault : nullptr, std::vector<BYTE>(status.begin(), status.end()), false);
     }
@@ -956,6 +958,16 @@ bool DockPrinter::WaitForSheets(unsigned count, Milliseconds timeout) {
     auto& clock = Platform::GetClock();
     std::unique_lock lock(mutex_);
     return clock.WaitUntil(lock, changed_, clock.Now() + timeout, [&] { return engine_.Sheets() >= count; });
+}
+
+std::uint64_t DockPrinter::StatusReads() const {
+    std::lock_guard lock(mutex_);
+    return statusReads_;
+}
+
+bool DockPrinter::WaitForStatusReads(std::uint64_t count, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return statusReads_ >= count; });
 }
 
 void DockPrinter::SetRecordPrintData(bool on) {

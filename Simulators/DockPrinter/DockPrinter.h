@@ -246,6 +246,11 @@ public:
     // Whether print data is kept in the transcript (on by default; a long
     // job holds megabytes per page there).
     void SetRecordPrintData(bool on);
+    // Status blocks the host has read since the dock was made (never
+    // cleared). A test waits in real time (the clock is the test's to move)
+    // until the host's poller has read so many; false on time-out.
+    std::uint64_t StatusReads() const;
+    bool WaitForStatusReads(std::uint64_t count, std::chrono::milliseconds timeout);
 
     // UsbPrinterModel
     DWORD Control(DWORD code, const BYTE* in, DWORD inLength, BYTE* out, DWORD outLength, DWORD& returned) override;
@@ -300,6 +305,7 @@ private:
     bool dynamicDeviceId_ = true;
     std::map<std::string, std::string> deviceIdFields_;
     bool recordPrintData_ = true;
+    std::uint64_t statusReads_ = 0;
     std::vector<std::string> fileErrors_;
 
     std::vector<BYTE> input_;

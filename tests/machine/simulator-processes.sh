@@ -1,20 +1,22 @@
 # Sourced by the scripts that watch the dock simulator's processes; found by
 # their command lines and parent ids in /proc, independent of what the
-# simulator says of itself.
+# simulator says of itself. Read with shell builtins: a process started for
+# every entry of /proc takes minutes on a busy machine.
 
 # running PID: the process exists and is not a zombie.
 running() {
     local stat
-    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    read -r stat 2>/dev/null <"/proc/$1/stat" || return 1
     stat=${stat##*) }
     [[ ${stat%% *} != Z ]]
 }
 
 # simulator_pids ROOT: the running simulators serving the machine folder ROOT.
 simulator_pids() {
-    local dir command
+    local dir command words
     for dir in /proc/[0-9]*; do
-        command=$(tr "\0" " " 2>/dev/null <"$dir/cmdline") || continue
+        mapfile -d '' -t words 2>/dev/null <"$dir/cmdline" || continue
+        command="${words[*]} "
         [[ $command == *"/velmo-dock-simulator --root $1 " ]] && running "${dir#/proc/}" && echo "${dir#/proc/}"
     done
     return 0
@@ -24,7 +26,7 @@ simulator_pids() {
 children() {
     local dir stat state parent
     for dir in /proc/[0-9]*; do
-        stat=$(cat "$dir/stat" 2>/dev/null) || continue
+        read -r stat 2>/dev/null <"$dir/stat" || continue
         read -r state parent _ <<<"${stat##*) }"
         [[ $parent == "$1" && $state != Z ]] && echo "${dir#/proc/}"
     done

@@ -31,6 +31,17 @@ using FakeDnsSd::Operation;
 // Every wait for the pump thread is bounded; none should come near it.
 constexpr auto kWait = 5s;
 
+// Waits for what the pump thread does without telling anyone.
+template <class Condition>
+bool Eventually(Condition condition) {
+    const auto until = std::chrono::steady_clock::now() + kWait;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
 std::string Bytes(const unsigned char* data, std::size_t length) {
     return std::string(reinterpret_cast<const char*>(data), length);
 }
@@ -371,8 +382,7 @@ TEST_F(LocatorTest, ResolveDeliversHostPortAndTxtAndReleasesTheReference) {
     EXPECT_EQ(request->name, "A");
     EXPECT_EQ(request->type, "_ptp._tcp.");
     // Released by the pump after the answer.
-    for (int i = 0; i < 100 && !FakeDnsSd::LiveRefs(Operation::Resolve).empty(); ++i) std::this_thread::sleep_for(10ms);
-    EXPECT_TRUE(FakeDnsSd::LiveRefs(Operation::Resolve).empty());
+    EXPECT_TRUE(Eventually([] { return FakeDnsSd::LiveRefs(Operation::Resolve).empty(); }));
 }
 
 TEST_F(LocatorTest, ResolveWithMoreComingStaysPendingUntilTheLastAnswer) {
@@ -419,8 +429,7 @@ TEST_F(LocatorTest, ThrowingSubclassIsContained) {
     // A resolve whose subclass throws is still released.
     thrower.ResolveService(1, "A", "_ptp._tcp.", "local.");
     ASSERT_TRUE(thrower.WaitForEvents(3));
-    for (int i = 0; i < 100 && !FakeDnsSd::LiveRefs(Operation::Resolve).empty(); ++i) std::this_thread::sleep_for(10ms);
-    EXPECT_TRUE(FakeDnsSd::LiveRefs(Operation::Resolve).empty());
+    EXPECT_TRUE(Eventually([] { return FakeDnsSd::LiveRefs(Operation::Resolve).empty(); }));
 }
 
 TEST_F(LocatorTest, ResolveRequests) {
@@ -475,8 +484,7 @@ TEST_F(LocatorTest, ABrokenDaemonConnectionEndsThePumpAndAStartBeginsAfresh) {
     ASSERT_TRUE(FakeDnsSd::Break(broken));
 
     // The pump gives up and lets go of the browse and the pending resolve.
-    for (int i = 0; i < 500 && FakeDnsSd::LiveRefCount() > 0; ++i) std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(FakeDnsSd::LiveRefCount(), 0u);
+    EXPECT_TRUE(Eventually([] { return FakeDnsSd::LiveRefCount() == 0; }));
     std::this_thread::sleep_for(200ms);
     EXPECT_LE(FakeDnsSd::ProcessCalls(broken) - served, 8u) << "the pump kept calling a broken connection";
 
@@ -610,8 +618,8 @@ TEST_F(ThreadServiceLocator, StopFromACallbackThenFromTheOwner) {
     ASSERT_TRUE(locator.StartBrowsing(Bonjour::PtpServiceType, std::string()));
     FakeDnsSd::Announce("_ptp._tcp", Added("A"));
     ASSERT_TRUE(locator.WaitForEvents(2));
-    for (int i = 0; i < 100 && FakeDnsSd::LiveRefCount() > 0; ++i) std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(FakeDnsSd::LiveRefCount(), 0u);  // the pump released both on its way out
+    // The pump released both on its way out.
+    EXPECT_TRUE(Eventually([] { return FakeDnsSd::LiveRefCount() == 0; }));
     // Browsing can start again, and the owner's stop still joins cleanly.
     ASSERT_TRUE(locator.StartBrowsing(Bonjour::PtpServiceType, std::string()));
     FakeDnsSd::Announce("_ptp._tcp", Added("B"));

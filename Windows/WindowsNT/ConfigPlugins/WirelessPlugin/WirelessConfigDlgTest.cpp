@@ -637,6 +637,8 @@ TEST_F(WirelessConfigTest, TestConnectionWritesOnlyAnEditAndPutsBackWhatThePrint
     EXPECT_EQ(rig.dock->FindProfile(2)->wifi.ssid, "HomeNet");
     EXPECT_FALSE(rig.dock->InConfigMode());
     EXPECT_FALSE(dialog.AreSettingsSaved()) << "the edit stays to be applied";
+    // The restored profiles take the dock off Cafe, on its radio's thread.
+    ASSERT_TRUE(rig.dock->WaitForNetwork("", std::chrono::seconds(30)));
 
     // The search gives up and the first restore fails: the restore is tried
     // again, the failure told, the channel released.
