@@ -33,6 +33,13 @@ children() {
     return 0
 }
 
+# publishing PID: the simulator PID has started its publishers (the address
+# and a service's), left in the array `publishers`.
+publishing() {
+    publishers=($(children "$1"))
+    ((${#publishers[@]} >= 2))
+}
+
 # settles SECONDS COMMAND...: polls every 0.1 s until the command succeeds.
 settles() {
     local until=$((SECONDS + $1))
